@@ -1,0 +1,2 @@
+// placeholder until this area lands
+int main() { return 0; }

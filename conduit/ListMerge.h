@@ -1,0 +1,15 @@
+// Merging one list present on both sides: read both, let libsync merge them,
+// write the result to the handheld and, after the backup roll, the desktop.
+#ifndef TOLVEX_CONDUIT_LISTMERGE_H
+#define TOLVEX_CONDUIT_LISTMERGE_H
+#include "common/DatabaseEntry.h"
+#include "common/RunLog.h"
+#include "libsync/SyncContext.h"
+
+namespace tolvex {
+
+// True when the merge ran to the end (changed or not).
+bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
+
+}  // namespace tolvex
+#endif

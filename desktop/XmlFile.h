@@ -1,0 +1,64 @@
+// Desktop XML files: the list file reader and writer, the settings store and
+// the tag store. Each reader/writer object serves one call.
+#ifndef TOLVEX_DESKTOP_XMLFILE_H
+#define TOLVEX_DESKTOP_XMLFILE_H
+#include <memory>
+#include <string>
+
+#include "outline/ItemList.h"
+
+namespace tolvex {
+
+class XmlFileReader {
+ public:
+  virtual ~XmlFileReader() = default;
+  // A list only when nothing was appended to `message`.
+  virtual std::unique_ptr<ItemList> read(const std::string& path, std::string& message) = 0;
+};
+
+class XmlFileWriter {
+ public:
+  virtual ~XmlFileWriter() = default;
+};
+
+// Writes go to a temporary file beside the target, flushed, then renamed into
+// place; on failure the target is untouched.
+class ListFileReader : public XmlFileReader {
+ public:
+  std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
+};
+
+class ListFileWriter : public XmlFileWriter {
+ public:
+  explicit ListFileWriter(std::string encoding = "utf-8");
+  // 0 when written, -2 when the file cannot be created (or written whole).
+  int write(const ItemList& list, const std::string& path, std::string& message);
+ private:
+  std::string encoding_;
+};
+
+class TagFileWriter : public XmlFileWriter {
+ public:
+  int write(const ItemList* list, const std::string& path, std::string& message);
+};
+
+class ConfigStore {
+ public:
+  bool load(const std::string& path);
+  void setInt(const std::string& key, int value);
+  const ItemList* list() const { return list_.get(); }
+ private:
+  std::unique_ptr<ItemList> list_;
+};
+
+class TagStore {
+ public:
+  void setList(std::unique_ptr<ItemList> list) { list_ = std::move(list); }
+  ItemList* list() const { return list_.get(); }
+  bool save(const std::string& path);
+ private:
+  std::unique_ptr<ItemList> list_;
+};
+
+}  // namespace tolvex
+#endif

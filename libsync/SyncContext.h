@@ -1,0 +1,42 @@
+// The merge engine's entry: what the pipeline hands over for one list, and
+// the operation that merges a handheld list into its desktop twin.
+// The engine edits the lists it is given and owns nothing. Single-threaded.
+#ifndef TOLVEX_LIBSYNC_SYNCCONTEXT_H
+#define TOLVEX_LIBSYNC_SYNCCONTEXT_H
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "outline/ItemList.h"
+
+namespace tolvex {
+
+enum SyncKind : int32_t { kSyncKindNil = 0, kSyncSlow = 1, kSyncFast = 2 };
+enum CollisionMethod : int32_t {
+  kMethodNil = 0, kHhOverDt = 1, kDtOverHh = 2, kByTime = 3, kKeepDuplicate = 4 };
+
+struct SyncContext {
+  std::string name;              // list name, at most 512 characters
+  int32_t kind = kSyncFast;
+  int32_t method = kHhOverDt;
+  std::FILE* log = nullptr;      // absent: the engine writes nothing
+  ItemList* result = nullptr;    // out
+  bool changed = false;          // out
+  bool verbose = false;
+};
+
+// Name of a method for the "Configured" lines ("nil" outside 0..4).
+const char* collisionMethodName(int32_t method);
+
+// Engine log line: formatted into a zero-filled 512-byte buffer and written
+// as its first character, four blanks and the rest; flushed.
+void engineLine(const SyncContext& context, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Always 0; sets context.result and context.changed.
+int synchronizeFile(ItemList& desktop, ItemList& handheld, SyncContext& context);
+int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context);
+int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context);
+
+}  // namespace tolvex
+#endif

@@ -1,0 +1,69 @@
+// One outline in memory: the tree of items plus the list-wide values.
+// Owns its header record buffer and every item in its tree.
+// Single-threaded.
+#ifndef TOLVEX_OUTLINE_ITEMLIST_H
+#define TOLVEX_OUTLINE_ITEMLIST_H
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "outline/ListNode.h"
+
+namespace tolvex {
+
+enum class WalkScope { kSiblings, kSubtree };
+
+class ItemList {
+ public:
+  ItemList();
+  ~ItemList();
+  ItemList(const ItemList&) = delete;
+  ItemList& operator=(const ItemList&) = delete;
+
+  ListNode* head() const { return head_; }
+  // Makes `item` (already linked by the caller, or a fresh chain) the first
+  // top-level item and this list its owner; changes no sibling link. The list
+  // owns the item from now on (a chain handed over as unique_ptr).
+  void setHead(std::unique_ptr<ListNode> item);
+  // For items already owned elsewhere in this tree (the edits use it).
+  void setHeadLinked(ListNode* item);
+
+  uint32_t uniqueTime() const { return uniqueTime_; }
+  void setUniqueTime(uint32_t v) { uniqueTime_ = v; }
+  uint8_t uploadFile() const { return uploadFile_; }
+  void setUploadFile(uint8_t v) { uploadFile_ = v; }
+
+  // Empty when absent.
+  const std::vector<uint8_t>& headerRecord() const { return headerRecord_; }
+  bool hasHeaderRecord() const { return !headerRecord_.empty(); }
+  void setHeaderRecord(const uint8_t* bytes, size_t length);
+  void copyHeaderRecordFrom(const ItemList& other);
+
+  // First match in pre-order over the whole tree, deleted items included.
+  ListNode* findByUniqueId(uint32_t id) const;
+  ListNode* firstDirtyContent() const;
+  ListNode* firstDirtyPosition() const;
+  ListNode* firstDeleted() const;
+  bool hasChanges() const;
+  void clearAllDirtyContent();
+  void clearAllDirtyPosition();
+  void purgeDeleted();
+
+  // Visits from `start` (see the walk rules in ItemList.cpp). The visitor
+  // answers false to stop; forEach answers false when stopped.
+  using Visitor = std::function<bool(ListNode*)>;
+  static bool forEach(ListNode* start, WalkScope scope, const Visitor& visitor);
+
+  // Number of items in the tree.
+  size_t size() const;
+
+ private:
+  std::vector<uint8_t> headerRecord_;
+  ListNode* head_ = nullptr;   // owned: the top-level row and everything below
+  uint8_t uploadFile_ = 0;
+  uint32_t uniqueTime_ = 0;
+};
+
+}  // namespace tolvex
+#endif

@@ -1,0 +1,152 @@
+// One item of an outline. Owns its texts and its address links; does not own
+// the items its tree links point to (the ItemList owns every item in its tree,
+// through the first-child and next-sibling links).
+// Single-threaded.
+#ifndef TOLVEX_OUTLINE_LISTNODE_H
+#define TOLVEX_OUTLINE_LISTNODE_H
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+
+class ItemList;
+
+struct EabLink {
+  uint8_t eabType = 0;
+  uint32_t eabID = 0;
+};
+
+struct DispOverride {
+  int8_t kind = -1;   // -1: no override
+  uint32_t value = 0;
+};
+
+class ListNode {
+ public:
+  static constexpr size_t kMaxTitleBytes = 260;
+  static constexpr size_t kMaxNoteBytes = 4095;
+
+  ListNode(uint32_t uniqueID, ItemList* list);
+  ~ListNode();  // releases the subtree below it (first child and its row), not its siblings
+  ListNode(const ListNode&) = delete;
+  ListNode& operator=(const ListNode&) = delete;
+
+  // Content fields.
+  uint32_t uniqueID() const { return uniqueID_; }
+  void setUniqueID(uint32_t v) { uniqueID_ = v; }
+  bool dirtyContent() const { return dirtyContent_; }
+  void setDirtyContent(bool f) { dirtyContent_ = f; }
+  bool dirtyPosition() const { return dirtyPosition_; }
+  void setDirtyPosition(bool f) { dirtyPosition_ = f; }
+  bool deleted() const { return deleted_; }
+  void setDeleted(bool f) { deleted_ = f; }
+  const std::optional<std::string>& localID() const { return localID_; }
+  void setLocalID(std::optional<std::string> v) { localID_ = std::move(v); }
+  // "" when absent; hasTitle tells absent from empty.
+  const std::string& title() const;
+  bool hasTitle() const { return title_.has_value(); }
+  void setTitle(std::optional<std::string> v);   // keeps at most 260 bytes, whole UTF-8 characters
+  void clearTitle() { title_.reset(); }
+  const std::string& note() const;
+  bool hasNote() const { return note_.has_value(); }
+  void setNote(std::optional<std::string> v);    // keeps at most 4095 bytes, whole UTF-8 characters
+  void clearNote() { note_.reset(); }
+  uint8_t progress() const { return progress_; }
+  void setProgress(uint8_t v) { progress_ = v; }
+  bool checked() const { return checked_; }
+  void setChecked(bool f) { checked_ = f; }
+  uint8_t priority() const { return priority_; }
+  void setPriority(uint8_t v) { priority_ = v; }
+  uint8_t autoNumber() const { return autoNumber_; }
+  void setAutoNumber(uint8_t v) { autoNumber_ = v; }
+  uint32_t alarmID() const { return alarmID_; }
+  void setAlarmID(uint32_t v) { alarmID_ = v; }
+  bool expanded() const { return expanded_; }
+  void setExpanded(bool f) { expanded_ = f; }
+  bool expandedMemo() const { return expandedMemo_; }
+  void setExpandedMemo(bool f) { expandedMemo_ = f; }
+  bool expandedLinks() const { return expandedLinks_; }
+  void setExpandedLinks(bool f) { expandedLinks_ = f; }
+  uint32_t hhCreateTime() const { return hhCreateTime_; }
+  void setHhCreateTime(uint32_t v) { hhCreateTime_ = v; }
+  uint32_t hhStartTime() const { return hhStartTime_; }
+  void setHhStartTime(uint32_t v) { hhStartTime_ = v; }
+  uint32_t hhFinishTime() const { return hhFinishTime_; }
+  void setHhFinishTime(uint32_t v) { hhFinishTime_ = v; }
+  uint32_t hhTargetTime() const { return hhTargetTime_; }
+  void setHhTargetTime(uint32_t v) { hhTargetTime_ = v; }
+  uint8_t dispColour() const { return dispColour_; }
+  void setDispColour(uint8_t v) { dispColour_ = v; }
+  bool dispBold() const { return dispBold_; }
+  void setDispBold(bool f) { dispBold_ = f; }
+  DispOverride dispOverride() const { return dispOverride_; }
+  void setDispOverride(int8_t kind, uint32_t value) { dispOverride_ = {kind, value}; }
+  const std::vector<EabLink>& linkEAB() const { return linkEAB_; }
+  void addLinkEAB(uint8_t type, uint32_t id) { linkEAB_.push_back({type, id}); }
+  const std::optional<std::string>& linkFile() const { return linkFile_; }
+  void setLinkFile(std::optional<std::string> v) { linkFile_ = std::move(v); }
+  uint32_t linkToDo() const { return linkToDo_; }
+  void setLinkToDo(uint32_t v) { linkToDo_ = v; }
+  uint32_t linkDatebook() const { return linkDatebook_; }
+  void setLinkDatebook(uint32_t v) { linkDatebook_ = v; }
+
+  void copyLocalIdFrom(const ListNode& other);
+  // A new unlinked item with the same content, belonging to the same list.
+  std::unique_ptr<ListNode> clone(bool clearDirty) const;
+  // 0 when equal in every compared field, else the code of the first difference.
+  int compareContent(const ListNode& other) const;
+
+  // Tree queries.
+  ItemList* list() const { return list_; }
+  void setList(ItemList* list) { list_ = list; }
+  ListNode* next() const { return next_; }
+  ListNode* prev() const { return prev_; }
+  ListNode* firstChild() const { return firstChild_; }
+  ListNode* parentLink() const { return parent_; }
+  ListNode* parent() const;
+  ListNode* firstSibling();
+  ListNode* lastSibling();
+  int depth() const;
+
+  // Tree edits. A chain is an item with the siblings that follow it; an
+  // unlinked item is a chain of one. Ownership: `unlink` hands the item (and
+  // its subtree) to the caller; the inserts take ownership of the whole chain.
+  std::unique_ptr<ListNode> unlink();
+  void insertAfter(std::unique_ptr<ListNode> chain);
+  void insertFirstChild(std::unique_ptr<ListNode> chain);
+  // `other` (unlinked) takes this item's place; answers this item, unlinked,
+  // without its children (they now belong to `other`).
+  std::unique_ptr<ListNode> replaceWith(std::unique_ptr<ListNode> other);
+
+  // From `start` along next-sibling links: first item whose title equals text.
+  static ListNode* findSiblingByTitle(ListNode* start, const std::string& text);
+
+ private:
+  friend class ItemList;
+  uint32_t uniqueID_;
+  bool dirtyContent_ = false, dirtyPosition_ = false, deleted_ = false;
+  std::optional<std::string> localID_, title_, note_;
+  uint8_t progress_ = 0;
+  bool checked_ = false;
+  uint8_t priority_ = 0, autoNumber_ = 0;
+  uint32_t alarmID_ = 0;
+  bool expanded_ = false, expandedMemo_ = false, expandedLinks_ = false;
+  uint32_t hhCreateTime_ = 0, hhStartTime_ = 0, hhFinishTime_ = 0, hhTargetTime_ = 0;
+  uint8_t dispColour_ = 0;
+  bool dispBold_ = false;
+  DispOverride dispOverride_;
+  std::vector<EabLink> linkEAB_;
+  std::optional<std::string> linkFile_;
+  uint32_t linkToDo_ = 0, linkDatebook_ = 0;
+  ItemList* list_;
+  ListNode* next_ = nullptr;
+  ListNode* prev_ = nullptr;
+  ListNode* firstChild_ = nullptr;
+  ListNode* parent_ = nullptr;
+};
+
+}  // namespace tolvex
+#endif

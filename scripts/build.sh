@@ -1,0 +1,7 @@
+#!/bin/bash
+# Configures and builds into build/ (or the folder given as $1 with extra cmake args after it).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dir=${1:-build}; shift || true
+cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+cmake --build "$dir"
