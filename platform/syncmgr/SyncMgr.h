@@ -206,6 +206,14 @@ SYNC_API long SyncHostAttach(const char* folder);
 SYNC_API void SyncHostDetach(void);
 // Where SyncAddLogEntry lines go (stdout when none is set).
 SYNC_API void SyncHostSetLogSink(SyncHostLogSink sink, void* context);
+// Creates a new handheld image: the folder (made when missing) and its device.ini
+// with user `userName` (NULL: no [user] group) and the defaults of the other groups.
+SYNC_API long SyncHostCreateImage(const char* folder, const char* userName);
+// Writes an open database's application-info block (image preparation and tests).
+SYNC_API long SyncWriteDBAppInfoBlock(uint8_t handle, const uint8_t* bytes, uint16_t size);
+// Sets attributes (SYNC_REC_DELETED, ...) and category of record `index` of an open database.
+SYNC_API long SyncHostSetRecordAttributes(uint8_t handle, uint16_t index, uint8_t attribs,
+                                          int16_t category);
 // Records `desktopId` as the handheld's last desktop (device.ini [sync]).
 SYNC_API long SyncHostSetLastDesktop(uint32_t desktopId);
 
