@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "conduit/ConduitRun.h"
+#include "conduit/Entry.h"
 #include "conduit/Module.h"
 #include "conduit/RunDriver.h"
 #include "platform/condmgr/CondMgr.h"
