@@ -2,6 +2,7 @@
 // lock file and list-name rules, each on its own.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "common/RunLog.h"
@@ -64,6 +65,22 @@ TEST_F(ConduitTest, ProgressWindowKeepsItsTextsAndIgnoresBadNumbers) {
   EXPECT_FALSE(window.exists());
   window.setTexts("after", nullptr, nullptr);  // does nothing
   EXPECT_STREQ(OsProgressText(shown, ProgressWindow::kLine1), "Tolvk-A");
+}
+
+// Ctrl-C is the window's Cancel button: it closes the window and the request
+// stays set until the next run clears it.
+TEST_F(ConduitTest, CancelClosesTheWindowAndStays) {
+  ProgressWindow window;
+  window.create("2.2.0");
+  OsProgress shown = OsProgressLast();
+  EXPECT_FALSE(window.cancelRequested());
+  std::raise(SIGINT);
+  EXPECT_TRUE(window.cancelRequested());
+  EXPECT_FALSE(window.exists());
+  EXPECT_EQ(OsProgressIsOpen(shown), 0);
+  EXPECT_TRUE(window.cancelRequested());
+  window.clearCancel();
+  EXPECT_FALSE(window.cancelRequested());
 }
 
 TEST_F(ConduitTest, FirstBackupAndFullRing) {
