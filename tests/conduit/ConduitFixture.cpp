@@ -66,7 +66,7 @@ void ConduitTest::SetUp() {
   fs::create_directories(desktop_);
   setenv("HOTSYNC_HOME", home_.c_str(), 1);
   unsetenv("SYNCMGR_FAULTS");
-  unsetenv("TOLVEX_LOG_VIEWER");
+  setenv("TOLVEX_LOG_VIEWER", "true", 1);  // keeps the log path off stderr
   ASSERT_EQ(SyncHostCreateImage(image_.c_str(), "Ann"), 0);
   ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
   SyncHostSetLogSink(collectLine, &hotsyncLines_);
@@ -75,6 +75,7 @@ void ConduitTest::SetUp() {
 void ConduitTest::TearDown() {
   SyncHostSetLogSink(nullptr, nullptr);
   SyncHostDetach();
+  unsetenv("SYNCMGR_FAULTS");
   std::error_code ignored;
   fs::remove_all(root_, ignored);
 }
@@ -88,6 +89,12 @@ void ConduitTest::configureDevice(const DeviceIni& ini) {
           "\nversion=" + ini.moduleVersion + "\nencoding=" + ini.encoding + "\n";
   text += "[sync]\nlast_desktop=\n";
   writeFile(image_ + "/device.ini", text);
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+}
+
+void ConduitTest::injectFaults(const std::string& faults) {
+  SyncHostDetach();
+  setenv("SYNCMGR_FAULTS", faults.c_str(), 1);
   ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
 }
 

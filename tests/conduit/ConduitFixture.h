@@ -35,6 +35,8 @@ class ConduitTest : public ::testing::Test {
 
   // Rewrites device.ini and attaches the image again.
   void configureDevice(const DeviceIni& ini);
+  // Attaches again with SYNCMGR_FAULTS set (the call counts start over).
+  void injectFaults(const std::string& faults);
   // Creates a database of creator and type "Wkdq" (or `creator`) on the handheld.
   void createHandheldDatabase(const std::string& name, const char* creator = "Wkdq");
   uint32_t handheldCreated(const std::string& name);

@@ -1,5 +1,4 @@
-// Runs through the hotsync program with the built conduit library, including
-// the Sync Manager faults that can only be injected into a fresh process.
+// Runs through the hotsync program with the built conduit library.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -80,33 +79,6 @@ TEST_F(HotsyncTest, CardInfoFailureEndsTheRun) {
                        "# Log open"),
             std::string::npos)
       << log();
-}
-
-TEST_F(HotsyncTest, ModuleCallFailures) {
-  Outcome outcome = sync("fast", "SyncCallRemoteModule:1");
-  EXPECT_EQ(outcome.status, 1);
-  const std::string code = log().substr(log().find("# ERROR: CallModule GetVersion(0x"));
-  EXPECT_EQ(code.substr(0, code.find("# Log open")),
-            "# ERROR: CallModule GetVersion(0x" + std::string(code.substr(33, code.find(')') - 33)) +
-                ")\n#        Wrong version of TolvanSync on handheld?\n"
-                "#        Perhaps it's on an inaccessible expansion card?\n");
-
-  // The encoding query's failure is reported and the run goes on.
-  outcome = sync("fast", "SyncCallRemoteModule:2");
-  EXPECT_EQ(outcome.status, 0) << outcome.output;
-  EXPECT_NE(log().find("# TolvanSync version on Handheld is OK\n"
-                       "# ERROR: Couldn't get character encoding: "),
-            std::string::npos);
-  EXPECT_NE(log().find("\n#        Wrong/old version of TolvanSync on handheld?\n"
-                       "#        Perhaps it is on an inaccessible card?\n#\n\n"),
-            std::string::npos);
-}
-
-TEST_F(HotsyncTest, UnknownApiVersionLetsTheRunGoOn) {
-  const Outcome outcome = sync("fast", "SyncGetAPIVersion:1");
-  EXPECT_EQ(outcome.status, 0) << outcome.output;
-  EXPECT_NE(log().find("# SyncMgr API version: indeterminate\n# Hotsync ID: Ann\n"),
-            std::string::npos);
 }
 
 TEST_F(HotsyncTest, FailedRunStartsTheViewerOnce) {

@@ -132,11 +132,14 @@ TEST_F(ConduitTest, DoNothingStopsAfterTheStrategyLine) {
 TEST_F(ConduitTest, ForceSlowMarkerTurnsEveryRunSlow) {
   writeFile(desktop_ + "FORCESLOW", "");
   EXPECT_EQ(runConduit(6), 0);
-  EXPECT_EQ(normalizedLog(),
-            "# Log started T\n# Conduit Build 2.2.0 Oct 14 2003 17:10:14\n"
-            "# File FORCESLOW is forcing us to SLOW SYNC.\n"
-            "# Syncronization strategy: 1 (eSlow)\n"
-            "#   Slow default strategy used: 1 (sync)\n" + std::string(kDefaultMethod));
+  // The marker wins over "do nothing": the run goes on as a slow one.
+  const std::string expected = std::string(
+      "# Log started T\n# Conduit Build 2.2.0 Oct 14 2003 17:10:14\n"
+      "# File FORCESLOW is forcing us to SLOW SYNC.\n"
+      "# Syncronization strategy: 1 (eSlow)\n"
+      "#   Slow default strategy used: 1 (sync)\n") + kDefaultMethod;
+  EXPECT_EQ(normalizedLog().substr(0, expected.size()), expected);
+  EXPECT_NE(log().find("# Syncronizing 0 databases.\n"), std::string::npos);
   createDesktopList("Tolvk-A");
   createHandheldDatabase("Tolvk-A");
   EXPECT_EQ(runConduit(0), 0);
@@ -201,7 +204,7 @@ TEST_F(ConduitTest, MissingOrWrongHandheldModule) {
   EXPECT_EQ(runConduit(0), -13);
   const std::string afterStore = "#     Stored to windows registry.\n";
   std::string rest = logSection(afterStore, "# Log open");
-  EXPECT_EQ(rest.substr(0, afterStore.size() + 29), afterStore + "# ERROR: CallModule GetVersion(0x");
+  EXPECT_EQ(rest.substr(0, afterStore.size() + 33), afterStore + "# ERROR: CallModule GetVersion(0x");
   EXPECT_NE(rest.find(")\n#        Wrong version of TolvanSync on handheld?\n"
                       "#        Perhaps it's on an inaccessible expansion card?\n# Log open"),
             std::string::npos)
@@ -239,6 +242,48 @@ TEST_F(ConduitTest, EncodingReportedOrAssumed) {
   EXPECT_NE(log().find("# Character encoding: Shift_JIS\n#\n\n"), std::string::npos);
 }
 
+TEST_F(ConduitTest, SyncManagerFailuresInTheChecks) {
+  injectFaults("SyncGetAPIVersion:1");
+  EXPECT_EQ(runConduit(0), 0);  // an unknown version does not stop the run
+  EXPECT_NE(log().find("#   Collision method: 1 (HH over DT)\n"
+                       "# SyncMgr API version: indeterminate\n# Hotsync ID: Ann\n"),
+            std::string::npos);
+
+  injectFaults("SyncReadUserID:1");
+  EXPECT_EQ(runConduit(0), -1);
+  EXPECT_NE(log().find("# SyncMgr API version: 2.2\n# FAILED: Couldn't read hotsync ID!\n"),
+            std::string::npos);
+
+  injectFaults("SyncCallRemoteModule:1");
+  EXPECT_EQ(runConduit(0), -13);
+  EXPECT_NE(log().find("#     Stored to windows registry.\n"
+                       "# ERROR: CallModule GetVersion(0x40ff)\n"
+                       "#        Wrong version of TolvanSync on handheld?\n"
+                       "#        Perhaps it's on an inaccessible expansion card?\n# Log open"),
+            std::string::npos)
+      << log();
+
+  injectFaults("SyncCallRemoteModule:2");
+  EXPECT_EQ(runConduit(0), 0);
+  EXPECT_NE(log().find("# TolvanSync version on Handheld is OK\n"
+                       "# ERROR: Couldn't get character encoding: 40ff\n"
+                       "#        Wrong/old version of TolvanSync on handheld?\n"
+                       "#        Perhaps it is on an inaccessible card?\n#\n\n"),
+            std::string::npos)
+      << log();
+}
+
+TEST_F(ConduitTest, CardInfoFailureEndsTheRun) {
+  createHandheldDatabase("Tolvk-A");
+  injectFaults("SyncReadSingleCardInfo:1");
+  EXPECT_EQ(runConduit(0), -7);
+  EXPECT_NE(log().find("\n\n# Enumerating databases on handheld.\n#   Couldn't get card info!\n"
+                       "# Log open"),
+            std::string::npos)
+      << log();
+  EXPECT_TRUE(hotsyncLines_.empty());
+}
+
 TEST_F(ConduitTest, BothEnumerationsPairNamesExactly) {
   createHandheldDatabase("Tolvk-A");
   createHandheldDatabase("Tolvk-*Sync*");
@@ -258,8 +303,8 @@ TEST_F(ConduitTest, BothEnumerationsPairNamesExactly) {
             "# Found 0:'Tolvk-A' (" + std::to_string(created) + ")\n"
             "\n"
             "# Enumerating databases on desktop (" + desktop_ + ").\n"
-            "# ERROR: Filename 'Tolvk-ABCDEFGHIJKLMNOPQRSTU.XML' is too long!\n"
             "# Found Tolvk-ABCDEFGHIJKLMNOPQRST (not on handheld)\n"
+            "# ERROR: Filename 'Tolvk-ABCDEFGHIJKLMNOPQRSTU.XML' is too long!\n"
             "# Found Tolvk-B (not on handheld)\n"
             "# Found Tolvk-a (not on handheld)\n"
             "\n"
