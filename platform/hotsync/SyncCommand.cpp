@@ -46,6 +46,8 @@ struct HotSyncLog {
   void add(const std::string& text) {
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // On a terminal the progress line is cleared first; it redraws below.
+    if (::isatty(STDOUT_FILENO) && ::isatty(STDERR_FILENO)) std::fputs("\r\033[K", stdout);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
     lines.push_back(line);
