@@ -30,7 +30,8 @@ TEST(SlowSyncTest, DesktopWinsWholeLog) {
                      "#       Clobber handheld.\n", "#   Item on handheld only: T3\n",
                      "#     Configured: DT over HH\n", "#       Delete and ignore.\n", "#\n",
                      "# Desktop deletion listing:\n", "# Done deletion dump.\n", "#\n", "# Clear all dirties.\n",
-                     "#\n", "# Handle position changes:\n", "#   Configured: DT over HH\n"}));
+                     "#\n", "# Handle position changes:\n", "#   Configured: DT over HH\n",
+                     "#   Relocate to sibling: dt\n"}));
   EXPECT_EQ(shape(m.desktop), "1,2,7");
   EXPECT_EQ(m.dt(2)->title(), "dt");
   EXPECT_EQ(flagsOf(m.desktop), "");
@@ -138,6 +139,11 @@ TEST(SlowSyncTest, PositionPassKeepsTree) {
   SlowMerge order("3,2,1", "1,2(3)", kHhOverDt);
   order.run();
   EXPECT_EQ(shape(order.desktop), "1,2(3)");
+
+  SlowMerge stays("3,2,1", "1,2(3)", kDtOverHh);
+  stays.run();
+  EXPECT_EQ(shape(stays.desktop), "3,2,1");
+  EXPECT_TRUE(stays.log.contains(written({"#   Relocate to child: T3\n", "#   Relocate to sibling: T2\n"})));
 }
 
 }  // namespace
