@@ -2,6 +2,7 @@
 
 #include "libsync/SyncContext.h"
 #include "tests/libsync/EngineTestSupport.h"
+#include "libsync/EngineSteps.h"
 #include "tests/libsync/RandomLists.h"
 
 namespace tolvex {
@@ -67,6 +68,56 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     }
   }
   for (auto& [marker, count] : reached) EXPECT_GT(count, 0) << marker;
+}
+
+}  // namespace
+}  // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+// The pass as first described: restart from the top after every move.
+void restartingKeepAlive(ItemList& list, std::string& log) {
+  for (bool moved = true; moved;) {
+    moved = false;
+    ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* n) {
+      if (n->deleted() || !n->parent()) return true;
+      ListNode* top = nullptr;
+      for (ListNode* p = n->parent(); p; p = p->parent())
+        if (p->deleted()) top = p;
+      if (!top) return true;
+      log += "#       Alive: " + n->title() + " to move beside " + top->title() + "\n";
+      top->insertAfter(n->unlink());
+      moved = true;
+      return false;
+    });
+  }
+}
+
+TEST(MergePropertyTest, KeepAliveMatchesRestartingWalk) {
+  testing::RandomListOptions options;
+  options.deleted = 0.3;
+  for (uint64_t seed = 1; seed <= 400 && !HasFailure(); ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    ItemList engineSide, referenceSide, unused1, unused2;
+    RandomLists(seed, options).fill(engineSide, unused1);
+    RandomLists(seed, options).fill(referenceSide, unused2);
+    for (ItemList* list : {&engineSide, &referenceSide}) {  // short titles: no cut lines
+      int n = 0;
+      ItemList::forEach(list->head(), WalkScope::kSubtree, [&n](ListNode* item) {
+        item->setTitle("N" + std::to_string(n++));
+        return true;
+      });
+    }
+    LogCapture log;
+    SyncContext context;
+    context.log = log.file();
+    engine::keepAlivePass(engineSide, context);
+    std::string expected;
+    restartingKeepAlive(referenceSide, expected);
+    EXPECT_EQ(testing::shape(engineSide), testing::shape(referenceSide));
+    EXPECT_EQ(log.text(), expected);
+  }
 }
 
 }  // namespace
