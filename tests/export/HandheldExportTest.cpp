@@ -55,8 +55,12 @@ class HandheldExportTest : public ::testing::Test {
                           image_ + "' " + which;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
   }
-  void attach() {
-    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  // `faults` as SYNCMGR_FAULTS; the stand-in reads it when attaching.
+  void attach(const char* faults = nullptr) {
+    if (faults) setenv("SYNCMGR_FAULTS", faults, 1);
+    long err = SyncHostAttach(image_.c_str());
+    unsetenv("SYNCMGR_FAULTS");
+    ASSERT_EQ(err, 0);
     attached_ = true;
   }
   std::string expectedLog(const std::string& name) {
@@ -107,6 +111,50 @@ TEST_F(HandheldExportTest, MissingDatabasesFailWithoutWriting) {
             "#   ERROR: Couldn't open tag database!\n#   ERROR: Couldn't open filter database!\n");
   EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), "previous");
   EXPECT_FALSE(std::filesystem::exists(desktop_ + "TolvanFilters.XML"));
+}
+
+TEST_F(HandheldExportTest, FailingReadsWriteNothingAndCloseTheDatabase) {
+  makeDatabases("tags");
+  makeDatabases("filters");
+  std::ofstream(desktop_ + "TolvanTags.XML") << "previous tags";
+  std::ofstream(desktop_ + "TolvanFilters.XML") << "previous filters";
+  attach("SyncReadRecordByIndex:3,SyncReadRecordByIndex:5,SyncGetDBRecordCount:3,"
+         "SyncReadDBAppInfoBlock:2");
+  // Tags: the third record read fails; filters: the second (call 5).
+  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_FALSE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  std::string log = log_.text();
+  EXPECT_EQ(log.substr(log.find("#   Reading 10 tags.\n")),
+            "#   Reading 10 tags.\n"
+            "#   Retrieved Work/Urgent (1)\n"
+            "#   Retrieved Unfiled/Phone (2)\n"
+            "#   ERROR: Couldn't retrieve record 2!\n"
+            "#   Reading 5 filters.\n"
+            "#   Fetching filter 'Work items'\n"
+            "#     Added rule: op=1(Title Matches) r=0 f=0 g=0 v=1(Smith & Sons)\n"
+            "#     Added rule: op=10(Priority) r=7 f=1 g=2 v=2(3)\n"
+            "#     Added rule: op=11(Progress) r=2 f=0 g=1 v=2(0)\n"
+            "#     Added rule: op=8((error!)) r=1 f=1 g=0 v=999(12)\n"
+            "#     Added rule: op=19(Indent level) r=3 f=0 g=3 v=2(4294967295)\n"
+            "#   ERROR: Couldn't retrieve record 1!\n");
+  EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), "previous tags");
+  EXPECT_EQ(readFile(desktop_ + "TolvanFilters.XML"), "previous filters");
+
+  // The third record count fails, then the second app-info read.
+  log_.clear();
+  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_EQ(log_.text(),
+            "#   ERROR: Couldn't get record count!\n"
+            "#   Trying to get appinfo block\n"
+            "#   ERROR: Couldn't fetch appinfo block!\n");
+
+  // Every failing path closed its database: both export whole now.
+  log_.clear();
+  EXPECT_TRUE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_TRUE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), dataFile("TolvanTags.XML"));
+  EXPECT_EQ(readFile(desktop_ + "TolvanFilters.XML"), dataFile("TolvanFilters.XML"));
 }
 
 TEST_F(HandheldExportTest, TheHandheldIsOnlyRead) {
