@@ -12,7 +12,6 @@ namespace {
 
 // Shared result buffers: allocated on first use and kept, as the conversions
 // are called once per field of every record.
-constexpr size_t kWideUnits = 8194;
 constexpr size_t kHandheldBytes = 8193;
 constexpr size_t kUtf8Bytes = 8194;
 
