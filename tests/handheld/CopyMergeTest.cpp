@@ -1,7 +1,6 @@
 #include <cstdlib>
 
 #include "ImageFixture.h"
-#include "conduit/ListMerge.h"
 #include "desktop/XmlFile.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
@@ -9,68 +8,7 @@
 namespace tolvex::testing {
 namespace {
 
-class CopyMergeTest : public ImageFixture {
- protected:
-  void TearDown() override {
-    ::unsetenv("SYNCMGR_FAULTS");
-    ImageFixture::TearDown();
-  }
-  // Re-attaches so the stand-in reads a new fault list and restarts its counts.
-  void faults(const char* list) {
-    ::setenv("SYNCMGR_FAULTS", list, 1);
-    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
-  }
-  uint32_t createDate(const std::string& name) {
-    uint8_t handle = 0;
-    if (SyncOpenDB(name.c_str(), 0, &handle, SYNC_MODE_READ) != 0) return 0;
-    SyncOpenDbInfoRequest request{0x80, handle};
-    SyncDbRecord info{};
-    SyncReadOpenDbInfo(&request, &info);
-    SyncCloseDB(handle);
-    return info.createDate;
-  }
-  DatabaseEntry entry(const std::string& name) {
-    DatabaseEntry e;
-    e.name = name;
-    e.created = createDate(name);
-    e.presence = kOnHandheld;
-    return e;
-  }
-  std::unique_ptr<ItemList> desktopList(const std::string& name) {
-    std::string message;
-    auto list = ListFileReader().read(desktopFile(name), message);
-    EXPECT_TRUE(message.empty()) << message;
-    return list;
-  }
-  // A desktop list A(B), C with no handheld IDs yet.
-  void writeDesktop(const std::string& name, uint8_t upload) {
-    ItemList list;
-    list.setUploadFile(upload);
-    auto a = std::make_unique<ListNode>(0, &list);
-    a->setTitle("A \xE2\x80\xA2 caf\xC3\xA9");
-    ListNode* pa = a.get();
-    list.setHead(std::move(a));
-    auto b = std::make_unique<ListNode>(0, &list);
-    b->setTitle("B");
-    pa->insertFirstChild(std::move(b));
-    auto c = std::make_unique<ListNode>(0, &list);
-    c->setTitle("C");
-    c->setDeleted(true);
-    pa->insertAfter(std::move(c));
-    auto d = std::make_unique<ListNode>(0, &list);
-    d->setTitle("D");
-    pa->next()->insertAfter(std::move(d));
-    std::string message;
-    ASSERT_EQ(ListFileWriter("utf-8").write(list, desktopFile(name), message), 0);
-  }
-  std::vector<std::string> titles(const std::string& name) {
-    std::vector<std::string> out;
-    std::vector<StoredRecord> stored = records(name);
-    for (size_t i = 1; i < stored.size(); ++i)
-      if (const StoredRecord& r = stored[i]; r.bytes.size() > 88) out.push_back(reinterpret_cast<const char*>(&r.bytes[88]));
-    return out;
-  }
-};
+using CopyMergeTest = ImageFixture;
 
 TEST_F(CopyMergeTest, DesktopOnlyListWithUploadRequestGoesToTheHandheld) {
   writeDesktop("Tolvk-Trip", 1);
@@ -172,70 +110,6 @@ TEST_F(CopyMergeTest, UnreadableHandheldListIsNeitherRebuiltNorCopied) {
   EXPECT_FALSE(fs::exists(desktopFile("Tolvk-Big")));
   EXPECT_EQ(records("Tolvk-Big").size(), 3u);
 
-  log_.clear();
-  writeDesktop("Tolvk-Big", 0);
-  std::string before = slurp(desktopFile("Tolvk-Big"));
-  SyncContext context;
-  EXPECT_FALSE(synchronizeList(env_, context, entry("Tolvk-Big")));
-  EXPECT_TRUE(logHas("!   Handheld list could not be read whole. Leaving both sides as they are.\n"));
-  EXPECT_EQ(slurp(desktopFile("Tolvk-Big")), before);
-  EXPECT_EQ(records("Tolvk-Big").size(), 3u);
-}
-
-TEST_F(CopyMergeTest, MergeWritesBothSidesThenFindsNothingToDo) {
-  makeDatabase("Tolvk-M", {headerRecord(), itemRecord("A", kHasNextSibling), itemRecord("B", 0)});
-  ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-M"), desktop_), 0);
-  // A title changed on the handheld since.
-  {
-    auto list = desktopList("Tolvk-M");
-    list->head()->setTitle("A2");
-    list->head()->setDirtyContent(true);
-    list->setHeaderRecord(headerRecord().bytes.data(), kListHeaderSize);
-    SyncDeleteDB("Tolvk-M", 0);
-    ASSERT_TRUE(createHandheldList(env_, *list, "Tolvk-M"));
-    // createHandheldList cleared the flag; mark the record dirty as the handheld would
-  }
-  std::vector<StoredRecord> stored = records("Tolvk-M");
-  uint8_t handle = 0;
-  ASSERT_EQ(SyncOpenDB("Tolvk-M", 0, &handle, 0xD0), 0);
-  SyncRecordInfo rec{};
-  std::vector<uint8_t> bytes = stored[1].bytes;
-  bytes[5] |= 0x20;
-  rec.handle = handle;
-  rec.recId = stored[1].id;
-  rec.recSize = uint32_t(bytes.size());
-  rec.bufSize = uint16_t(bytes.size());
-  rec.buffer = bytes.data();
-  ASSERT_EQ(SyncWriteRec(&rec), 0);
-  ASSERT_EQ(SyncCloseDB(handle), 0);
-  // The desktop still carries the old identity; give it the new one as a
-  // previous sync would have.
-  {
-    auto list = desktopList("Tolvk-M");
-    list->setUniqueTime(createDate("Tolvk-M"));
-    list->head()->setUniqueID(stored[1].id);
-    list->head()->next()->setUniqueID(stored[2].id);
-    std::string message;
-    ASSERT_EQ(ListFileWriter().write(*list, desktopFile("Tolvk-M"), message), 0);
-  }
-
-  log_.clear();
-  SyncContext context;
-  EXPECT_TRUE(synchronizeList(env_, context, entry("Tolvk-M")));
-  EXPECT_TRUE(logHas("# Some changes were made. Do the works.\n")) << log_.text();
-  EXPECT_TRUE(logHas("# Saved updated list to desktop.\n"));
-  EXPECT_TRUE(fs::exists(desktop_ + "Backup/Tolvk-M.0"));
-  EXPECT_EQ(titles("Tolvk-M"), (std::vector<std::string>{"A2", "B"}));
-  auto merged = desktopList("Tolvk-M");
-  EXPECT_EQ(merged->head()->title(), "A2");
-  EXPECT_EQ(merged->uniqueTime(), createDate("Tolvk-M"));
-
-  log_.clear();
-  std::string saved = slurp(desktopFile("Tolvk-M"));
-  EXPECT_TRUE(synchronizeList(env_, context, entry("Tolvk-M")));
-  EXPECT_TRUE(logHas("# No changes were made. Natch.\n")) << log_.text();
-  EXPECT_EQ(slurp(desktopFile("Tolvk-M")), saved);
-  EXPECT_FALSE(fs::exists(desktop_ + "Backup/Tolvk-M.1"));
 }
 
 TEST_F(CopyMergeTest, FailedRenameKeepsTheListAndAsksForUpload) {

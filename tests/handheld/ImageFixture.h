@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "common/DatabaseEntry.h"
 #include "common/RunLog.h"
+#include "desktop/XmlFile.h"
 #include "outline/ItemRecord.h"
 #include "platform/syncmgr/SyncMgr.h"
 
@@ -59,6 +62,7 @@ class ImageFixture : public ::testing::Test {
     env_.desktopFolder = desktop_;
   }
   void TearDown() override {
+    ::unsetenv("SYNCMGR_FAULTS");
     SyncHostDetach();
     fs::remove_all(root_);
   }
@@ -150,6 +154,62 @@ class ImageFixture : public ::testing::Test {
     for (size_t at = log_.text().find(line); at != std::string::npos; at = log_.text().find(line, at + 1))
       ++n;
     return n;
+  }
+
+  // Re-attaches so the stand-in reads a new fault list and restarts its counts.
+  void faults(const char* list) {
+    ::setenv("SYNCMGR_FAULTS", list, 1);
+    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  }
+  uint32_t createDate(const std::string& name) {
+    uint8_t handle = 0;
+    if (SyncOpenDB(name.c_str(), 0, &handle, SYNC_MODE_READ) != 0) return 0;
+    SyncOpenDbInfoRequest request{0x80, handle};
+    SyncDbRecord info{};
+    SyncReadOpenDbInfo(&request, &info);
+    SyncCloseDB(handle);
+    return info.createDate;
+  }
+  DatabaseEntry entry(const std::string& name) {
+    DatabaseEntry e;
+    e.name = name;
+    e.created = createDate(name);
+    e.presence = kOnHandheld;
+    return e;
+  }
+  std::unique_ptr<ItemList> desktopList(const std::string& name) {
+    std::string message;
+    auto list = ListFileReader().read(desktopFile(name), message);
+    EXPECT_TRUE(message.empty()) << message;
+    return list;
+  }
+  // A desktop list A(B), C with no handheld IDs yet.
+  void writeDesktop(const std::string& name, uint8_t upload) {
+    ItemList list;
+    list.setUploadFile(upload);
+    auto a = std::make_unique<ListNode>(0, &list);
+    a->setTitle("A \xE2\x80\xA2 caf\xC3\xA9");
+    ListNode* pa = a.get();
+    list.setHead(std::move(a));
+    auto b = std::make_unique<ListNode>(0, &list);
+    b->setTitle("B");
+    pa->insertFirstChild(std::move(b));
+    auto c = std::make_unique<ListNode>(0, &list);
+    c->setTitle("C");
+    c->setDeleted(true);
+    pa->insertAfter(std::move(c));
+    auto d = std::make_unique<ListNode>(0, &list);
+    d->setTitle("D");
+    pa->next()->insertAfter(std::move(d));
+    std::string message;
+    ASSERT_EQ(ListFileWriter("utf-8").write(list, desktopFile(name), message), 0);
+  }
+  std::vector<std::string> titles(const std::string& name) {
+    std::vector<std::string> out;
+    std::vector<StoredRecord> stored = records(name);
+    for (size_t i = 1; i < stored.size(); ++i)
+      if (const StoredRecord& r = stored[i]; r.bytes.size() > 88) out.push_back(reinterpret_cast<const char*>(&r.bytes[88]));
+    return out;
   }
 
   fs::path root_;
