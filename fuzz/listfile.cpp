@@ -5,29 +5,38 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "desktop/XmlFile.h"
 
 namespace {
 
-std::string scratchFolder() {
-  static std::string folder = [] {
+// Plain storage: it must outlive the exit handler that removes the folder.
+char gFolder[64];
+
+void removeScratch() {
+  unlink((std::string(gFolder) + "/in.xml").c_str());
+  unlink((std::string(gFolder) + "/out.xml").c_str());
+  rmdir(gFolder);
+}
+
+const char* scratchFolder() {
+  if (gFolder[0] == '\0') {
     // tmpfs when there is one: the writer syncs every file it writes.
-    std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = base + "/tolvex-fuzz-listfile-XXXXXX";
-    const char* made = mkdtemp(pattern.data());
-    if (!made) std::abort();
-    return std::string(made);
-  }();
-  return folder;
+    std::snprintf(gFolder, sizeof(gFolder), "%s/tolvex-fuzz-listfile-XXXXXX",
+                  access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+    if (!mkdtemp(gFolder)) std::abort();
+    std::atexit(removeScratch);
+  }
+  return gFolder;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string in = scratchFolder() + "/in.xml";
-  std::string out = scratchFolder() + "/out.xml";
+  std::string in = std::string(scratchFolder()) + "/in.xml";
+  std::string out = std::string(scratchFolder()) + "/out.xml";
   FILE* f = std::fopen(in.c_str(), "wb");
   if (!f) std::abort();
   if (size > 0 && std::fwrite(data, 1, size, f) != size) std::abort();

@@ -74,37 +74,45 @@ std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::st
   const uint32_t appInfo = readBe32(bytes + kAppInfoOffset);
   const uint32_t sortInfo = readBe32(bytes + kSortInfoOffset);
   size_t floor = listEnd;
+  std::string floorWhat = "the record list";
   for (const auto& [offset, what] : {std::pair{appInfo, "app-info"}, std::pair{sortInfo, "sort-info"}}) {
     if (offset == 0) continue;
+    const std::string at = std::string(what) + " offset " + std::to_string(offset);
     if (offset < listEnd) {
-      fail(error, std::string(what) + " offset " + std::to_string(offset) + " lies inside the record list");
+      fail(error, at + " lies inside the record list");
       return std::nullopt;
     }
     if (offset > size) {
-      fail(error, std::string(what) + " offset " + std::to_string(offset) + " lies past the end");
+      fail(error, at + " lies past the end");
       return std::nullopt;
     }
     if (offset < floor) {
-      fail(error, std::string(what) + " offset " + std::to_string(offset) + " is out of order");
+      fail(error, at + " is out of order (before " + floorWhat + ")");
       return std::nullopt;
     }
     floor = offset;
+    floorWhat = std::string("the ") + what + " block";
   }
 
   std::vector<size_t> offsets(count);
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
     const size_t offset = readBe32(entry + kEntryOffset);
+    const std::string at = "record " + std::to_string(i) + " offset " + std::to_string(offset);
     if (offset > size) {
-      fail(error, "record " + std::to_string(i) + " offset " + std::to_string(offset) + " lies past the end");
+      fail(error, at + " lies past the end");
+      return std::nullopt;
+    }
+    if (offset < listEnd) {
+      fail(error, at + " lies inside the record list");
       return std::nullopt;
     }
     if (offset < floor) {
-      fail(error, "record " + std::to_string(i) + " offset " + std::to_string(offset) +
-                      (offset < listEnd ? " lies inside the record list" : " is out of order"));
+      fail(error, at + " is out of order (before " + floorWhat + ")");
       return std::nullopt;
     }
     offsets[i] = floor = offset;
+    floorWhat = "record " + std::to_string(i);
   }
 
   const size_t recordsStart = count > 0 ? offsets[0] : size;
