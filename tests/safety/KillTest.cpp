@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <set>
 
+#include "ListFixtures.h"
 #include "SafetyHarness.h"
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
@@ -16,43 +17,6 @@
 
 namespace tolvex::safety {
 namespace {
-
-constexpr int kTop = 25, kChildren = 9;  // 250 items a list
-
-std::string itemTitle(int list, int top, int child) {
-  return "L" + std::to_string(list) + "-t" + std::to_string(top) + "-c" + std::to_string(child) + "#";
-}
-
-// Writes a two-level list and records each item's acceptable titles.
-void writeList(const World& w, int list, std::vector<std::set<std::string>>& items) {
-  ItemList l;
-  l.setUploadFile(1);
-  uint32_t id = 0;
-  for (int t = 0; t < kTop; ++t) {
-    auto top = std::make_unique<ListNode>(id, &l);
-    top->setTitle(itemTitle(list, t, -1));
-    top->setDirtyContent(true);
-    top->setDirtyPosition(true);
-    items.push_back({itemTitle(list, t, -1)});
-    ListNode* topRaw = top.get();
-    l.pushBack(std::move(top));
-    ListNode* last = nullptr;
-    for (int c = 0; c < kChildren; ++c) {
-      auto child = std::make_unique<ListNode>(id, &l);
-      child->setTitle(itemTitle(list, t, c));
-      child->setDirtyContent(true);
-      child->setDirtyPosition(true);
-      items.push_back({itemTitle(list, t, c)});
-      ListNode* raw = child.get();
-      if (last) last->insertAfter(std::move(child));
-      else topRaw->insertFirstChild(std::move(child));
-      last = raw;
-    }
-  }
-  std::string message;
-  ASSERT_EQ(ListFileWriter().write(l, w.desktop + "/Tolvk-Kill" + std::to_string(list) + ".XML", message), 0)
-      << message;
-}
 
 // Desktop edits after the first sync: retitle every 7th item, append new ones.
 void editDesktop(const World& w, int list, std::vector<std::set<std::string>>& items) {
@@ -92,11 +56,6 @@ void editHandheld(const World& w, const std::string& file) {
   for (size_t i = 1; i < pdb->recordCount(); i += 5) pdb->record(i).attributes |= 0x40;
   auto out = pdb->serialize();
   writeFile(w.device + "/" + file, std::string(out.begin(), out.end()));
-}
-
-void allFilesIn(const std::string& dir, std::string& corpus) {
-  for (const auto& [path, content] : snapshot(dir))
-    if (content.rfind("F:", 0) == 0) corpus += content;
 }
 
 int lines(const std::string& path) {
