@@ -71,6 +71,7 @@ TEST(KillAtAnyMoment, NoItemLostAndNextRunSucceeds) {
   RunResult first = w.sync();
   ASSERT_FALSE(first.signaled) << first.out;
   if (w.pipelinePlaceholder()) GTEST_SKIP() << "run driver not in yet: lastsync.txt has no enumeration";
+  if (w.copiesPlaceholder()) GTEST_SKIP() << "list copies not in yet: a desktop-only list does not reach the handheld";
   ASSERT_EQ(first.exitCode, 0) << first.out;
 
   // Both sides change: desktop edits on lists 0 and 1, handheld edits on 2,
