@@ -6,16 +6,17 @@
 #define TOLVEX_DESKTOP_TEXTENCODING_H
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <string>
 #include <string_view>
 
-struct XML_Encoding;
+#include <expat.h>  // XML_Encoding is a typedef there and cannot be forward-declared
 
 namespace tolvex {
 
 std::string replaceAll(std::string_view text, std::string_view search, std::string_view replacement);
 std::string escapeXmlText(std::string_view text);        // & < >
-std::string escapeXmlAttribute(std::string_view text);   // & < > and " as &quot;
+std::string escapeXmlAttribute(std::string_view text);   // & < > and " as &quot; (tab, LF, CR as references)
 std::string encodePseudoEntities(std::string_view text);
 std::string decodePseudoEntities(std::string_view text);
 std::string encodeListText(std::string_view text);       // escapeXmlText then encodePseudoEntities
@@ -32,6 +33,21 @@ int cp1252EncodingHandler(void* data, const char* name, XML_Encoding* info);
 uint16_t cp1252CodePoint(uint8_t b);
 // Windows-1252 byte for a code point above U+00FF, or 0 when the set has none.
 uint8_t cp1252ByteFor(uint32_t codePoint);
+
+// Helpers of the desktop files; none uses a shared buffer.
+// Length in bytes of the longest strictly valid UTF-8 prefix of `text`, of at
+// most `maxChars` characters, stopping before a NUL; `chars` gets their number.
+size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars = nullptr);
+// UTF-8 -> one byte per character, as utf8ToHandheld maps them.
+std::string utf8ToLatin1Bytes(std::string_view utf8, size_t maxChars = SIZE_MAX);
+// Bytes -> UTF-8, byte X being U+00XX.
+std::string latin1BytesToUtf8(std::string_view bytes);
+// Drops what an XML 1.0 document cannot hold (invalid UTF-8, control
+// characters other than tab and line feed, U+FFFE/U+FFFF) and writes a
+// carriage return as "&#13;". Applied after escaping.
+std::string xmlSafeUtf8(std::string_view text);
+// The same for one-byte-per-character text (the tag file).
+std::string xmlSafeLatin1(std::string_view bytes);
 
 }  // namespace tolvex
 #endif

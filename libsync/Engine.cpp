@@ -1,1 +1,137 @@
-// placeholder until this area lands
+#include <cstdarg>
+#include <cstring>
+
+#include "libsync/EngineSteps.h"
+#include "libsync/SyncContext.h"
+
+namespace tolvex {
+namespace {
+
+constexpr const char* kMethodNames[] = {"nil", "HH over DT", "DT over HH", "By Time", "Keep/Duplicate"};
+constexpr size_t kLineBytes = 512;
+
+// A line that did not fit: cut it at a character boundary and, when the
+// message was a whole line, keep its line end.
+void fitCutLine(char* buffer, bool endsLine) {
+  size_t cut = kLineBytes - 2;
+  while (cut > 0 && (static_cast<unsigned char>(buffer[cut]) & 0xC0) == 0x80) --cut;
+  if (endsLine) {
+    buffer[cut] = '\n';
+    buffer[cut + 1] = '\0';
+  } else {
+    buffer[cut] = '\0';
+  }
+}
+
+}  // namespace
+
+const char* collisionMethodName(int32_t method) {
+  return method >= 0 && method <= 4 ? kMethodNames[method] : kMethodNames[0];
+}
+
+void engineLine(const SyncContext& context, const char* format, ...) {
+  if (!context.log) return;
+  char buffer[kLineBytes];
+  std::memset(buffer, 0, sizeof buffer);
+  va_list args;
+  va_start(args, format);
+  int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (length <= 0) return;
+  if (static_cast<size_t>(length) >= sizeof buffer) {
+    size_t formatLength = std::strlen(format);
+    fitCutLine(buffer, formatLength > 0 && format[formatLength - 1] == '\n');
+  }
+  std::fprintf(context.log, "%c    %s", buffer[0], buffer + 1);
+  std::fflush(context.log);
+}
+
+namespace {
+
+// Two lists with different identity stamps share only a name: no item merge,
+// the configured side wins whole.
+void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "! File unique: DT(%u) HH(%ul)\n", desktop.uniqueTime(), handheld.uniqueTime());
+  engineLine(context,
+             "! Collision; it is likely you deleted a file and\n  then created another one with the same name.\n");
+  desktop.clearAllDirtyPosition();
+  desktop.clearAllDirtyContent();
+  handheld.clearAllDirtyPosition();
+  handheld.clearAllDirtyContent();
+  if (context.method == kDtOverHh) {
+    engineLine(context, "! Your setting suggests DT over HH. Clobbering!\n");
+    context.result = &desktop;
+  } else if (context.method == kHhOverDt) {
+    engineLine(context, "! Your setting suggests HH over DT. Clobbering!\n");
+    context.result = &handheld;
+  } else {
+    engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
+    context.result = &handheld;
+  }
+  context.changed = true;
+}
+
+}  // namespace
+
+int synchronizeFile(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "# Synchronize file: '%s'\n", context.name.c_str());
+  engineLine(context, "#   libsync version: %s built: %s\n", "0.7.2", "Oct 14 2003");
+  if (handheld.findByUniqueId(0)) {
+    engineLine(context,
+               "! WARNING: The handheld data appears to be test data with\n!   invalid Unique-IDs. Ensure "
+               "handheld Unique-IDs are\n!    non-zero. Crossing fingers.\n");
+  }
+  if (context.kind == kSyncFast) {
+    if (desktop.uniqueTime() != handheld.uniqueTime()) {
+      resolveForeignPair(desktop, handheld, context);
+      return 0;
+    }
+    engineLine(context, "#   Both sides are same file. Will attempt to sync.\n");
+    fastSync(desktop, handheld, context);
+  } else {
+    engineLine(context, "#   Collision test skipped on slow.\n");
+    slowSync(desktop, handheld, context);
+  }
+  context.result = &desktop;
+  return 0;
+}
+
+namespace engine {
+
+int32_t effectiveMethod(const SyncContext& context) {
+  return context.method >= 0 && context.method <= 4 ? context.method : kMethodNil;
+}
+
+void deletionListing(const ItemList& desktop, const SyncContext& context) {
+  // Pre-order with the depth of each row on the stack.
+  struct Row { const ListNode* item; int depth; };
+  std::vector<Row> pending;
+  if (desktop.head()) pending.push_back({desktop.head(), 0});
+  while (!pending.empty()) {
+    Row& row = pending.back();
+    const ListNode* item = row.item;
+    int depth = row.depth;
+    if (!item) {
+      pending.pop_back();
+      continue;
+    }
+    row.item = item->next();
+    if (item->deleted()) {
+      engineLine(context, "# %*s%s%s%s%s\n", 3 * depth, "", item->title().c_str(),
+                 item->dirtyContent() ? " <dirtyContent>" : "", " <del>",
+                 item->dirtyPosition() ? " <dirtyPos>" : "");
+    }
+    if (item->firstChild()) pending.push_back({item->firstChild(), depth + 1});
+  }
+}
+
+ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem) {
+  return handheldItem ? desktop.findByUniqueId(handheldItem->uniqueID()) : nullptr;
+}
+
+bool usableReferent(const ListNode* referent, const ListNode* moving) {
+  return referent && !referent->isWithinSubtreeOf(moving);
+}
+
+}  // namespace engine
+}  // namespace tolvex

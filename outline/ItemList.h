@@ -22,12 +22,18 @@ class ItemList {
   ItemList& operator=(const ItemList&) = delete;
 
   ListNode* head() const { return head_; }
-  // Makes `item` (already linked by the caller, or a fresh chain) the first
-  // top-level item and this list its owner; changes no sibling link. The list
-  // owns the item from now on (a chain handed over as unique_ptr).
+  // Makes the chain `item` (not yet in this tree) the top-level row and this
+  // list its owner; changes no sibling link. A former top-level row that the
+  // new chain does not contain is released.
   void setHead(std::unique_ptr<ListNode> item);
-  // For items already owned elsewhere in this tree (the edits use it).
+  // Re-points head at an item already owned within this tree (the edits use it).
   void setHeadLinked(ListNode* item);
+  // Puts the chain in front of the top-level row; it becomes the head.
+  void pushFront(std::unique_ptr<ListNode> chain);
+  // Appends the chain after the last top-level item (or makes it the head).
+  void pushBack(std::unique_ptr<ListNode> chain);
+  // Hands the whole top-level row to the caller; the list is then empty.
+  std::unique_ptr<ListNode> releaseHead();
 
   uint32_t uniqueTime() const { return uniqueTime_; }
   void setUniqueTime(uint32_t v) { uniqueTime_ = v; }

@@ -1,1 +1,239 @@
-// placeholder until this area lands
+#include "outline/ListNode.h"
+
+#include "outline/ItemList.h"
+
+namespace tolvex {
+namespace {
+
+const std::string kEmpty;
+
+// Cuts to at most `limit` bytes; a cut inside a multi-byte UTF-8 character
+// drops that character whole.
+std::optional<std::string> cutUtf8(std::optional<std::string> v, size_t limit) {
+  if (!v || v->size() <= limit) return v;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>((*v)[cut]) & 0xC0) == 0x80) --cut;
+  v->resize(cut);
+  return v;
+}
+
+}  // namespace
+
+ListNode::ListNode(uint32_t uniqueID, ItemList* list) : uniqueID_(uniqueID), list_(list) {}
+
+ListNode::~ListNode() {
+  ListNode* below = firstChild_;
+  firstChild_ = nullptr;
+  releaseRows(below);
+  if (prev_ == nullptr && next_ != nullptr) {
+    ListNode* after = next_;
+    next_ = nullptr;
+    after->prev_ = nullptr;
+    releaseRows(after);
+  }
+}
+
+// Releases the row starting at `first` and everything below it. Each item is
+// stripped of its links before it is destroyed, so no destructor recurses.
+void ListNode::releaseRows(ListNode* first) {
+  std::vector<ListNode*> rows;
+  if (first) rows.push_back(first);
+  while (!rows.empty()) {
+    ListNode* item = rows.back();
+    rows.pop_back();
+    while (item) {
+      ListNode* next = item->next_;
+      if (item->firstChild_) rows.push_back(item->firstChild_);
+      item->firstChild_ = item->next_ = item->prev_ = item->parent_ = nullptr;
+      std::unique_ptr<ListNode> owned(item);
+      owned.reset();
+      item = next;
+    }
+  }
+}
+
+const std::string& ListNode::title() const { return title_ ? *title_ : kEmpty; }
+const std::string& ListNode::note() const { return note_ ? *note_ : kEmpty; }
+void ListNode::setTitle(std::optional<std::string> v) { title_ = cutUtf8(std::move(v), kMaxTitleBytes); }
+void ListNode::setNote(std::optional<std::string> v) { note_ = cutUtf8(std::move(v), kMaxNoteBytes); }
+
+void ListNode::copyLocalIdFrom(const ListNode& other) {
+  if (other.localID_) localID_ = other.localID_;
+}
+
+std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
+  auto c = std::make_unique<ListNode>(uniqueID_, list_);
+  c->dirtyContent_ = clearDirty ? false : dirtyContent_;
+  c->dirtyPosition_ = clearDirty ? false : dirtyPosition_;
+  c->deleted_ = deleted_;
+  c->localID_ = localID_;
+  c->title_ = title_;
+  c->note_ = note_;
+  c->progress_ = progress_;
+  c->checked_ = checked_;
+  c->priority_ = priority_;
+  c->autoNumber_ = autoNumber_;
+  c->alarmID_ = alarmID_;
+  c->expanded_ = expanded_;
+  c->expandedMemo_ = expandedMemo_;
+  c->expandedLinks_ = expandedLinks_;
+  c->hhCreateTime_ = hhCreateTime_;
+  c->hhStartTime_ = hhStartTime_;
+  c->hhFinishTime_ = hhFinishTime_;
+  c->hhTargetTime_ = hhTargetTime_;
+  c->dispColour_ = dispColour_;
+  c->dispBold_ = dispBold_;
+  c->dispOverride_ = dispOverride_;
+  c->linkEAB_ = linkEAB_;
+  c->linkFile_ = linkFile_;
+  c->linkToDo_ = linkToDo_;
+  c->linkDatebook_ = linkDatebook_;
+  return c;
+}
+
+int ListNode::compareContent(const ListNode& o) const {
+  if (uniqueID_ != o.uniqueID_) return 1;
+  if (progress_ != o.progress_) return 2;
+  if (checked_ != o.checked_) return 3;
+  if (priority_ != o.priority_) return 4;
+  if (hhCreateTime_ != o.hhCreateTime_) return 9;
+  if (hhStartTime_ != o.hhStartTime_) return 10;
+  if (hhFinishTime_ != o.hhFinishTime_) return 11;
+  if (hhTargetTime_ != o.hhTargetTime_) return 12;
+  if (dispOverride_.kind != o.dispOverride_.kind) return 15;
+  if (dispOverride_.value != o.dispOverride_.value) return 16;
+  if (title_ != o.title_) return 16;   // optional compare: presence, then bytes
+  if (note_ != o.note_) return 17;
+  return 0;
+}
+
+ListNode* ListNode::parent() const {
+  const ListNode* first = this;
+  while (first->prev_) first = first->prev_;
+  return first->parent_;
+}
+
+ListNode* ListNode::firstSibling() {
+  ListNode* item = this;
+  while (item->prev_) item = item->prev_;
+  return item;
+}
+
+ListNode* ListNode::lastSibling() {
+  ListNode* item = this;
+  while (item->next_) item = item->next_;
+  return item;
+}
+
+int ListNode::depth() const {
+  int d = 0;
+  for (ListNode* p = parent(); p; p = p->parent()) ++d;
+  return d;
+}
+
+bool ListNode::isWithinSubtreeOf(const ListNode* ancestor) const {
+  if (!ancestor) return false;
+  for (const ListNode* item = this; item; item = item->parent())
+    if (item == ancestor) return true;
+  return false;
+}
+
+std::unique_ptr<ListNode> ListNode::unlink() {
+  bool isHead = list_ && list_->head() == this;
+  if (!prev_ && !parent_ && !isHead) return nullptr;  // in no tree: already owned
+  if (next_) next_->prev_ = prev_;
+  if (prev_) {
+    prev_->next_ = next_;
+  } else if (!parent_) {
+    list_->setHeadLinked(next_);
+  }
+  if (parent_) {
+    parent_->firstChild_ = next_;
+    if (next_) next_->parent_ = parent_;
+  }
+  next_ = prev_ = parent_ = nullptr;
+  return std::unique_ptr<ListNode>(this);
+}
+
+// Last item of the chain starting here.
+ListNode* ListNode::chainEnd() { return lastSibling(); }
+
+// Gives every item of the chain (this item up to `last`) this chain's list.
+void ListNode::adoptChain(ListNode* last) {
+  for (ListNode* item = this; item; item = item->next_) {
+    item->list_ = list_;
+    if (item == last) break;
+  }
+}
+
+void ListNode::insertAfter(std::unique_ptr<ListNode> chain) {
+  if (!chain) return;
+  ListNode* first = chain.release();
+  ListNode* last = first->chainEnd();
+  first->list_ = list_;
+  first->adoptChain(last);
+  first->parent_ = nullptr;
+  if (list_ && !list_->head()) {
+    first->prev_ = nullptr;
+    list_->setHeadLinked(first);
+    return;
+  }
+  last->next_ = next_;
+  if (next_) next_->prev_ = last;
+  next_ = first;
+  first->prev_ = this;
+}
+
+void ListNode::insertFirstChild(std::unique_ptr<ListNode> chain) {
+  if (!chain) return;
+  ListNode* first = chain.release();
+  ListNode* last = first->chainEnd();
+  first->list_ = list_;
+  first->adoptChain(last);
+  last->next_ = firstChild_;
+  if (firstChild_) {
+    firstChild_->prev_ = last;
+    firstChild_->parent_ = nullptr;
+  }
+  first->prev_ = nullptr;
+  first->parent_ = this;
+  firstChild_ = first;
+}
+
+std::unique_ptr<ListNode> ListNode::replaceWith(std::unique_ptr<ListNode> other) {
+  if (!other) return nullptr;
+  ListNode* o = other.release();
+  bool isHead = list_ && list_->head() == this;
+  // What `other` carried stays owned: it moves to this item.
+  ListNode* oChild = o->firstChild_;
+  ListNode* oNext = o->next_;
+  if (oNext) oNext->prev_ = nullptr;
+
+  o->list_ = list_;
+  o->next_ = next_;
+  o->prev_ = prev_;
+  o->firstChild_ = firstChild_;
+  o->parent_ = parent_;
+  if (next_) next_->prev_ = o;
+  if (prev_) prev_->next_ = o;
+  if (firstChild_) firstChild_->parent_ = o;
+  if (parent_) parent_->firstChild_ = o;
+  if (isHead) list_->setHeadLinked(o);
+
+  next_ = oNext;
+  prev_ = nullptr;
+  parent_ = nullptr;
+  firstChild_ = oChild;
+  if (oChild) oChild->parent_ = this;
+  if (oNext) oNext->prev_ = this;
+  list_ = nullptr;
+  return std::unique_ptr<ListNode>(this);
+}
+
+ListNode* ListNode::findSiblingByTitle(ListNode* start, const std::string& text) {
+  for (ListNode* item = start; item; item = item->next_)
+    if (item->title() == text) return item;
+  return nullptr;
+}
+
+}  // namespace tolvex

@@ -1,6 +1,9 @@
-// One item of an outline. Owns its texts and its address links; does not own
-// the items its tree links point to (the ItemList owns every item in its tree,
-// through the first-child and next-sibling links).
+// One item of an outline. Owns its texts and its address links.
+// Ownership in the tree: the list owns its top-level row, each item owns the
+// row of its children, and the first item of a row owns the rest of that row.
+// An item held by a unique_ptr outside a tree therefore owns the chain that
+// follows it and its subtree. Releasing is iterative, so neither long rows nor
+// deep trees grow the stack.
 // Single-threaded.
 #ifndef TOLVEX_OUTLINE_LISTNODE_H
 #define TOLVEX_OUTLINE_LISTNODE_H
@@ -30,7 +33,9 @@ class ListNode {
   static constexpr size_t kMaxNoteBytes = 4095;
 
   ListNode(uint32_t uniqueID, ItemList* list);
-  ~ListNode();  // releases the subtree below it (first child and its row), not its siblings
+  // Releases the subtree below it and, when it heads a chain outside a tree
+  // (no previous sibling), the siblings that follow it.
+  ~ListNode();
   ListNode(const ListNode&) = delete;
   ListNode& operator=(const ListNode&) = delete;
 
@@ -110,15 +115,21 @@ class ListNode {
   ListNode* firstSibling();
   ListNode* lastSibling();
   int depth() const;
+  // True when `ancestor` is this item or lies on its parent path.
+  bool isWithinSubtreeOf(const ListNode* ancestor) const;
 
   // Tree edits. A chain is an item with the siblings that follow it; an
   // unlinked item is a chain of one. Ownership: `unlink` hands the item (and
   // its subtree) to the caller; the inserts take ownership of the whole chain.
+  // `unlink` of an item that is in no tree answers null (it already has an
+  // owner). The inserts do not check for cycles: the caller must not insert a
+  // chain into its own subtree.
   std::unique_ptr<ListNode> unlink();
   void insertAfter(std::unique_ptr<ListNode> chain);
   void insertFirstChild(std::unique_ptr<ListNode> chain);
   // `other` (unlinked) takes this item's place; answers this item, unlinked,
-  // without its children (they now belong to `other`).
+  // without its children (they now belong to `other`). Whatever `other`
+  // carried below or after it moves to the answered item, so nothing is lost.
   std::unique_ptr<ListNode> replaceWith(std::unique_ptr<ListNode> other);
 
   // From `start` along next-sibling links: first item whose title equals text.
@@ -126,6 +137,9 @@ class ListNode {
 
  private:
   friend class ItemList;
+  ListNode* chainEnd();
+  void adoptChain(ListNode* last);
+  static void releaseRows(ListNode* first);
   uint32_t uniqueID_;
   bool dirtyContent_ = false, dirtyPosition_ = false, deleted_ = false;
   std::optional<std::string> localID_, title_, note_;

@@ -77,8 +77,19 @@ OS_API int OsCheckRadioButton(OsDialog dialog, uint32_t first, uint32_t last, ui
 OS_API int OsSetDlgItemBitmap(OsDialog dialog, uint32_t id, OsModule module, uint32_t bitmapId);
 // How modal dialogs are driven: scripted clicks (then OK/Cancel), or interactive on a terminal.
 enum { OS_DIALOG_END_OK = 1, OS_DIALOG_END_CANCEL = 2 };
+// The script serves the next OsDialogBox only. Besides control ids a click may be
+// OS_DIALOG_SCRIPT_HELP (the F1 help request) or OS_DIALOG_SCRIPT_SYSCOLORCHANGE.
+// With neither a script nor interactive mode a dialog ends as if Cancel was pressed.
+enum { OS_DIALOG_SCRIPT_HELP = 0xFFFFFFF0u, OS_DIALOG_SCRIPT_SYSCOLORCHANGE = 0xFFFFFFF1u };
 OS_API void OsDialogScript(const uint32_t* clicks, size_t count, int end);
 OS_API void OsDialogInteractive(int enable);
+// The last modal dialog as it ended, for tests: a control's text, check state and
+// picture's bitmap id (""/0 when no such control), the title and the result.
+OS_API const char* OsDialogLastText(uint32_t id);
+OS_API int OsDialogLastChecked(uint32_t id);
+OS_API uint32_t OsDialogLastBitmap(uint32_t id);
+OS_API const char* OsDialogLastTitle(void);
+OS_API long OsDialogLastResult(void);
 
 // ---- Progress window (modeless) ----
 typedef struct OsProgress_* OsProgress;
@@ -92,11 +103,18 @@ OS_API int OsProgressCancelled(OsProgress window);
 OS_API void OsProgressDestroy(OsProgress window);
 // The last window created, for tests: texts stay readable after destroy.
 OS_API OsProgress OsProgressLast(void);
+// For tests: the range and position, and whether the window still exists
+// (0 after destroy or after Cancel).
+OS_API void OsProgressGetRange(OsProgress window, int* low, int* high);
+OS_API int OsProgressPosition(OsProgress window);
+OS_API int OsProgressIsOpen(OsProgress window);
 
 // ---- Help, log viewer, files ----
+// Prints the module's help text on stdout; answers 1 when there was one, else 0.
 OS_API int OsWinHelp(OsModule module, const char* helpFile, uint32_t command, uint32_t context);
 OS_API const char* OsLastHelpRequest(void);  // "file#context" of the last request, for tests
 // Starts the log viewer on `path` without waiting ($TOLVEX_LOG_VIEWER, xdg-open, or stderr).
+// Answers 1 when a viewer was started, 0 when the path was printed instead, -1 on failure.
 OS_API int OsShowLogFile(const char* path);
 #ifdef __cplusplus
 }

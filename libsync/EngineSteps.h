@@ -1,0 +1,22 @@
+// Steps shared by the fast and the slow merge. Internal to the engine.
+#ifndef TOLVEX_LIBSYNC_ENGINESTEPS_H
+#define TOLVEX_LIBSYNC_ENGINESTEPS_H
+#include "libsync/SyncContext.h"
+
+namespace tolvex::engine {
+
+// The configured method, with values outside the defined range read as 0.
+int32_t effectiveMethod(const SyncContext& context);
+
+// Logs every deleted desktop item, indented by depth. Changes nothing.
+void deletionListing(const ItemList& desktop, const SyncContext& context);
+
+// Counterpart of a handheld item on the desktop list (null for none).
+ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem);
+
+// True when `referent` can take `moving` beside or below it: it exists and is
+// not inside the moving item's own subtree (that would make a cycle).
+bool usableReferent(const ListNode* referent, const ListNode* moving);
+
+}  // namespace tolvex::engine
+#endif

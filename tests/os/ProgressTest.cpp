@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "platform/os/HostOs.h"
+
+namespace {
+
+const OsDialogControl kControls[] = {
+    {0xFFFF, OS_CTL_STATIC, "Synchronizing:", 0, 0, 10, 10},
+    {1018, OS_CTL_STATIC, "", 0, 0, 10, 10},
+    {1019, OS_CTL_STATIC, "", 0, 0, 10, 10},
+    {1020, OS_CTL_STATIC, "", 0, 0, 10, 10},
+    {1021, OS_CTL_PROGRESS, "", 0, 0, 10, 10},
+    {1022, OS_CTL_STATIC, "v0", 0, 0, 10, 10},
+    {2, OS_CTL_BUTTON, "Cancel", 0, 0, 10, 10},
+};
+const OsDialogTemplate kDialogs[] = {{102, "Marrowind Tolvex", "MS Sans Serif", 8, 217, 95, kControls, 7}};
+const OsResourceTable kTable = {nullptr, 0, kDialogs, 1, nullptr, 0, nullptr};
+
+OsModule module() { return OsRegisterModule("/lib/libprogress.so", &kTable); }
+
+TEST(ProgressTest, KeepsTextsRangeAndPositionReadableAfterDestroy) {
+  EXPECT_EQ(OsProgressCreate(module(), 999), nullptr);
+  OsProgress window = OsProgressCreate(module(), 102);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(OsProgressLast(), window);
+  EXPECT_STREQ(OsProgressText(window, 1022), "v0");
+  OsProgressSetText(window, 1022, "2.2.0");
+  OsProgressSetText(window, 1018, "Tolvk-Garden");
+  OsProgressSetText(window, 1019, "Synchronizing");
+  OsProgressSetText(window, 1020, "  Found 3 records.");
+  OsProgressSetText(window, 1020, nullptr);  // no text: unchanged
+  OsProgressSetRange(window, 0, 4);
+  OsProgressSetPosition(window, 2);
+  EXPECT_EQ(OsProgressCancelled(window), 0);
+  OsProgressDestroy(window);
+
+  EXPECT_EQ(OsProgressIsOpen(window), 0);
+  OsProgressSetText(window, 1018, "after destroy");
+  OsProgressSetPosition(window, 3);
+  EXPECT_STREQ(OsProgressText(window, 1018), "Tolvk-Garden");
+  EXPECT_STREQ(OsProgressText(window, 1020), "  Found 3 records.");
+  EXPECT_STREQ(OsProgressText(window, 1022), "2.2.0");
+  EXPECT_STREQ(OsProgressText(window, 1234), "");
+  int low = -1, high = -1;
+  OsProgressGetRange(window, &low, &high);
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 4);
+  EXPECT_EQ(OsProgressPosition(window), 2);
+}
+
+TEST(ProgressTest, InterruptIsCancelAndClosesTheWindow) {
+  OsProgress window = OsProgressCreate(module(), 102);
+  ASSERT_NE(window, nullptr);
+  ::raise(SIGINT);
+  EXPECT_EQ(OsProgressCancelled(window), 1);
+  EXPECT_EQ(OsProgressIsOpen(window), 0);
+  OsProgressSetText(window, 1018, "ignored");
+  EXPECT_STREQ(OsProgressText(window, 1018), "");
+  EXPECT_EQ(OsProgressCancelled(window), 1);
+  OsProgressDestroy(window);
+
+  // The next window starts without a cancel request.
+  OsProgress next = OsProgressCreate(module(), 102);
+  EXPECT_EQ(OsProgressCancelled(next), 0);
+  OsProgressDestroy(next);
+  // Stale and foreign handles are ignored.
+  OsProgressDestroy(window);
+  EXPECT_EQ(OsProgressCancelled(reinterpret_cast<OsProgress>(const_cast<OsResourceTable*>(&kTable))), 0);
+  EXPECT_STREQ(OsProgressText(nullptr, 1018), "");
+}
+
+TEST(ProgressDeathTest, SecondInterruptEndsTheProgram) {
+  EXPECT_EXIT(
+      {
+        OsProgress window = OsProgressCreate(module(), 102);
+        ::raise(SIGINT);
+        OsProgressCancelled(window);
+        ::raise(SIGINT);
+        ::_exit(0);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+}
+
+}  // namespace
