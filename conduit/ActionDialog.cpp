@@ -229,7 +229,8 @@ int ActionDialog::command(OsDialog dialog, uint32_t controlId) {
       OsCheckRadioButton(dialog, kCtlMethodDtOverHh, kCtlMethodKeepBoth, controlId);
       return 1;
     case kCtlDoNothing:
-      OsCheckDlgButton(dialog, kCtlDoNothing, OsIsDlgButtonChecked(dialog, kCtlDoNothing) ? 0 : 1);
+    case kCtlSetAsDefault:  // the OS layer leaves even plain check boxes to the procedure
+      OsCheckDlgButton(dialog, controlId, OsIsDlgButtonChecked(dialog, controlId) ? 0 : 1);
       return 1;
     case kCtlOk:
       accept(dialog);
