@@ -26,7 +26,7 @@ std::string slurp(const fs::path& path) {
   return text.str();
 }
 
-std::string quoted(const std::string& text) {
+std::string shellQuoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
@@ -44,33 +44,33 @@ class InteractiveDialogTest : public ::testing::Test {
     fs::create_directories(home_);
     fs::create_directories(root_ / "desktop");
     socket_ = root_ / "tmux.sock";
-    ASSERT_EQ(run(kHotsync + " device init " + quoted((root_ / "image").string()) + " --user Ann"), 0);
+    ASSERT_EQ(run(kHotsync + " device init " + shellQuoted((root_ / "image").string()) + " --user Ann"), 0);
   }
   void TearDown() override {
     if (root_.empty()) return;
-    if (started_) run("tmux -S " + quoted(socket_.string()) + " kill-server");
+    if (started_) run("tmux -S " + shellQuoted(socket_.string()) + " kill-server");
     fs::remove_all(root_);
   }
 
   int run(const std::string& command) {
-    std::string line = "HOTSYNC_HOME=" + quoted(home_.string()) + " " + command + " </dev/null >" +
-                       quoted((root_ / "out.txt").string()) + " 2>&1";
+    std::string line = "HOTSYNC_HOME=" + shellQuoted(home_.string()) + " " + command + " </dev/null >" +
+                       shellQuoted((root_ / "out.txt").string()) + " 2>&1";
     int status = std::system(line.c_str());
     output_ = slurp(root_ / "out.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string sync() {
-    EXPECT_EQ(run(kHotsync + " sync --device " + quoted((root_ / "image").string()) + " --desktop " +
-                  quoted((root_ / "desktop").string()) + " --conduit " + quoted(kConduit)),
+    EXPECT_EQ(run(kHotsync + " sync --device " + shellQuoted((root_ / "image").string()) + " --desktop " +
+                  shellQuoted((root_ / "desktop").string()) + " --conduit " + shellQuoted(kConduit)),
               0)
         << output_;
     return slurp(root_ / "desktop" / "lastsync.txt");
   }
-  std::string tmux(const std::string& arguments) { return "tmux -S " + quoted(socket_.string()) + " " + arguments; }
+  std::string tmux(const std::string& arguments) { return "tmux -S " + shellQuoted(socket_.string()) + " " + arguments; }
   void sendKeys(const std::string& keys) { ASSERT_EQ(std::system(tmux("send-keys -t dlg " + keys).c_str()), 0); }
   std::string screen() {
     fs::path shot = root_ / "screen.txt";
-    std::system((tmux("capture-pane -p -t dlg") + " >" + quoted(shot.string()) + " 2>/dev/null").c_str());
+    std::system((tmux("capture-pane -p -t dlg") + " >" + shellQuoted(shot.string()) + " 2>/dev/null").c_str());
     return slurp(shot);
   }
   // The screen once it shows `text`; empty after five seconds without.
@@ -99,9 +99,9 @@ std::string lineWith(const std::string& screen, const std::string& text) {
 
 TEST_F(InteractiveDialogTest, ChosenPermanentStrategyReachesTheNextFastSync) {
   sync();  // the first run with this desktop is slow; the one after configure is fast
-  std::string command = "env HOTSYNC_HOME=" + quoted(home_.string()) + " " + kHotsync + " configure --conduit " +
-                        quoted(kConduit) + "; echo configure-exit-$?; sleep 60";
-  ASSERT_EQ(std::system(tmux("new-session -d -s dlg -x 120 -y 60 " + quoted(command)).c_str()), 0);
+  std::string command = "env HOTSYNC_HOME=" + shellQuoted(home_.string()) + " " + kHotsync + " configure --conduit " +
+                        shellQuoted(kConduit) + " --device " + shellQuoted((root_ / "image").string()) + "; echo configure-exit-$?; sleep 60";
+  ASSERT_EQ(std::system(tmux("new-session -d -s dlg -x 120 -y 60 " + shellQuoted(command)).c_str()), 0);
   started_ = true;
 
   std::string first = waitFor("Set as default");
