@@ -65,6 +65,7 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 TEST_F(ConfigureCommandTest, PermanentChoiceIsUsedByEveryFastRun) {
   sync();  // first contact with this desktop: a slow run; later ones are fast
   ASSERT_EQ(configure("--click 405 --click 409 --click 410 --click 415 --ok"), 0) << output_;
+  EXPECT_TRUE(contains(output_, "HotSync action: Synchronize (default)")) << output_;
   EXPECT_EQ(RegistryStore::readValue("StrategyFast"), 3);
   EXPECT_EQ(RegistryStore::readValue("StrategySlow"), 2);
   EXPECT_EQ(RegistryStore::readValue("MethodPerm"), 2);
@@ -80,6 +81,7 @@ TEST_F(ConfigureCommandTest, PermanentChoiceIsUsedByEveryFastRun) {
 TEST_F(ConfigureCommandTest, TemporaryDoNothingSkipsOnlyTheNextSync) {
   sync();
   ASSERT_EQ(configure("--click 407 --click 406 --ok"), 0) << output_;
+  EXPECT_TRUE(contains(output_, "HotSync action: Do nothing (next HotSync only)")) << output_;
   EXPECT_EQ(RegistryStore::readValue("StrategyFastTemp"), 2);
 
   std::string skipped = sync();
@@ -96,6 +98,7 @@ TEST_F(ConfigureCommandTest, TemporaryDoNothingSkipsOnlyTheNextSync) {
 TEST_F(ConfigureCommandTest, CancelChangesNothing) {
   sync();
   ASSERT_EQ(configure("--click 405 --click 407 --click 415 --cancel"), 0) << output_;
+  EXPECT_TRUE(contains(output_, "Cancelled")) << output_;
   EXPECT_EQ(RegistryStore::readValue("StrategyFast"), -1);
   EXPECT_EQ(RegistryStore::readValue("StrategyFastTemp"), -1);
   std::string log = sync();
