@@ -12,7 +12,6 @@ namespace {
 
 // Shared result buffers: allocated on first use and kept, as the conversions
 // are called once per field of every record.
-constexpr size_t kWideUnits = 8194;
 constexpr size_t kHandheldBytes = 8193;
 constexpr size_t kUtf8Bytes = 8194;
 
@@ -283,6 +282,7 @@ const char* utf8ToHandheld(std::string_view utf8, size_t* length) {
 }
 
 const char* handheldToUtf8(const uint8_t* bytes, size_t length) {
+  if (bytes == nullptr) length = 0;
   std::vector<uint16_t> units(length + 1, 0);
   for (size_t i = 0; i < length; ++i) units[i] = bytes[i];
   return utf16ToUtf8(units.data());

@@ -28,6 +28,10 @@ class ListFileReader : public XmlFileReader {
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
 };
 
+// Texts are escaped (attributes with " as &quot; too); characters an XML
+// document cannot hold are left out, so every file written reads back.
+// linkFile bytes are written as the characters U+0000-U+00FF and read back
+// to the same bytes.
 class ListFileWriter : public XmlFileWriter {
  public:
   explicit ListFileWriter(std::string encoding = "utf-8");

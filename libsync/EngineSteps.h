@@ -11,6 +11,10 @@ int32_t effectiveMethod(const SyncContext& context);
 // Logs every deleted desktop item, indented by depth. Changes nothing.
 void deletionListing(const ItemList& desktop, const SyncContext& context);
 
+// Moves every live desktop item that stands below a deleted one out beside
+// its topmost deleted ancestor, so the purge does not take it.
+void keepAlivePass(ItemList& desktop, const SyncContext& context);
+
 // Counterpart of a handheld item on the desktop list (null for none).
 ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem);
 

@@ -115,41 +115,6 @@ void contentPass(ItemList& desktop, ItemList& handheld, const SyncContext& conte
   });
 }
 
-// Live items below a deleted one move out beside its topmost deleted
-// ancestor, so the purge does not take them. The walk continues in
-// pre-order of the changed tree, which is where a walk restarted from the
-// top would find its first move: nothing before the moved item changes.
-void keepAlivePass(ItemList& desktop, const SyncContext& context) {
-  struct Row {
-    ListNode* item;       // item of this row being visited or below which we are
-    ListNode* deletedTop; // topmost deleted ancestor of this row, if any
-  };
-  std::vector<Row> rows;
-  if (desktop.head()) rows.push_back({desktop.head(), nullptr});
-  while (!rows.empty()) {
-    Row& row = rows.back();
-    ListNode* item = row.item;
-    if (!item) {
-      rows.pop_back();
-      if (!rows.empty()) rows.back().item = rows.back().item->next();
-      continue;
-    }
-    ListNode* ancestor = row.deletedTop;
-    if (ancestor && !item->deleted()) {
-      engineLine(context, "#   Alive: %s to move beside %s\n", item->title().c_str(), ancestor->title().c_str());
-      row.item = item->next();
-      ancestor->insertAfter(item->unlink());
-      continue;
-    }
-    if (item->firstChild()) {
-      ListNode* below = ancestor ? ancestor : (item->deleted() ? item : nullptr);
-      rows.push_back({item->firstChild(), below});
-      continue;
-    }
-    row.item = item->next();
-  }
-}
-
 // Moves `target` so that it stands where `source` stands on the handheld.
 void relocate(ItemList& desktop, ListNode* target, const ListNode& source, const SyncContext& context) {
   if (source.prev()) {
@@ -212,6 +177,45 @@ void movePass(ItemList& desktop, ItemList& handheld, const SyncContext& context)
 
 }  // namespace
 
+namespace engine {
+
+// Live items below a deleted one move out beside its topmost deleted
+// ancestor, so the purge does not take them. The walk continues in
+// pre-order of the changed tree, which is where a walk restarted from the
+// top would find its first move: nothing before the moved item changes.
+void keepAlivePass(ItemList& desktop, const SyncContext& context) {
+  struct Row {
+    ListNode* item;       // item of this row being visited or below which we are
+    ListNode* deletedTop; // topmost deleted ancestor of this row, if any
+  };
+  std::vector<Row> rows;
+  if (desktop.head()) rows.push_back({desktop.head(), nullptr});
+  while (!rows.empty()) {
+    Row& row = rows.back();
+    ListNode* item = row.item;
+    if (!item) {
+      rows.pop_back();
+      if (!rows.empty()) rows.back().item = rows.back().item->next();
+      continue;
+    }
+    ListNode* ancestor = row.deletedTop;
+    if (ancestor && !item->deleted()) {
+      engineLine(context, "#   Alive: %s to move beside %s\n", item->title().c_str(), ancestor->title().c_str());
+      row.item = item->next();
+      ancestor->insertAfter(item->unlink());
+      continue;
+    }
+    if (item->firstChild()) {
+      ListNode* below = ancestor ? ancestor : (item->deleted() ? item : nullptr);
+      rows.push_back({item->firstChild(), below});
+      continue;
+    }
+    row.item = item->next();
+  }
+}
+
+}  // namespace engine
+
 int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "# FAST sync database: Same handheld<->desktop pair\n");
   engineLine(context, "#\n");
@@ -234,7 +238,7 @@ int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
 
   engineLine(context, "# Some items may need to be kept alive since they will\n");
   engineLine(context, "# move before being deleted from under deleted parents:\n");
-  keepAlivePass(desktop, context);
+  engine::keepAlivePass(desktop, context);
   engineLine(context, "# Done bullet-dodge dump.\n");
   engineLine(context, "#\n");
 

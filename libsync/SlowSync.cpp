@@ -120,9 +120,10 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
   });
 }
 
-// Moves a desktop item to where its handheld twin stands. A referent inside
+// Moves a desktop item to where its handheld twin stands (only when `move`;
+// otherwise the same lines are logged and nothing changes). A referent inside
 // the item's own subtree would make a cycle and counts as missing.
-bool relocateToHandheldPlace(ItemList& desktop, const ItemList& handheld, ListNode* item,
+bool relocateToHandheldPlace(ItemList& desktop, const ItemList& handheld, ListNode* item, bool move,
                              const SyncContext& context) {
   const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
   if (!twin) return true;
@@ -130,14 +131,14 @@ bool relocateToHandheldPlace(ItemList& desktop, const ItemList& handheld, ListNo
     engineLine(context, "#   Relocate to sibling: %s\n", item->title().c_str());
     ListNode* referent = counterpart(desktop, twin->prev());
     if (usableReferent(referent, item)) {
-      referent->insertAfter(item->unlink());
+      if (move) referent->insertAfter(item->unlink());
       return true;
     }
   } else if (const ListNode* parent = twin->parent()) {
     engineLine(context, "#   Relocate to child: %s\n", item->title().c_str());
     ListNode* referent = counterpart(desktop, parent);
     if (usableReferent(referent, item)) {
-      referent->insertFirstChild(item->unlink());
+      if (move) referent->insertFirstChild(item->unlink());
       return true;
     }
   } else {
@@ -179,12 +180,11 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   int32_t method = effectiveMethod(context);
   if (method == kHhOverDt || method == kDtOverHh) {
     engineLine(context, "#   Configured: %s\n", collisionMethodName(method));
-    // Under "DT over HH" the desktop positions stand; nothing is visited.
-    if (method == kHhOverDt) {
-      ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
-        return relocateToHandheldPlace(desktop, handheld, item, context);
-      });
-    }
+    // Under "DT over HH" the pass only reports; the desktop positions stand.
+    bool move = method == kHhOverDt;
+    ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+      return relocateToHandheldPlace(desktop, handheld, item, move, context);
+    });
   } else {
     engineLine(context, "#   Configured settings don't assist. Skipping.\n");
   }

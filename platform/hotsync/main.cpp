@@ -1,2 +1,63 @@
-// placeholder until this area lands
-int main() { return 0; }
+// hotsync: the HotSync program a user runs. Synchronizes a handheld image
+// with a desktop folder through the registered conduits, opens a conduit's
+// action dialog, and makes or prints handheld images.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/hotsync/Commands.h"
+#include "platform/hotsync/Host.h"
+
+#ifndef TOLVEX_VERSION
+#define TOLVEX_VERSION "0"
+#endif
+
+namespace tolvex::host {
+
+void printVersion() { std::printf("hotsync (Tolvex) %s\n", TOLVEX_VERSION); }
+
+}  // namespace tolvex::host
+
+namespace {
+
+const char kUsage[] =
+    "Usage: hotsync COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  sync --device DIR --desktop DIR [--type TYPE] [--conduit LIB]\n"
+    "                      run one HotSync\n"
+    "  configure [--conduit LIB] [--legacy] [--click ID]... [--ok|--cancel]\n"
+    "                      choose the conduit's HotSync action\n"
+    "  device init DIR --user NAME\n"
+    "                      create a handheld image\n"
+    "  device dump DIR [NAME]\n"
+    "                      print a handheld image\n"
+    "\n"
+    "'hotsync COMMAND --help' tells more. State is kept in $HOTSYNC_HOME\n"
+    "(default ~/.config/hotsync).\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tolvex::host;
+  if (argc < 2) {
+    std::fprintf(stderr, "hotsync: a command is required (see 'hotsync --help')\n");
+    return kExitUsage;
+  }
+  std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    printVersion();
+    return kExitOk;
+  }
+  // Recorded on every start so the Conduit Manager can always name this program.
+  recordHostStart();
+  if (command == "sync") return runSync(argc, argv, 2);
+  if (command == "configure") return runConfigure(argc, argv, 2);
+  if (command == "device") return runDevice(argc, argv, 2);
+  std::fprintf(stderr, "hotsync: unknown command '%s' (see 'hotsync --help')\n", command.c_str());
+  return kExitUsage;
+}

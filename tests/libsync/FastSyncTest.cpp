@@ -7,37 +7,12 @@ namespace tolvex {
 namespace {
 
 using testing::build;
+using testing::Merge;
+using testing::written;
 using testing::flagsOf;
 using testing::LogCapture;
 using testing::shape;
 using testing::treeError;
-
-// Messages as the engine formats them, in the form they reach the file.
-std::string written(std::initializer_list<const char*> messages) {
-  std::string out;
-  for (std::string m : messages) out += m.substr(0, 1) + "    " + m.substr(1);
-  return out;
-}
-
-struct Merge {
-  ItemList desktop, handheld;
-  LogCapture log;
-  SyncContext context;
-  Merge(const std::string& dt, const std::string& hh, int32_t method, int32_t kind = kSyncFast) {
-    build(desktop, dt);
-    build(handheld, hh);
-    context.name = "Tolvk-Test";
-    context.kind = kind;
-    context.method = method;
-    context.log = log.file();
-  }
-  ListNode* dt(uint32_t id) { return desktop.findByUniqueId(id); }
-  ListNode* hh(uint32_t id) { return handheld.findByUniqueId(id); }
-  void run() {
-    EXPECT_EQ(synchronizeFile(desktop, handheld, context), 0);
-    EXPECT_EQ(treeError(desktop), "");
-  }
-};
 
 TEST(EngineLineTest, InsertsFourBlanksAndCutsLongLines) {
   LogCapture log;

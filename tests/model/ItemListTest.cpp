@@ -197,6 +197,7 @@ TEST(ItemListTest, LongRowsAndDeepTreesDoNotUseTheStack) {
   l.head()->firstChild()->setDeleted(true);
   l.purgeDeleted();
   EXPECT_EQ(l.size(), 65000u);
+  deep = l.head();
   for (uint32_t i = 0; i < 200000; ++i) {
     deep->insertFirstChild(item(l, i));
     deep = deep->firstChild();

@@ -1,0 +1,38 @@
+// Replaces a file whole or not at all: the text goes to a temporary file in
+// the target's folder, which is flushed to disk and renamed over the target.
+// Until `commit` succeeds the target is untouched; a temporary file left over
+// by a failure is removed. One object per file; single-threaded.
+#ifndef TOLVEX_DESKTOP_ATOMICFILE_H
+#define TOLVEX_DESKTOP_ATOMICFILE_H
+#include <string>
+#include <string_view>
+
+namespace tolvex {
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string path);
+  ~AtomicFile();  // discards an uncommitted temporary file
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the temporary file; false when it cannot be created.
+  bool open();
+  // Buffered; a failed write is remembered and reported by commit.
+  void write(std::string_view text);
+  // Flushes, syncs and renames into place; false when any step failed.
+  bool commit();
+
+ private:
+  bool flush();
+  void discard();
+
+  std::string path_;
+  std::string tempPath_;
+  std::string buffer_;
+  int fd_ = -1;
+  bool failed_ = false;
+};
+
+}  // namespace tolvex
+#endif

@@ -1,0 +1,374 @@
+// Reads a desktop list file (and the settings and tag files, which use a
+// subset of its grammar) into an ItemList, parsing 10000 bytes at a time.
+#include <expat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "desktop/TextEncoding.h"
+#include "desktop/XmlFile.h"
+
+namespace tolvex {
+namespace {
+
+constexpr size_t kBlockBytes = 10000;
+// linkFile has no limit of its own in the model; the handheld keeps 31 bytes
+// of it. This bound only keeps a hostile file from growing memory.
+constexpr size_t kMaxLinkFileBytes = 4095;
+// Raw character data kept per element: a pseudo-entity (at most 10 bytes)
+// becomes one character, so ten raw bytes per kept byte always suffice.
+constexpr size_t rawLimit(size_t keptBytes) { return 10 * keptBytes + 64; }
+
+const char kOldFileText[] =
+    "#   This file on your handheld needs to be re-saved with a"
+    "#   newer version of the Palm software for it to work with"
+    "#   this conduit/desktop application version. Please"
+    "#   downloader a newer application version!";
+
+enum State : uint16_t {
+  kBeforeFirstItem = 0,
+  kInItem = 1,
+  kTitle = 2,
+  kNote = 3,
+  kCreateTime = 4,
+  kStartTime = 5,
+  kFinishTime = 6,
+  kTargetTime = 7,
+  kLinkFile = 8,
+  kLinkToDo = 9,
+  kLinkDatebook = 10,
+};
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// A decimal number read the way atoi reads one, modulo 2^32, fed piece by
+// piece so that a number split across parser callbacks is still read whole.
+class NumberReader {
+ public:
+  void feed(std::string_view text) {
+    for (char c : text) {
+      if (phase_ == kDone) return;
+      if (phase_ == kLeading && isSpace(c)) continue;
+      if (phase_ == kLeading && (c == '+' || c == '-')) {
+        negative_ = c == '-';
+        phase_ = kDigits;
+        continue;
+      }
+      if (c >= '0' && c <= '9') {
+        value_ = value_ * 10u + static_cast<uint32_t>(c - '0');
+        phase_ = kDigits;
+        continue;
+      }
+      phase_ = kDone;
+    }
+  }
+  uint32_t value() const { return negative_ ? 0u - value_ : value_; }
+
+ private:
+  enum Phase { kLeading, kDigits, kDone };
+  Phase phase_ = kLeading;
+  bool negative_ = false;
+  uint32_t value_ = 0;
+};
+
+uint32_t number(const char* text) {
+  NumberReader reader;
+  reader.feed(text);
+  return reader.value();
+}
+
+// Length of the number at the start of `text`: white space, a sign, digits.
+size_t numberLength(const char* text) {
+  size_t i = 0;
+  while (isSpace(text[i])) ++i;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  size_t digits = i;
+  while (text[i] >= '0' && text[i] <= '9') ++i;
+  return i == digits ? 0 : i;  // no digits: nothing was read
+}
+
+bool flag(const char* value) { return std::strcmp(value, "no") != 0; }
+
+// One read: the parse state and the list under construction.
+class ListParse {
+ public:
+  explicit ListParse(std::string& message) : message_(message), list_(std::make_unique<ItemList>()) {}
+
+  bool oldFile() const { return oldFile_; }
+  std::unique_ptr<ItemList> takeList() { return std::move(list_); }
+
+  static void XMLCALL onStart(void* self, const XML_Char* name, const XML_Char** attributes) {
+    static_cast<ListParse*>(self)->start(name, attributes);
+  }
+  static void XMLCALL onEnd(void* self, const XML_Char* name) { static_cast<ListParse*>(self)->end(name); }
+  static void XMLCALL onText(void* self, const XML_Char* text, int length) {
+    if (length > 0) static_cast<ListParse*>(self)->text(std::string_view(text, static_cast<size_t>(length)));
+  }
+
+ private:
+  void start(const char* name, const char** attributes) {
+    size_t depth = elements_.size();
+    bool created = false;
+    if (state_ == kBeforeFirstItem) {
+      if (std::strcmp(name, "item") == 0) {
+        auto node = std::make_unique<ListNode>(0, list_.get());
+        current_ = node.get();
+        list_->setHead(std::move(node));
+        path_.assign(1, current_);
+        openItems_ = 1;
+        state_ = kInItem;
+        created = true;
+      } else if (std::strcmp(name, "TolvanOldFile-ResaveOnHandHeld") == 0) {
+        oldFile_ = true;
+        message_ += kOldFileText;
+      }
+    } else if (state_ == kInItem) {
+      if (std::strcmp(name, "item") == 0) {
+        addItem();
+        created = true;
+      } else {
+        enterElementState(name, depth);
+      }
+    }
+    elements_.push_back(created);
+    readAttributes(name, attributes);
+  }
+
+  // The new item goes below the last item if that is still open, else after
+  // the closed item at the depth where the open items end.
+  void addItem() {
+    auto node = std::make_unique<ListNode>(0, list_.get());
+    ListNode* added = node.get();
+    size_t d = path_.size() - 1;  // depth of current_
+    size_t open = openItems_ > 0 ? static_cast<size_t>(openItems_) : 0;
+    if (open > d) {
+      current_->insertFirstChild(std::move(node));
+      path_.push_back(added);
+    } else {
+      path_[open]->insertAfter(std::move(node));
+      path_.resize(open);
+      path_.push_back(added);
+    }
+    current_ = added;
+    ++openItems_;
+  }
+
+  void enterElementState(const char* name, size_t depth) {
+    static constexpr struct {
+      const char* name;
+      State state;
+    } kElements[] = {
+        {"title", kTitle},           {"note", kNote},           {"hhCreateTime", kCreateTime},
+        {"hhStartTime", kStartTime}, {"hhFinishTime", kFinishTime}, {"hhTargetTime", kTargetTime},
+        {"linkFile", kLinkFile},     {"linkToDo", kLinkToDo},   {"linkDatebook", kLinkDatebook},
+    };
+    for (const auto& e : kElements) {
+      if (std::strcmp(name, e.name) == 0) {
+        state_ = e.state;
+        stateDepth_ = depth;
+        pending_.clear();
+        time_ = NumberReader();
+        return;
+      }
+    }
+  }
+
+  void readAttributes(const char* name, const char** attributes) {
+    int64_t eabType = -1;
+    uint32_t eabID = 0;
+    ListNode* item = current_;  // none before the first item: item attributes are ignored
+    for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
+      const char* key = attributes[i];
+      const char* value = attributes[i + 1];
+      if (std::strcmp(key, "uniqueTime") == 0) {
+        list_->setUniqueTime(number(value));
+      } else if (std::strcmp(key, "uploadFile") == 0) {
+        list_->setUploadFile(static_cast<uint8_t>(number(value)));
+      } else if (std::strcmp(key, "eabType") == 0) {
+        eabType = static_cast<int32_t>(number(value));
+      } else if (std::strcmp(key, "eabID") == 0) {
+        eabID = number(value);
+      } else if (item) {
+        readItemAttribute(*item, key, value);
+      }
+    }
+    if (state_ == kInItem && item && std::strcmp(name, "linkEAB") == 0 && eabType >= 0 && eabID != 0) {
+      item->addLinkEAB(static_cast<uint8_t>(eabType), eabID);
+    }
+  }
+
+  void readItemAttribute(ListNode& item, const char* key, const char* value) {
+    auto is = [key](const char* k) { return std::strcmp(key, k) == 0; };
+    auto byte = [value] { return static_cast<uint8_t>(number(value)); };
+    if (is("progress")) item.setProgress(byte());
+    else if (is("priority")) item.setPriority(byte());
+    else if (is("uniqueID")) item.setUniqueID(number(value));
+    else if (is("dirtyContent")) item.setDirtyContent(byte() != 0);
+    else if (is("dirtyPosition")) item.setDirtyPosition(byte() != 0);
+    else if (is("deleted")) item.setDeleted(byte() != 0);
+    else if (is("autoNumber")) item.setAutoNumber(byte());
+    else if (is("alarmID")) item.setAlarmID(number(value));
+    else if (is("dispColour")) item.setDispColour(byte());
+    else if (is("dispBold")) item.setDispBold(flag(value));
+    else if (is("dispOverride")) readDispOverride(item, value);
+    else if (is("ID")) readLinkId(item, number(value));
+    else if (is("checked")) item.setChecked(flag(value));
+    else if (is("expanded")) item.setExpanded(flag(value));
+    else if (is("expandedMemo")) item.setExpandedMemo(flag(value));
+    else if (is("expandedLinks")) item.setExpandedLinks(flag(value));
+    else if (is("localID")) item.setLocalID(std::string(value));
+  }
+
+  // "kind:value"; the value is read from after the character that follows the kind.
+  static void readDispOverride(ListNode& item, const char* value) {
+    auto kind = static_cast<int8_t>(static_cast<uint8_t>(number(value)));
+    size_t end = numberLength(value);
+    uint32_t second = value[end] != '\0' ? number(value + end + 1) : 0;
+    item.setDispOverride(kind, second);
+  }
+
+  void readLinkId(ListNode& item, uint32_t id) {
+    if (state_ == kLinkToDo) {
+      item.setLinkToDo(id);
+      state_ = kInItem;
+    } else if (state_ == kLinkDatebook) {
+      item.setLinkDatebook(id);
+      state_ = kInItem;
+    }
+  }
+
+  void end(const char* /*name*/) {
+    if (elements_.empty()) return;
+    bool created = elements_.back();
+    elements_.pop_back();
+    if (created) --openItems_;
+    // The element that set the state ends: what it held is complete.
+    if (state_ > kInItem && elements_.size() == stateDepth_) {
+      finishElement();
+      state_ = kInItem;
+    }
+  }
+
+  void text(std::string_view piece) {
+    switch (state_) {
+      case kTitle: append(piece, rawLimit(ListNode::kMaxTitleBytes)); break;
+      case kNote: append(piece, rawLimit(ListNode::kMaxNoteBytes)); break;
+      case kLinkFile: append(piece, rawLimit(kMaxLinkFileBytes)); break;
+      case kCreateTime:
+      case kStartTime:
+      case kFinishTime:
+      case kTargetTime: time_.feed(piece); break;
+      default: break;  // white space between elements
+    }
+  }
+
+  void append(std::string_view piece, size_t limit) {
+    if (pending_.size() >= limit) return;
+    pending_.append(piece.substr(0, limit - pending_.size()));
+  }
+
+  void finishElement() {
+    ListNode& item = *current_;
+    switch (state_) {
+      case kTitle:
+        if (!pending_.empty()) {
+          std::string text = decodePseudoEntities(pending_);
+          item.setTitle(item.hasTitle() ? item.title() + text : text);
+        }
+        break;
+      case kNote:
+        if (!pending_.empty()) {
+          std::string text = decodePseudoEntities(pending_);
+          item.setNote(item.hasNote() ? item.note() + text : text);
+        }
+        break;
+      case kLinkFile:
+        if (!pending_.empty()) {
+          // The file holds the bytes as characters U+0000-U+00FF.
+          std::string bytes = utf8ToLatin1Bytes(decodePseudoEntities(pending_), kMaxLinkFileBytes);
+          std::string joined = item.linkFile() ? *item.linkFile() + bytes : bytes;
+          if (joined.size() > kMaxLinkFileBytes) joined.resize(kMaxLinkFileBytes);
+          item.setLinkFile(std::move(joined));
+        }
+        break;
+      case kCreateTime: item.setHhCreateTime(time_.value()); break;
+      case kStartTime: item.setHhStartTime(time_.value()); break;
+      case kFinishTime: item.setHhFinishTime(time_.value()); break;
+      case kTargetTime: item.setHhTargetTime(time_.value()); break;
+      default: break;  // a link element without ID
+    }
+    pending_.clear();
+  }
+
+  std::string& message_;
+  std::unique_ptr<ItemList> list_;
+  State state_ = kBeforeFirstItem;
+  ListNode* current_ = nullptr;
+  int32_t openItems_ = 0;
+  bool oldFile_ = false;
+  // The open elements, innermost last: true for an item element that made an item.
+  std::vector<bool> elements_;
+  // current_ and its ancestors, by depth.
+  std::vector<ListNode*> path_;
+  size_t stateDepth_ = 0;  // element depth of the element that set state_
+  std::string pending_;     // character data of a title, note or linkFile element
+  NumberReader time_;
+};
+
+struct ParserFree {
+  void operator()(XML_Parser p) const { XML_ParserFree(p); }
+};
+struct FileClose {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+void appendParserError(std::string& out, XML_Parser parser) {
+  char line[64];
+  std::snprintf(line, sizeof(line), " at line %d\n", static_cast<int>(XML_GetCurrentLineNumber(parser)));
+  const XML_LChar* text = XML_ErrorString(XML_GetErrorCode(parser));
+  out += text ? text : "unknown error";
+  out += line;
+}
+
+}  // namespace
+
+std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::string& message) {
+  ListParse parse(message);
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+  if (!parser) {
+    message += "Out of memory\n";
+    return nullptr;
+  }
+  XML_SetUserData(parser.get(), &parse);
+  XML_SetElementHandler(parser.get(), &ListParse::onStart, &ListParse::onEnd);
+  XML_SetCharacterDataHandler(parser.get(), &ListParse::onText);
+  XML_SetUnknownEncodingHandler(parser.get(), &cp1252EncodingHandler, nullptr);
+  // No external entities or parameter entities are ever loaded.
+  XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+
+  std::unique_ptr<FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    message = "Couldn't open file '" + path + "'\n";
+    return nullptr;
+  }
+  std::vector<char> block(kBlockBytes);
+  bool last = false;
+  while (!last) {
+    size_t got = std::fread(block.data(), 1, block.size(), file.get());
+    if (got < block.size() && std::ferror(file.get())) {
+      // A folder opens but cannot be read.
+      message = "Couldn't open file '" + path + "'\n";
+      return nullptr;
+    }
+    last = got < block.size();
+    if (XML_Parse(parser.get(), block.data(), static_cast<int>(got), last) == XML_STATUS_ERROR) {
+      appendParserError(message, parser.get());
+      return nullptr;
+    }
+  }
+  if (parse.oldFile()) return nullptr;
+  return parse.takeList();
+}
+
+}  // namespace tolvex

@@ -1,0 +1,142 @@
+// Writes an ItemList as a desktop list file.
+#include <cstdio>
+
+#include "desktop/AtomicFile.h"
+#include "desktop/TextEncoding.h"
+#include "desktop/XmlFile.h"
+
+namespace tolvex {
+namespace {
+
+constexpr size_t kMaxEncodingName = 31;
+
+const char* yesNo(bool f) { return f ? "yes" : "no"; }
+
+// Builds the lines of one item into the file's buffer.
+class ItemLines {
+ public:
+  explicit ItemLines(AtomicFile& file) : file_(file) {}
+
+  void start(const ListNode& n, int depth) {
+    setDepth(depth);
+    char line[512];
+    DispOverride o = n.dispOverride();
+    indent(2);
+    std::snprintf(line, sizeof(line),
+                  "<item uniqueID=\"%u\" dirtyContent=\"%d\" dirtyPosition=\"%d\" deleted=\"%d\" "
+                  "checked=\"%s\" expanded=\"%s\" expandedMemo=\"%s\" expandedLinks=\"%s\" priority=\"%d\" "
+                  "progress=\"%d\" autoNumber=\"%d\" alarmID=\"%u\" dispColour=\"%d\" dispBold=\"%s\" "
+                  "dispOverride=\"%d:%u\"",
+                  n.uniqueID(), n.dirtyContent() ? 1 : 0, n.dirtyPosition() ? 1 : 0,
+                  n.deleted() ? 1 : 0, yesNo(n.checked()), yesNo(n.expanded()), yesNo(n.expandedMemo()),
+                  yesNo(n.expandedLinks()), n.priority(), n.progress(), n.autoNumber(), n.alarmID(),
+                  n.dispColour(), yesNo(n.dispBold()), o.kind, o.value);
+    file_.write(line);
+    if (n.localID()) {
+      file_.write(" localID=\"");
+      file_.write(xmlSafeUtf8(escapeXmlAttribute(*n.localID())));
+      file_.write("\"");
+    }
+    file_.write(">\n");
+    if (n.hasTitle()) element("title", xmlSafeUtf8(encodeListText(n.title())));
+    number("hhCreateTime", n.hhCreateTime());
+    number("hhTargetTime", n.hhTargetTime());
+    number("hhStartTime", n.hhStartTime());
+    number("hhFinishTime", n.hhFinishTime());
+    if (n.hasNote()) element("note", xmlSafeUtf8(encodeListText(n.note())));
+    // linkFile holds bytes; each goes to the file as the character of that code.
+    if (n.linkFile()) element("linkFile", xmlSafeUtf8(encodeListText(latin1BytesToUtf8(*n.linkFile()))));
+    if (n.linkToDo() != 0) link("linkToDo", n.linkToDo());
+    if (n.linkDatebook() != 0) link("linkDatebook", n.linkDatebook());
+    for (const EabLink& e : n.linkEAB()) {
+      indent(4);
+      std::snprintf(line, sizeof(line), "<linkEAB eabType=\"%u\" eabID=\"%u\"/>\n",
+                    static_cast<unsigned>(e.eabType), e.eabID);
+      file_.write(line);
+    }
+  }
+
+  void end(int depth) {
+    setDepth(depth);
+    indent(2);
+    file_.write("</item>\n");
+  }
+
+ private:
+  void setDepth(int depth) { width_ = 2 * (depth % 256); }
+
+  void element(const char* name, const std::string& text) {
+    indent(4);
+    file_.write("<");
+    file_.write(name);
+    file_.write(">");
+    file_.write(text);
+    file_.write("</");
+    file_.write(name);
+    file_.write(">\n");
+  }
+
+  void number(const char* name, uint32_t value) {
+    char line[128];
+    indent(4);
+    std::snprintf(line, sizeof(line), "<%s>%u</%s>\n", name, value, name);
+    file_.write(line);
+  }
+
+  void link(const char* name, uint32_t id) {
+    char line[128];
+    indent(4);
+    std::snprintf(line, sizeof(line), "<%s ID=\"%u\"/>\n", name, id);
+    file_.write(line);
+  }
+
+  // The item's lines start with 2 + W spaces, its child elements with 4 + W,
+  // where W is twice the depth modulo 256.
+  void indent(size_t base) {
+    static const std::string spaces(4 + 2 * 255, ' ');
+    file_.write(std::string_view(spaces).substr(0, base + static_cast<size_t>(width_)));
+  }
+
+  AtomicFile& file_;
+  int width_ = 0;
+};
+
+}  // namespace
+
+ListFileWriter::ListFileWriter(std::string encoding) : encoding_(std::move(encoding)) {
+  if (encoding_.size() > kMaxEncodingName) encoding_.resize(kMaxEncodingName);
+}
+
+int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/) {
+  AtomicFile file(path);
+  if (!file.open()) return -2;
+  file.write("<?xml version=\"1.0\" encoding=\"" + encoding_ + "\"?>\n");
+  char root[128];
+  std::snprintf(root, sizeof(root), "<TolvexFile uniqueTime=\"%lu\" uploadFile=\"%u\">\n",
+                static_cast<unsigned long>(list.uniqueTime()), static_cast<unsigned>(list.uploadFile()));
+  file.write(root);
+
+  // Pre-order without recursion: an item's lines, its children, its end line.
+  ItemLines lines(file);
+  ListNode* n = list.head();
+  int depth = 0;
+  while (n) {
+    lines.start(*n, depth);
+    if (n->firstChild()) {
+      n = n->firstChild();
+      ++depth;
+      continue;
+    }
+    lines.end(depth);
+    while (n && !n->next()) {
+      n = n->parent();
+      --depth;
+      if (n) lines.end(depth);
+    }
+    if (n) n = n->next();
+  }
+  file.write("</TolvexFile>\n");
+  return file.commit() ? 0 : -2;
+}
+
+}  // namespace tolvex

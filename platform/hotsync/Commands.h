@@ -1,0 +1,14 @@
+// The hotsync commands; each answers the program's exit code.
+#ifndef TOLVEX_PLATFORM_HOTSYNC_COMMANDS_H
+#define TOLVEX_PLATFORM_HOTSYNC_COMMANDS_H
+
+namespace tolvex::host {
+
+// argv[first] is the first argument after the command's name.
+int runSync(int argc, char** argv, int first);
+int runConfigure(int argc, char** argv, int first);
+int runDevice(int argc, char** argv, int first);
+void printVersion();
+
+}  // namespace tolvex::host
+#endif

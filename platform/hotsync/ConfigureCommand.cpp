@@ -1,0 +1,202 @@
+// hotsync configure: opens a conduit's "Change HotSync Action" dialog and
+// keeps the sync type and preference kind it returns as the conduit's action.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/hotsync/Commands.h"
+#include "platform/hotsync/ConduitApi.h"
+#include "platform/hotsync/Host.h"
+#include "platform/hotsync/HostState.h"
+#include "platform/os/HostOs.h"
+#include "platform/syncmgr/SyncMgr.h"
+
+namespace tolvex::host {
+namespace {
+
+const char kUsage[] =
+    "Usage: hotsync configure [--conduit LIB] [--legacy] [--device DIR]\n"
+    "                         [--click ID]... [--ok | --cancel]\n"
+    "\n"
+    "Opens the conduit's \"Change HotSync Action\" dialog and keeps the chosen\n"
+    "action for the next HotSync. On a terminal the dialog is drawn and answered\n"
+    "with the keyboard; otherwise, or with --click/--ok/--cancel, it is driven by\n"
+    "the clicks given, in order, and then OK or Cancel (Cancel when neither).\n"
+    "\n"
+    "  --conduit LIB   the conduit library (default: the one registered under Qzvm)\n"
+    "  --legacy        use the older ConfigureConduit entry instead of CfgConduit\n"
+    "  --device DIR    take the user name from this handheld image\n"
+    "  --click ID      click control ID (repeatable)\n"
+    "  --ok, --cancel  end the dialog with OK or Cancel\n";
+
+constexpr uint32_t kUnset = 0xFFFFFFFFu;
+
+const char* actionText(int32_t syncType) { return syncType == kSyncDoNothing ? "Do nothing" : "Synchronize"; }
+
+bool parseId(const std::string& text, uint32_t* id) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text.c_str(), &end, 0);
+  if (*end != '\0' || value > 0xFFFFFFFFul) return false;
+  *id = static_cast<uint32_t>(value);
+  return true;
+}
+
+struct UserIdentity {
+  std::string name;
+  uint32_t id = 0;
+};
+
+bool readUser(const std::string& device, UserIdentity* user) {
+  if (SyncHostAttach(device.c_str()) != 0) return false;
+  SyncUserInfo info;
+  std::memset(&info, 0, sizeof info);
+  if (SyncReadUserID(&info) == 0) {
+    user->name.assign(info.name, strnlen(info.name, sizeof info.name));
+    user->id = info.userId;
+  }
+  SyncHostDetach();
+  return true;
+}
+
+// Keeps the dialog's answer; a permanent choice replaces any pending one.
+void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
+  HotSyncAction action = HostState::action(creator);
+  if (kind == 1) {
+    action.permanent = syncType;
+    action.nextTimeOnly.reset();
+  } else {
+    action.nextTimeOnly = syncType;
+  }
+  if (!HostState::setAction(creator, action)) {
+    std::fprintf(stderr, "hotsync configure: could not store the HotSync action\n");
+  }
+  std::printf("HotSync action: %s (%s)\n", actionText(syncType), kind == 1 ? "default" : "next HotSync only");
+}
+
+}  // namespace
+
+int runConfigure(int argc, char** argv, int first) {
+  ArgReader args("configure", argc, argv, first);
+  std::string conduit, device;
+  bool legacy = false;
+  std::vector<uint32_t> clicks;
+  int end = 0;
+  while (!args.done()) {
+    std::string arg = args.next();
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (arg == "--version") {
+      printVersion();
+      return kExitOk;
+    } else if (arg == "--conduit") {
+      if (!args.value(arg, &conduit)) return kExitUsage;
+    } else if (arg == "--device") {
+      if (!args.value(arg, &device)) return kExitUsage;
+    } else if (arg == "--legacy") {
+      legacy = true;
+    } else if (arg == "--click") {
+      std::string text;
+      uint32_t id;
+      if (!args.value(arg, &text)) return kExitUsage;
+      if (!parseId(text, &id)) return args.usageError("--click needs a control id, not '" + text + "'");
+      clicks.push_back(id);
+    } else if (arg == "--ok" || arg == "--cancel") {
+      if (end != 0) return args.usageError("give only one of --ok and --cancel");
+      end = arg == "--ok" ? OS_DIALOG_END_OK : OS_DIALOG_END_CANCEL;
+    } else {
+      return args.usageError("unknown argument '" + arg + "'");
+    }
+  }
+  if (!device.empty() && !isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
+
+  Registration registration;
+  if (!conduit.empty()) {
+    registration = registrationForLibrary(conduit);
+  } else {
+    bool found = false;
+    for (const Registration& r : registeredConduits()) {
+      if (r.creator == kDefaultCreator) {
+        registration = r;
+        found = true;
+      }
+    }
+    if (!found) {
+      std::fprintf(stderr, "hotsync configure: no conduit is registered under %s\n", kDefaultCreator);
+      return kExitFailed;
+    }
+  }
+  UserIdentity user;
+  if (!device.empty() && !readUser(device, &user)) {
+    std::fprintf(stderr, "hotsync configure: cannot use the handheld image %s\n", device.c_str());
+    return kExitFailed;
+  }
+
+  std::string error;
+  auto library = ConduitLibrary::open(registration.library, &error);
+  if (!library) {
+    std::fprintf(stderr, "hotsync configure: cannot load conduit %s: %s\n", registration.library.c_str(),
+                 error.c_str());
+    return kExitFailed;
+  }
+  const char* entry = legacy ? "ConfigureConduit" : "CfgConduit";
+  void* function = library->symbol(entry);
+  if (!function) {
+    std::fprintf(stderr, "hotsync configure: %s has no %s entry point\n", registration.library.c_str(), entry);
+    return kExitFailed;
+  }
+
+  if (!clicks.empty() || end != 0) {
+    OsDialogScript(clicks.data(), clicks.size(), end == 0 ? OS_DIALOG_END_CANCEL : end);
+  } else {
+    OsDialogInteractive(::isatty(STDIN_FILENO));
+  }
+
+  HotSyncAction stored = HostState::action(registration.creator);
+  int32_t current = stored.nextTimeOnly.value_or(stored.permanent);
+  if (legacy) {
+    ConduitPreference preference;
+    std::memset(&preference, 0, sizeof preference);
+    preference.preferenceKind = 2;
+    preference.syncType = current;
+    long result = reinterpret_cast<ConfigureConduitFn>(function)(&preference);
+    if (result != 0) {
+      std::printf("Cancelled: the HotSync action is unchanged\n");
+      return kExitOk;
+    }
+    keepAction(registration.creator, preference.syncType, preference.preferenceKind);
+    return kExitOk;
+  }
+
+  ActionConfigBlock block;
+  std::memset(&block, 0, sizeof block);
+  block.version = 1;
+  block.size = sizeof block;
+  block.creator = creatorCode(registration.creator);
+  block.userId = user.id;
+  std::snprintf(block.userName, sizeof block.userName, "%s", user.name.c_str());
+  block.permanentSyncType = static_cast<uint32_t>(stored.permanent);
+  block.temporarySyncType = static_cast<uint32_t>(current);
+  // The dialog fills both outputs on OK only; the markers tell OK from Cancel.
+  block.newSyncType = kUnset;
+  block.preferenceKind = kUnset;
+  uint32_t size = sizeof block;
+  long result = reinterpret_cast<CfgConduitFn>(function)(0, &block, &size);
+  if (result != 0) {
+    std::fprintf(stderr, "hotsync configure: CfgConduit answered %ld\n", result);
+    return kExitFailed;
+  }
+  if (block.newSyncType == kUnset || block.preferenceKind == kUnset) {
+    std::printf("Cancelled: the HotSync action is unchanged\n");
+    return kExitOk;
+  }
+  keepAction(registration.creator, static_cast<int32_t>(block.newSyncType), static_cast<int32_t>(block.preferenceKind));
+  return kExitOk;
+}
+
+}  // namespace tolvex::host

@@ -1,0 +1,66 @@
+// Pieces every hotsync command shares: the program's own path, the conduit
+// registrations, loading a conduit library, and the command-line reader.
+#ifndef TOLVEX_PLATFORM_HOTSYNC_HOST_H
+#define TOLVEX_PLATFORM_HOTSYNC_HOST_H
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tolvex::host {
+
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+constexpr const char* kDefaultCreator = "Qzvm";
+
+struct Registration {
+  std::string creator;  // four characters
+  std::string library;
+  std::string folder;
+};
+
+std::string executablePath();
+// Records this program as the HotSync program and registers the default
+// conduit (../lib/libTolvex2.so beside it) under "Qzvm" the first time.
+// A registration removed later is not forced back.
+void recordHostStart();
+std::vector<Registration> registeredConduits();
+// The registration naming `library`, else one under "Qzvm" for it.
+Registration registrationForLibrary(const std::string& library);
+uint32_t creatorCode(const std::string& creator);
+bool isDirectory(const std::string& path);
+
+// A dlopen'ed conduit library; stays loaded for the life of the process.
+class ConduitLibrary {
+ public:
+  // Null with `error` set when the library cannot be loaded.
+  static std::unique_ptr<ConduitLibrary> open(const std::string& path, std::string* error);
+  void* symbol(const char* name) const;
+  const std::string& path() const { return path_; }
+
+  ConduitLibrary(std::string path, void* handle) : path_(std::move(path)), handle_(handle) {}
+
+ private:
+  std::string path_;
+  void* handle_;
+};
+
+// Walks a command's arguments; reports usage errors as one line on stderr.
+class ArgReader {
+ public:
+  ArgReader(std::string command, int argc, char** argv, int first);
+  bool done() const { return index_ >= argc_; }
+  std::string next() { return argv_[index_++]; }
+  // The value after option `name`; false (and the error printed) when missing.
+  bool value(const std::string& name, std::string* out);
+  // Prints "hotsync COMMAND: MESSAGE (try ...)" and answers kExitUsage.
+  int usageError(const std::string& message) const;
+
+ private:
+  std::string command_;
+  int argc_;
+  char** argv_;
+  int index_;
+};
+
+}  // namespace tolvex::host
+#endif

@@ -1,0 +1,36 @@
+// Test hooks of the stand-in: SYNCMGR_FAULTS="Operation:N[,Operation:N...]"
+// makes the N-th call (from 1) of the named operation fail, and
+// SYNCMGR_TRACE=<file> appends the name of every operation called, one a line.
+//
+// The fault list is read on first use and again by `rearm` (the stand-in
+// calls it on SyncHostAttach), which also restarts the counts.
+//
+// Threading: one caller thread.
+#ifndef TOLVEX_PLATFORM_SYNCMGR_FAULTPLAN_H
+#define TOLVEX_PLATFORM_SYNCMGR_FAULTPLAN_H
+
+#include <map>
+#include <set>
+#include <string>
+
+namespace tolvex {
+
+class FaultPlan {
+ public:
+  // Reads SYNCMGR_FAULTS anew and restarts every count.
+  void rearm();
+  // Counts one call of `operation`, traces it, and answers whether it is to fail.
+  bool enter(const char* operation);
+
+ private:
+  bool armed_ = false;
+  std::map<std::string, std::set<unsigned long>> faults_;
+  std::map<std::string, unsigned long> calls_;
+};
+
+// Parses "Op:N,Op:N"; malformed entries are reported on stderr and ignored.
+std::map<std::string, std::set<unsigned long>> parseFaultList(const std::string& text);
+
+}  // namespace tolvex
+
+#endif

@@ -1,0 +1,436 @@
+#include "platform/syncmgr/HandheldImage.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <set>
+
+#include <wx/fileconf.h>
+#include <wx/mstream.h>
+#include <wx/strconv.h>
+
+#include "platform/syncmgr/SyncMgr.h"
+
+namespace tolvex {
+
+namespace {
+
+constexpr uint32_t kEpoch1904 = 2082844800u;  // seconds from 1904-01-01 to 1970-01-01
+constexpr size_t kMaxFileSize = 64u << 20;   // far above any handheld database
+constexpr const char* kDeviceFile = "device.ini";
+
+// Handheld sync module result codes (the handheld's data manager errors).
+constexpr uint32_t kModuleInvalidParam = 0x0203;
+constexpr uint32_t kModuleCantFind = 0x0207;
+constexpr uint32_t kModuleAlreadyExists = 0x0219;
+constexpr uint32_t kModuleWriteFailed = 0x0201;
+
+// Creation dates this process handed out or saw deleted, so a replacement
+// database never gets the date of the one it replaces.
+std::set<uint32_t>& usedCreationDates() {
+  static std::set<uint32_t> dates;
+  return dates;
+}
+
+std::string errnoText() { return std::strerror(errno); }
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot be read: " + errnoText();
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *error = "is not a regular file";
+    return false;
+  }
+  if (static_cast<size_t>(st.st_size) > kMaxFileSize) {
+    ::close(fd);
+    *error = "is too large for a handheld database";
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  bytes->resize(done);
+  return true;
+}
+
+// Temporary file in the same folder, fsync, rename; the old file stays whole
+// until the new one is complete.
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string temp = dir + "/." + base + ".tmp" + std::to_string(getpid());
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  bool ok = true;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+wxString fromUtf8(const std::string& s) { return wxString::FromUTF8(s.data(), s.size()); }
+std::string toUtf8(const wxString& s) {
+  const wxScopedCharBuffer b = s.utf8_str();
+  return std::string(b.data(), b.length());
+}
+
+// device.ini goes through streams, so no application object or standard
+// paths are needed, and it is written back atomically like the databases.
+std::unique_ptr<wxFileConfig> openConfig(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string ignored;
+  if (fileExists(path)) readWholeFile(path, &bytes, &ignored);
+  wxMemoryInputStream in(bytes.data(), bytes.size());
+  return std::make_unique<wxFileConfig>(in, wxConvUTF8);
+}
+
+bool saveConfig(wxFileConfig& config, const std::string& path) {
+  wxMemoryOutputStream out;
+  if (!config.Save(out, wxConvUTF8)) return false;
+  std::vector<uint8_t> bytes(out.GetSize());
+  if (!bytes.empty()) out.CopyTo(bytes.data(), bytes.size());
+  return writeFileAtomically(path, bytes);
+}
+
+bool parseNumber(const std::string& text, uint32_t* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long v = std::strtoul(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::string databaseFileName(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size() + 4);
+  for (unsigned char c : name) {
+    if (c == '/' || c == '%' || c < 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + ".pdb";
+}
+
+uint32_t HandheldImage::now1904() {
+  return static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)) + kEpoch1904);
+}
+
+std::unique_ptr<HandheldImage> HandheldImage::attach(const std::string& folder, std::string* error) {
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = folder + ": no such folder";
+    return nullptr;
+  }
+  std::unique_ptr<HandheldImage> image(new HandheldImage(folder));
+  if (!image->readDevice(error)) return nullptr;
+  image->loadDatabases();
+  return image;
+}
+
+bool HandheldImage::createImage(const std::string& folder, const char* userName, std::string* error) {
+  if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    *error = folder + ": cannot create folder: " + errnoText();
+    return false;
+  }
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = folder + ": not a folder";
+    return false;
+  }
+  const std::string path = folder + "/" + kDeviceFile;
+  // A new image starts from the defaults.
+  wxMemoryInputStream empty("", 0);
+  auto config = std::make_unique<wxFileConfig>(empty, wxConvUTF8);
+  DeviceInfo defaults;
+  if (userName) {
+    config->Write("/user/name", fromUtf8(userName));
+    config->Write("/user/id", wxString("1"));
+  }
+  config->Write("/syncmgr/api", fromUtf8(defaults.api));
+  config->Write("/module/installed", wxString("yes"));
+  config->Write("/module/version", fromUtf8(defaults.moduleVersion));
+  config->Write("/module/encoding", fromUtf8(defaults.encoding));
+  config->Write("/sync/last_desktop", wxString());
+  if (!saveConfig(*config, path)) {
+    *error = path + ": cannot be written";
+    return false;
+  }
+  return true;
+}
+
+HandheldImage::~HandheldImage() { flush(); }
+
+bool HandheldImage::readDevice(std::string* error) {
+  const std::string path = folder_ + "/" + kDeviceFile;
+  if (!fileExists(path)) {
+    *error = path + ": missing (not a handheld image)";
+    return false;
+  }
+  auto config = openConfig(path);
+  auto text = [&](const char* key, const std::string& fallback) {
+    wxString value;
+    return config->Read(key, &value) ? toUtf8(value) : fallback;
+  };
+  device_.hasUser = config->HasGroup("user");
+  device_.userName = text("/user/name", "");
+  parseNumber(text("/user/id", "0"), &device_.userId);
+  device_.api = text("/syncmgr/api", device_.api);
+  std::string installed = text("/module/installed", "yes");
+  std::transform(installed.begin(), installed.end(), installed.begin(), ::tolower);
+  device_.moduleInstalled = installed == "yes" || installed == "true" || installed == "1";
+  device_.moduleVersion = text("/module/version", device_.moduleVersion);
+  device_.encoding = text("/module/encoding", device_.encoding);
+  uint32_t last = 0;
+  device_.lastDesktop = parseNumber(text("/sync/last_desktop", ""), &last) ? last : 0;
+  return true;
+}
+
+bool HandheldImage::setLastDesktop(uint32_t desktopId) {
+  const std::string path = folder_ + "/" + kDeviceFile;
+  auto config = openConfig(path);
+  config->Write("/sync/last_desktop", wxString(std::to_string(desktopId)));
+  if (!saveConfig(*config, path)) return false;
+  device_.lastDesktop = desktopId;
+  return true;
+}
+
+void HandheldImage::loadDatabases() {
+  DIR* dir = ::opendir(folder_.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() > 4 && name[0] != '.' && name.compare(name.size() - 4, 4, ".pdb") == 0)
+      names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) loadFile(folder_ + "/" + name);
+}
+
+void HandheldImage::loadFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string fault;
+  std::optional<PdbFile> pdb;
+  if (readWholeFile(path, &bytes, &fault)) pdb = PdbFile::parse(bytes.data(), bytes.size(), &fault);
+  if (!pdb) {
+    std::fprintf(stderr, "syncmgr: %s: %s; skipped, file left unchanged\n", path.c_str(), fault.c_str());
+    return;
+  }
+  auto it = databases_.find(pdb->name);
+  if (it != databases_.end()) {
+    std::fprintf(stderr, "syncmgr: %s: database \"%s\" is already in %s; skipped, file left unchanged\n",
+                 path.c_str(), pdb->name.c_str(), it->second->path.c_str());
+    return;
+  }
+  auto db = std::make_unique<ImageDatabase>();
+  db->pdb = std::move(*pdb);
+  db->path = path;
+  const std::string name = db->pdb.name;
+  databases_.emplace(name, std::move(db));
+}
+
+std::vector<const ImageDatabase*> HandheldImage::databases() const {
+  std::vector<const ImageDatabase*> out;
+  out.reserve(databases_.size());
+  for (const auto& [name, db] : databases_) out.push_back(db.get());
+  return out;
+}
+
+long HandheldImage::takeHandle(ImageDatabase* db, bool writable, uint8_t* handle) {
+  for (size_t h = 1; h < handles_.size(); ++h) {
+    if (handles_[h].db) continue;
+    handles_[h] = Handle{db, writable};
+    ++db->opens;
+    ++openCount_;
+    *handle = static_cast<uint8_t>(h);
+    return SYNCERR_NONE;
+  }
+  return SYNCERR_TOO_MANY;
+}
+
+long HandheldImage::open(const std::string& name, uint8_t mode, uint8_t* handle) {
+  if (!(mode & (SYNC_MODE_READ | SYNC_MODE_WRITE))) return SYNCERR_BAD_ARG;
+  auto it = databases_.find(name);
+  if (it == databases_.end()) return SYNCERR_NOT_FOUND;
+  if (openCount_ >= kMaxOpen) return SYNCERR_TOO_MANY;
+  return takeHandle(it->second.get(), (mode & SYNC_MODE_WRITE) != 0, handle);
+}
+
+uint32_t HandheldImage::newCreationDate() const {
+  std::set<uint32_t> taken = usedCreationDates();
+  for (const auto& [name, db] : databases_) taken.insert(db->pdb.createDate);
+  uint32_t date = now1904();
+  if (!usedCreationDates().empty()) date = std::max(date, *usedCreationDates().rbegin() + 1);
+  while (taken.count(date)) ++date;
+  return date;
+}
+
+long HandheldImage::create(PdbFile pdb, uint8_t* handle) {
+  if (databases_.count(pdb.name)) return SYNCERR_EXISTS;
+  if (openCount_ >= kMaxOpen) return SYNCERR_TOO_MANY;
+  pdb.createDate = pdb.modDate = newCreationDate();
+  usedCreationDates().insert(pdb.createDate);
+  // Seeds differ between databases so a rebuilt list does not reuse the IDs
+  // of the one it replaces.
+  pdb.uniqueIdSeed = (pdb.createDate & 0x3FFF) << 8;
+  auto db = std::make_unique<ImageDatabase>();
+  db->pdb = std::move(pdb);
+  db->path = freePath(db->pdb.name);
+  db->dirty = true;
+  ImageDatabase* raw = db.get();
+  databases_.emplace(raw->pdb.name, std::move(db));
+  return takeHandle(raw, true, handle);
+}
+
+std::string HandheldImage::freePath(const std::string& name) const {
+  const std::string file = databaseFileName(name);
+  std::string path = folder_ + "/" + file;
+  // A file we did not load (a damaged one, say) is never overwritten.
+  auto ours = [&](const std::string& p) {
+    for (const auto& [n, db] : databases_)
+      if (db->path == p) return true;
+    return false;
+  };
+  for (int n = 2; fileExists(path) || ours(path); ++n)
+    path = folder_ + "/" + file.substr(0, file.size() - 4) + "~" + std::to_string(n) + ".pdb";
+  return path;
+}
+
+ImageDatabase* HandheldImage::opened(uint8_t handle, bool forWrite, long* error) {
+  const Handle& h = handles_[handle];
+  if (handle == 0 || !h.db) {
+    *error = SYNCERR_NOT_OPEN;
+    return nullptr;
+  }
+  if (forWrite && !h.writable) {
+    *error = SYNCERR_READ_ONLY;
+    return nullptr;
+  }
+  *error = SYNCERR_NONE;
+  return h.db;
+}
+
+long HandheldImage::close(uint8_t handle) {
+  long error;
+  ImageDatabase* db = opened(handle, false, &error);
+  if (!db) return error;
+  handles_[handle] = Handle{};
+  --openCount_;
+  if (--db->opens > 0) return SYNCERR_NONE;
+  return writeBack(*db) ? SYNCERR_NONE : SYNCERR_IO;
+}
+
+long HandheldImage::remove(const std::string& name) {
+  auto it = databases_.find(name);
+  if (it == databases_.end()) return SYNCERR_NOT_FOUND;
+  ImageDatabase& db = *it->second;
+  if (db.opens > 0) return SYNCERR_BAD_ARG;  // the handheld refuses to delete an open database
+  if (fileExists(db.path) && ::unlink(db.path.c_str()) != 0) return SYNCERR_IO;
+  usedCreationDates().insert(db.pdb.createDate);
+  databases_.erase(it);
+  return SYNCERR_NONE;
+}
+
+uint32_t HandheldImage::rename(const std::string& oldName, const std::string& newName) {
+  if (newName.empty() || newName.size() >= SYNC_DB_NAMELEN) return kModuleInvalidParam;
+  auto it = databases_.find(oldName);
+  if (it == databases_.end()) return kModuleCantFind;
+  if (databases_.count(newName)) return kModuleAlreadyExists;
+  std::unique_ptr<ImageDatabase> db = std::move(it->second);
+  databases_.erase(it);
+  const std::string oldPath = db->path;
+  db->pdb.name = newName;
+  db->path = freePath(newName);
+  ImageDatabase& ref = *db;
+  databases_.emplace(newName, std::move(db));
+  ref.dirty = true;
+  if (!writeBack(ref)) {
+    // Put everything back as it was.
+    auto node = databases_.extract(newName);
+    ref.pdb.name = oldName;
+    ref.path = oldPath;
+    node.key() = oldName;
+    databases_.insert(std::move(node));
+    return kModuleWriteFailed;
+  }
+  if (oldPath != ref.path && fileExists(oldPath)) ::unlink(oldPath.c_str());
+  return 0;
+}
+
+bool HandheldImage::writeBack(ImageDatabase& db) {
+  if (!db.dirty) return true;
+  PdbFile& pdb = db.pdb;
+  const uint32_t oldModDate = pdb.modDate;
+  const uint32_t oldModNumber = pdb.modNumber;
+  pdb.modDate = std::max(now1904(), pdb.createDate);
+  ++pdb.modNumber;
+  if (!writeFileAtomically(db.path, pdb.serialize())) {
+    pdb.modDate = oldModDate;
+    pdb.modNumber = oldModNumber;
+    std::fprintf(stderr, "syncmgr: %s: cannot be written: %s\n", db.path.c_str(), errnoText().c_str());
+    return false;
+  }
+  db.dirty = false;
+  return true;
+}
+
+bool HandheldImage::flush() {
+  bool ok = true;
+  for (auto& [name, db] : databases_) ok = writeBack(*db) && ok;
+  return ok;
+}
+
+}  // namespace tolvex

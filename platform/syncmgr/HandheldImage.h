@@ -1,0 +1,110 @@
+// A handheld image: a folder of .pdb files (one per database) and device.ini.
+//
+// Every well-formed .pdb file is loaded when the image is attached; a file
+// that does not parse is reported on stderr, skipped, and never written or
+// removed. Databases stay in memory; a changed database is written back when
+// its last handle closes (or at detach), atomically: a temporary file in the
+// same folder, fsync, rename.
+//
+// Threading: one caller thread, like the Sync Manager interface it serves.
+#ifndef TOLVEX_PLATFORM_SYNCMGR_HANDHELDIMAGE_H
+#define TOLVEX_PLATFORM_SYNCMGR_HANDHELDIMAGE_H
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/syncmgr/PdbFile.h"
+
+namespace tolvex {
+
+// What device.ini says about the handheld.
+struct DeviceInfo {
+  bool hasUser = false;
+  std::string userName;  // UTF-8 as stored
+  uint32_t userId = 0;
+  std::string api = "2.2";
+  bool moduleInstalled = true;
+  std::string moduleVersion = "1.1";
+  std::string encoding = "ISO-8859-1";
+  uint32_t lastDesktop = 0;  // 0: never
+};
+
+// One database of the image.
+struct ImageDatabase {
+  PdbFile pdb;
+  std::string path;  // its file; empty until first written
+  bool dirty = false;
+  int opens = 0;
+};
+
+class HandheldImage {
+ public:
+  static constexpr int kMaxOpen = 32;
+
+  // Reads device.ini and loads the databases of `folder`; nothing on failure
+  // (the reason in *error).
+  static std::unique_ptr<HandheldImage> attach(const std::string& folder, std::string* error);
+  // Makes `folder` (when missing) and writes its device.ini with defaults.
+  static bool createImage(const std::string& folder, const char* userName, std::string* error);
+
+  HandheldImage(const HandheldImage&) = delete;
+  HandheldImage& operator=(const HandheldImage&) = delete;
+  ~HandheldImage();
+
+  const DeviceInfo& device() const { return device_; }
+  bool setLastDesktop(uint32_t desktopId);
+
+  // Databases in list order (by name).
+  std::vector<const ImageDatabase*> databases() const;
+  size_t databaseCount() const { return databases_.size(); }
+  bool exists(const std::string& name) const { return databases_.count(name) != 0; }
+
+  // Results are SYNCERR_* codes.
+  long open(const std::string& name, uint8_t mode, uint8_t* handle);
+  long create(PdbFile pdb, uint8_t* handle);
+  long close(uint8_t handle);
+  long remove(const std::string& name);
+  // The open database behind `handle`, or nothing (*error set).
+  ImageDatabase* opened(uint8_t handle, bool forWrite, long* error);
+  // Renames a database (header and file); answers a module result code.
+  uint32_t rename(const std::string& oldName, const std::string& newName);
+  // The creation date for a new database: now, but never a date this
+  // process has handed out or that a database of the image carries.
+  uint32_t newCreationDate() const;
+  // Writes back every changed database; false when one could not be written.
+  bool flush();
+
+  static uint32_t now1904();
+
+ private:
+  struct Handle {
+    ImageDatabase* db = nullptr;
+    bool writable = false;
+  };
+  explicit HandheldImage(std::string folder) : folder_(std::move(folder)) {}
+  bool readDevice(std::string* error);
+  void loadDatabases();
+  void loadFile(const std::string& path);
+  bool writeBack(ImageDatabase& db);
+  std::string freePath(const std::string& name) const;
+  long takeHandle(ImageDatabase* db, bool writable, uint8_t* handle);
+
+  std::string folder_;
+  DeviceInfo device_;
+  std::map<std::string, std::unique_ptr<ImageDatabase>> databases_;
+  std::array<Handle, 256> handles_{};
+  int openCount_ = 0;
+};
+
+// File name of a database: `/`, `%`, control bytes and bytes from 0x80 up
+// percent-encoded, then ".pdb".
+std::string databaseFileName(const std::string& name);
+
+}  // namespace tolvex
+
+#endif

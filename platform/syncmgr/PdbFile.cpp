@@ -1,0 +1,213 @@
+#include "platform/syncmgr/PdbFile.h"
+
+#include <cstring>
+#include <unordered_set>
+
+namespace tolvex {
+
+uint16_t readBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+uint32_t readBe32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+void writeBe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+
+void writeBe32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+namespace {
+
+constexpr uint32_t kIdMask = 0x00FFFFFF;
+
+bool fail(std::string* error, const std::string& text) {
+  if (error) *error = text;
+  return false;
+}
+
+// Checks the header on its own; fills the fixed fields of `db`.
+bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* error) {
+  if (size < PdbFile::kHeaderSize) return fail(error, "truncated header (" + std::to_string(size) + " bytes)");
+  const void* nul = std::memchr(bytes + PdbFile::kNameOffset, 0, PdbFile::kNameSize);
+  if (!nul) return fail(error, "database name is not terminated");
+  db.name.assign(reinterpret_cast<const char*>(bytes + PdbFile::kNameOffset),
+                 static_cast<const uint8_t*>(nul) - (bytes + PdbFile::kNameOffset));
+  if (db.name.empty()) return fail(error, "database name is empty");
+  db.attributes = readBe16(bytes + PdbFile::kAttributesOffset);
+  if (db.attributes & PdbFile::kResourceDatabase)
+    return fail(error, "resource database (not supported)");
+  db.version = readBe16(bytes + PdbFile::kVersionOffset);
+  db.createDate = readBe32(bytes + PdbFile::kCreateDateOffset);
+  db.modDate = readBe32(bytes + PdbFile::kModDateOffset);
+  db.backupDate = readBe32(bytes + PdbFile::kBackupDateOffset);
+  db.modNumber = readBe32(bytes + PdbFile::kModNumberOffset);
+  db.type = readBe32(bytes + PdbFile::kTypeOffset);
+  db.creator = readBe32(bytes + PdbFile::kCreatorOffset);
+  db.uniqueIdSeed = readBe32(bytes + PdbFile::kSeedOffset);
+  if (readBe32(bytes + PdbFile::kNextListOffset) != 0)
+    return fail(error, "chained record list (not supported)");
+  return true;
+}
+
+}  // namespace
+
+std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::string* error) {
+  PdbFile db;
+  if (!parseHeader(bytes, size, db, error)) return std::nullopt;
+  const size_t count = readBe16(bytes + kNumRecordsOffset);
+  const size_t listEnd = kHeaderSize + count * kEntrySize;
+  if (listEnd > size) {
+    fail(error, "record count " + std::to_string(count) + " does not fit in the file");
+    return std::nullopt;
+  }
+
+  // The blocks and records must follow the record list in file order:
+  // app-info <= sort-info <= record 0 <= record 1 ... <= end of file.
+  const uint32_t appInfo = readBe32(bytes + kAppInfoOffset);
+  const uint32_t sortInfo = readBe32(bytes + kSortInfoOffset);
+  size_t floor = listEnd;
+  std::string floorWhat = "the record list";
+  for (const auto& [offset, what] : {std::pair{appInfo, "app-info"}, std::pair{sortInfo, "sort-info"}}) {
+    if (offset == 0) continue;
+    const std::string at = std::string(what) + " offset " + std::to_string(offset);
+    if (offset < listEnd) {
+      fail(error, at + " lies inside the record list");
+      return std::nullopt;
+    }
+    if (offset > size) {
+      fail(error, at + " lies past the end");
+      return std::nullopt;
+    }
+    if (offset < floor) {
+      fail(error, at + " is out of order (before " + floorWhat + ")");
+      return std::nullopt;
+    }
+    floor = offset;
+    floorWhat = std::string("the ") + what + " block";
+  }
+
+  std::vector<size_t> offsets(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
+    const size_t offset = readBe32(entry + kEntryOffset);
+    const std::string at = "record " + std::to_string(i) + " offset " + std::to_string(offset);
+    if (offset > size) {
+      fail(error, at + " lies past the end");
+      return std::nullopt;
+    }
+    if (offset < listEnd) {
+      fail(error, at + " lies inside the record list");
+      return std::nullopt;
+    }
+    if (offset < floor) {
+      fail(error, at + " is out of order (before " + floorWhat + ")");
+      return std::nullopt;
+    }
+    offsets[i] = floor = offset;
+    floorWhat = "record " + std::to_string(i);
+  }
+
+  const size_t recordsStart = count > 0 ? offsets[0] : size;
+  if (appInfo != 0) db.appInfo.assign(bytes + appInfo, bytes + (sortInfo != 0 ? sortInfo : recordsStart));
+  if (sortInfo != 0) db.sortInfo.assign(bytes + sortInfo, bytes + recordsStart);
+
+  db.records_.reserve(count);
+  db.byId_.reserve(count);
+  std::vector<size_t> unnumbered;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
+    PdbRecord record;
+    record.attributes = entry[kEntryAttributes] & 0xF0;
+    record.category = entry[kEntryAttributes] & 0x0F;
+    record.uniqueId = readBe32(entry + kEntryAttributes) & kIdMask;
+    const size_t end = i + 1 < count ? offsets[i + 1] : size;
+    record.data.assign(bytes + offsets[i], bytes + end);
+    if (record.uniqueId == 0) {
+      unnumbered.push_back(i);
+    } else if (!db.byId_.emplace(record.uniqueId, i).second) {
+      fail(error, "record " + std::to_string(i) + " repeats unique ID " + std::to_string(record.uniqueId));
+      return std::nullopt;
+    }
+    db.records_.push_back(std::move(record));
+  }
+  // Some tools write every ID as 0; such records get IDs in memory only.
+  for (size_t i : unnumbered) {
+    db.records_[i].uniqueId = db.assignUniqueId();
+    db.byId_.emplace(db.records_[i].uniqueId, i);
+  }
+  return db;
+}
+
+std::vector<uint8_t> PdbFile::serialize() const {
+  const size_t listEnd = kHeaderSize + records_.size() * kEntrySize;
+  size_t total = listEnd + kPadSize + appInfo.size() + sortInfo.size();
+  for (const PdbRecord& r : records_) total += r.data.size();
+  std::vector<uint8_t> out(total, 0);
+  uint8_t* p = out.data();
+
+  std::memcpy(p + kNameOffset, name.data(), std::min(name.size(), kNameSize - 1));
+  writeBe16(p + kAttributesOffset, attributes);
+  writeBe16(p + kVersionOffset, version);
+  writeBe32(p + kCreateDateOffset, createDate);
+  writeBe32(p + kModDateOffset, modDate);
+  writeBe32(p + kBackupDateOffset, backupDate);
+  writeBe32(p + kModNumberOffset, modNumber);
+  size_t at = listEnd + kPadSize;
+  writeBe32(p + kAppInfoOffset, appInfo.empty() ? 0 : static_cast<uint32_t>(at));
+  at += appInfo.size();
+  writeBe32(p + kSortInfoOffset, sortInfo.empty() ? 0 : static_cast<uint32_t>(at));
+  at += sortInfo.size();
+  writeBe32(p + kTypeOffset, type);
+  writeBe32(p + kCreatorOffset, creator);
+  writeBe32(p + kSeedOffset, uniqueIdSeed);
+  writeBe32(p + kNextListOffset, 0);
+  writeBe16(p + kNumRecordsOffset, static_cast<uint16_t>(records_.size()));
+
+  if (!appInfo.empty()) std::memcpy(p + listEnd + kPadSize, appInfo.data(), appInfo.size());
+  if (!sortInfo.empty())
+    std::memcpy(p + listEnd + kPadSize + appInfo.size(), sortInfo.data(), sortInfo.size());
+  for (size_t i = 0; i < records_.size(); ++i) {
+    const PdbRecord& r = records_[i];
+    uint8_t* entry = p + kHeaderSize + i * kEntrySize;
+    writeBe32(entry + kEntryOffset, static_cast<uint32_t>(at));
+    writeBe32(entry + kEntryAttributes, r.uniqueId & kIdMask);
+    entry[kEntryAttributes] = static_cast<uint8_t>((r.attributes & 0xF0) | (r.category & 0x0F));
+    if (!r.data.empty()) std::memcpy(p + at, r.data.data(), r.data.size());
+    at += r.data.size();
+  }
+  return out;
+}
+
+std::optional<size_t> PdbFile::findRecord(uint32_t uniqueId) const {
+  auto it = byId_.find(uniqueId);
+  if (it == byId_.end()) return std::nullopt;
+  return it->second;
+}
+
+size_t PdbFile::appendRecord(PdbRecord record) {
+  record.uniqueId &= kIdMask;
+  if (record.uniqueId == 0 || byId_.count(record.uniqueId)) record.uniqueId = assignUniqueId();
+  const size_t index = records_.size();
+  byId_.emplace(record.uniqueId, index);
+  records_.push_back(std::move(record));
+  return index;
+}
+
+uint32_t PdbFile::assignUniqueId() {
+  uint32_t id = uniqueIdSeed & kIdMask;
+  do {
+    id = (id + 1) & kIdMask;
+  } while (id == 0 || byId_.count(id));
+  uniqueIdSeed = id;
+  return id;
+}
+
+}  // namespace tolvex

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/condmgr/CondMgr.h"
+#include "platform/syncmgr/SyncMgr.h"
+#include "tests/os/TempHome.h"
+
+namespace {
+
+const std::string kHotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
+const std::string kConduit = TOLVEX_BINARY_DIR "/testlib/libtest_conduit.so";
+const std::string kNotConduit = TOLVEX_BINARY_DIR "/testlib/libtest_not_conduit.so";
+
+struct Result {
+  int code = -1;
+  std::string out;  // stdout and stderr together
+};
+
+Result hotsync(const std::string& args) {
+  Result result;
+  std::string command = kHotsync + " " + args + " 2>&1 </dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  int status = ::pclose(pipe);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t lineCount(const std::string& text) {
+  size_t lines = 0;
+  for (char c : text) lines += c == '\n';
+  return lines;
+}
+
+class HotsyncTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::unsetenv("TEST_CONDUIT_RESULT");
+    device = home.file("device");
+    desktop = home.file("desktop");
+    std::filesystem::create_directories(desktop);
+  }
+  // One sync with the test conduit; answers the conduit's last "run.txt" line.
+  std::string syncOnce(const std::string& extra = "", int expectedCode = 0) {
+    Result r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + kConduit + " " + extra);
+    EXPECT_EQ(r.code, expectedCode) << r.out;
+    std::istringstream runs(readFile(desktop + "/run.txt"));
+    std::string line, last;
+    while (std::getline(runs, line)) last = line;
+    return last;
+  }
+  void makeDevice() {
+    Result r = hotsync("device init " + device + " --user Ann");
+    ASSERT_EQ(r.code, 0) << r.out;
+  }
+  tolvex::testing::TempHome home;
+  std::string device, desktop;
+};
+
+TEST_F(HotsyncTest, UsageErrorsGetOneLineAndExitTwo) {
+  makeDevice();
+  const char* bad[] = {
+      "",
+      "frobnicate",
+      "sync --bogus",
+      "sync --device",
+      "sync --desktop /tmp",
+      "sync --device /no/such/image --desktop /tmp",
+      "configure --click abc",
+      "configure --ok --cancel",
+      "configure --device /no/such/image",
+      "device",
+      "device format /tmp",
+      "device init",
+      "device dump",
+      "device dump /no/such/image",
+  };
+  for (const char* args : bad) {
+    Result r = hotsync(args);
+    EXPECT_EQ(r.code, 2) << args << ": " << r.out;
+    EXPECT_EQ(lineCount(r.out), 1u) << args << ": " << r.out;
+  }
+  Result r = hotsync("sync --device " + device + " --desktop " + home.file("missing"));
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("missing"), std::string::npos);
+  r = hotsync("sync --device " + device + " --desktop " + desktop + " --type sideways");
+  EXPECT_EQ(r.code, 2) << r.out;
+}
+
+TEST_F(HotsyncTest, HelpAndVersionOnEveryCommand) {
+  for (const char* command : {"", "sync ", "configure ", "device ", "device init ", "device dump "}) {
+    Result help = hotsync(std::string(command) + "--help");
+    EXPECT_EQ(help.code, 0) << command;
+    EXPECT_NE(help.out.find("Usage: hotsync"), std::string::npos) << command << help.out;
+    Result version = hotsync(std::string(command) + "--version");
+    EXPECT_EQ(version.code, 0) << command;
+    EXPECT_EQ(version.out.rfind("hotsync (Tolvex) ", 0), 0u) << command << version.out;
+  }
+}
+
+TEST_F(HotsyncTest, DeviceInitThenDumpShowsDatabasesAndRecords) {
+  makeDevice();
+  ASSERT_EQ(SyncHostAttach(device.c_str()), 0);
+  SyncCreateRecord create;
+  std::memset(&create, 0, sizeof create);
+  create.creator = SYNC_FOURCC('m', 'e', 'm', 'o');
+  create.dbType = SYNC_FOURCC('D', 'A', 'T', 'A');
+  std::strcpy(create.name, "MemoDB");
+  ASSERT_EQ(SyncCreateDB(&create), 0);
+  uint8_t bytes[] = {'h', 'e', 'l', 'l', 'o', 0x00, 0xFF};
+  SyncRecordInfo record;
+  std::memset(&record, 0, sizeof record);
+  record.handle = create.handle;
+  record.recSize = sizeof bytes;
+  record.bufSize = sizeof bytes;
+  record.buffer = bytes;
+  ASSERT_EQ(SyncWriteRec(&record), 0);
+  ASSERT_EQ(SyncCloseDB(create.handle), 0);
+  SyncHostDetach();
+
+  Result r = hotsync("device dump " + device);
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("user \"Ann\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Database \"MemoDB\" type DATA creator memo"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 records"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("68 65 6c 6c 6f 00 ff"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("hello.."), std::string::npos) << r.out;
+
+  Result one = hotsync("device dump " + device + " MemoDB");
+  EXPECT_EQ(one.code, 0) << one.out;
+  Result none = hotsync("device dump " + device + " Nothing");
+  EXPECT_EQ(none.code, 1) << none.out;
+}
+
+TEST_F(HotsyncTest, FirstRunRecordsTheHostAndRegistersTheDefaultConduit) {
+  makeDevice();
+  Result r = hotsync("device dump " + device);
+  ASSERT_EQ(r.code, 0);
+  char path[1024];
+  int size = sizeof path;
+  ASSERT_EQ(CmGetHotSyncExecPath(path, &size), CONDERR_NONE);
+  EXPECT_TRUE(std::filesystem::equivalent(path, kHotsync)) << path;
+  char library[1024], folder[64];
+  ASSERT_EQ(CmGetConduitByCreator("Qzvm", library, sizeof library, folder, sizeof folder), CONDERR_NONE);
+  EXPECT_EQ(std::string(library), std::filesystem::weakly_canonical(TOLVEX_BINARY_DIR "/lib/libTolvex2.so").string());
+
+  // A removed registration is not forced back on the next start.
+  ASSERT_EQ(CmRemoveConduitByCreatorID("Qzvm"), CONDERR_NONE);
+  hotsync("device dump " + device);
+  EXPECT_EQ(CmGetConduitByCreator("Qzvm", library, sizeof library, folder, sizeof folder), CONDERR_NOT_FOUND);
+}
+
+TEST_F(HotsyncTest, SyncChoosesSlowThenFastAndLogsTheRun) {
+  makeDevice();
+  std::string first = syncOnce();
+  EXPECT_EQ(first, "type=1 folder=" + desktop + "/ creator=Qzvm callback=1 user=Ann");
+  std::string second = syncOnce();
+  EXPECT_EQ(second.substr(0, 7), "type=0 ");
+
+  // Another desktop synchronized the handheld meanwhile.
+  ASSERT_EQ(SyncHostAttach(device.c_str()), 0);
+  ASSERT_EQ(SyncHostSetLastDesktop(12345), 0);
+  SyncHostDetach();
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=1 ");
+  EXPECT_EQ(syncOnce("--type pctohh").substr(0, 7), "type=3 ");
+
+  std::string log = home.read("hotsync.log");
+  EXPECT_NE(log.find("--- HotSync "), std::string::npos);
+  EXPECT_NE(log.find(" Test conduit: synchronized\n"), std::string::npos) << log;
+  EXPECT_EQ(lineCount(log), 8u) << log;
+}
+
+TEST_F(HotsyncTest, ExitCodeFollowsTheConduitResult) {
+  makeDevice();
+  Result r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + kConduit);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("Test conduit: synchronized"), std::string::npos) << r.out;
+  ::setenv("TEST_CONDUIT_RESULT", "-13", 1);
+  syncOnce("", 1);
+  ::setenv("TEST_CONDUIT_RESULT", "5", 1);
+  syncOnce("", 0);
+
+  r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + kNotConduit);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("no OpenConduit"), std::string::npos) << r.out;
+  r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + home.file("none.so"));
+  EXPECT_EQ(r.code, 1) << r.out;
+}
+
+TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
+  makeDevice();
+  Result r = hotsync("configure --device " + device + " --conduit " + kConduit + " --click 407 --ok");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("CfgConduit creator=Qzvm user=Ann permanent=0 temporary=0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Do nothing (next HotSync only)"), std::string::npos) << r.out;
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");  // consumed; same desktop now
+
+  r = hotsync("configure --conduit " + kConduit + " --click 407 --click 415 --ok");
+  EXPECT_NE(r.out.find("HotSync action: Do nothing (default)"), std::string::npos) << r.out;
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
+
+  // The dialog starts from the stored action; Cancel keeps it.
+  r = hotsync("configure --conduit " + kConduit + " --click 407 --cancel");
+  EXPECT_NE(r.out.find("permanent=6 temporary=6"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Cancelled"), std::string::npos) << r.out;
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
+
+  // The older entry: unticking "Do not synchronize" as the default.
+  r = hotsync("configure --legacy --conduit " + kConduit + " --click 407 --click 415 --ok");
+  EXPECT_NE(r.out.find("ConfigureConduit type=6"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Synchronize (default)"), std::string::npos) << r.out;
+  EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");
+
+  // Without a script or a terminal the dialog is cancelled.
+  r = hotsync("configure --conduit " + kConduit);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_NE(r.out.find("Cancelled"), std::string::npos) << r.out;
+  r = hotsync("configure --conduit " + kNotConduit + " --ok");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("no CfgConduit"), std::string::npos) << r.out;
+}
+
+}  // namespace

@@ -1,0 +1,184 @@
+// The .pdb reader and writer: exact layout, and damaged files that must be
+// refused by name, skipped by the image, and left byte for byte as they were.
+#include <chrono>
+
+#include "platform/syncmgr/HandheldImage.h"
+#include "platform/syncmgr/PdbFile.h"
+#include "tests/syncmgr/ImageFixture.h"
+
+namespace tolvex::test {
+namespace {
+
+PdbFile sample() {
+  PdbFile db;
+  db.name = "Tolvk-Sample";
+  db.attributes = 0x0008;
+  db.version = 1;
+  db.createDate = 3000000000u;
+  db.modDate = 3000000001u;
+  db.type = SYNC_FOURCC('W', 'k', 'd', 'q');
+  db.creator = db.type;
+  db.appInfo = {1, 2, 3, 4};
+  for (int i = 0; i < 3; ++i) {
+    PdbRecord r;
+    r.data.assign(5 + i, static_cast<uint8_t>('a' + i));
+    r.category = static_cast<uint8_t>(i);
+    db.appendRecord(std::move(r));
+  }
+  return db;
+}
+
+TEST(PdbFile, LayoutOfAWrittenFile) {
+  const auto bytes = sample().serialize();
+  ASSERT_EQ(bytes.size(), 78u + 3 * 8 + 2 + 4 + 5 + 6 + 7);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data())), "Tolvk-Sample");
+  EXPECT_EQ(readBe16(&bytes[32]), 0x0008);
+  EXPECT_EQ(readBe32(&bytes[36]), 3000000000u);
+  EXPECT_EQ(readBe32(&bytes[52]), 78u + 24 + 2);  // app-info right after the pad bytes
+  EXPECT_EQ(readBe32(&bytes[60]), SYNC_FOURCC('W', 'k', 'd', 'q'));
+  EXPECT_EQ(readBe16(&bytes[76]), 3);
+  EXPECT_EQ(readBe32(&bytes[78]), 78u + 24 + 2 + 4);  // first record after app-info
+  EXPECT_EQ(bytes[78 + 8 + 4], 0x01);                // category of record 1
+  const uint32_t id = (bytes[78 + 5] << 16) | (bytes[78 + 6] << 8) | bytes[78 + 7];
+  EXPECT_NE(id, 0u);
+}
+
+TEST(PdbFile, ParseThenSerializeIsIdentity) {
+  const auto bytes = sample().serialize();
+  std::string error;
+  auto db = PdbFile::parse(bytes.data(), bytes.size(), &error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->serialize(), bytes);
+  EXPECT_EQ(db->records()[2].data, std::vector<uint8_t>(7, 'c'));
+}
+
+TEST(PdbFile, ZeroIdsGetFreshOnesAndDuplicatesAreRefused) {
+  auto bytes = sample().serialize();
+  for (int i = 0; i < 3; ++i) bytes[78 + 8 * i + 5] = bytes[78 + 8 * i + 6] = bytes[78 + 8 * i + 7] = 0;
+  auto db = PdbFile::parse(bytes.data(), bytes.size(), nullptr);
+  ASSERT_TRUE(db);
+  std::set<uint32_t> ids;
+  for (const auto& r : db->records()) ids.insert(r.uniqueId);
+  EXPECT_EQ(ids.size(), 3u);
+  EXPECT_EQ(ids.count(0), 0u);
+
+  bytes = sample().serialize();
+  std::memcpy(&bytes[78 + 8 + 5], &bytes[78 + 5], 3);
+  std::string error;
+  EXPECT_FALSE(PdbFile::parse(bytes.data(), bytes.size(), &error));
+  EXPECT_NE(error.find("unique ID"), std::string::npos) << error;
+}
+
+TEST(PdbFile, IdsWrapWithinTwentyFourBitsAndSkipZero) {
+  PdbFile db;
+  db.uniqueIdSeed = 0xFFFFFE;
+  EXPECT_EQ(db.assignUniqueId(), 0xFFFFFFu);
+  EXPECT_EQ(db.assignUniqueId(), 1u);
+}
+
+TEST(PdbFile, SixtyFiveThousandRecordsLoadAndSaveQuickly) {
+  PdbFile db = sample();
+  for (int i = 0; i < 65000; ++i) {
+    PdbRecord r;
+    r.data.assign(40, static_cast<uint8_t>(i));
+    db.appendRecord(std::move(r));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const auto bytes = db.serialize();
+  auto back = PdbFile::parse(bytes.data(), bytes.size(), nullptr);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->recordCount(), 65003u);
+  EXPECT_LT(ms.count(), 100);
+}
+
+struct Damage {
+  const char* what;
+  const char* fault;  // expected in the message
+  void (*apply)(std::vector<uint8_t>&);
+};
+
+const Damage kDamage[] = {
+    {"truncated header", "truncated header", [](std::vector<uint8_t>& b) { b.resize(50); }},
+    {"empty file", "truncated header", [](std::vector<uint8_t>& b) { b.clear(); }},
+    {"unterminated name", "not terminated", [](std::vector<uint8_t>& b) { std::memset(b.data(), 'N', 32); }},
+    {"empty name", "empty", [](std::vector<uint8_t>& b) { b[0] = 0; }},
+    {"lying record count", "record count", [](std::vector<uint8_t>& b) { writeBe16(&b[76], 500); }},
+    {"record past the end", "past the end", [](std::vector<uint8_t>& b) { writeBe32(&b[78 + 16], 100000); }},
+    {"records out of order", "out of order",
+     [](std::vector<uint8_t>& b) {
+       const uint32_t first = readBe32(&b[78]);
+       writeBe32(&b[78], readBe32(&b[78 + 8]));
+       writeBe32(&b[78 + 8], first);
+     }},
+    {"record inside the record list", "inside the record list", [](std::vector<uint8_t>& b) { writeBe32(&b[78], 80); }},
+    {"app-info inside the record list", "app-info", [](std::vector<uint8_t>& b) { writeBe32(&b[52], 90); }},
+    {"app-info past the end", "app-info", [](std::vector<uint8_t>& b) { writeBe32(&b[52], 0x7FFFFFFF); }},
+    {"app-info after the records", "app-info",
+     [](std::vector<uint8_t>& b) { writeBe32(&b[52], static_cast<uint32_t>(b.size() - 1)); }},
+    {"chained record list", "chained", [](std::vector<uint8_t>& b) { writeBe32(&b[72], 200); }},
+    {"resource database", "resource", [](std::vector<uint8_t>& b) { writeBe16(&b[32], 0x0001); }},
+};
+
+using HostileFiles = ImageTest;
+
+TEST_F(HostileFiles, AreReportedSkippedAndNeverTouched) {
+  for (const Damage& d : kDamage) {
+    SCOPED_TRACE(d.what);
+    SyncHostDetach();
+    auto bytes = sample().serialize();
+    d.apply(bytes);
+    std::string error;
+    EXPECT_FALSE(PdbFile::parse(bytes.data(), bytes.size(), &error));
+    EXPECT_NE(error.find(d.fault), std::string::npos) << error;
+
+    const std::string file = path("Tolvk-Sample.pdb");
+    writeFile(file, bytes);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+    const std::string message = testing::internal::GetCapturedStderr();
+    EXPECT_NE(message.find(file), std::string::npos) << message;
+    EXPECT_NE(message.find(d.fault), std::string::npos) << message;
+
+    // Not listed, not openable, and a database of the same name lands in
+    // another file instead of overwriting the damaged one.
+    SyncCardInfo card{};
+    ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
+    EXPECT_EQ(card.ramDbCount, 0);
+    uint8_t h = 0;
+    EXPECT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xD0), SYNCERR_NOT_FOUND);
+    EXPECT_EQ(SyncDeleteDB("Tolvk-Sample", 0), SYNCERR_NOT_FOUND);
+    h = create("Tolvk-Sample");
+    write(h, "fresh");
+    ASSERT_EQ(SyncCloseDB(h), 0);
+    ASSERT_EQ(SyncDeleteDB("Tolvk-Sample", 0), 0);
+    SyncHostDetach();
+    EXPECT_EQ(readFile(file), bytes);
+    std::remove(file.c_str());
+  }
+}
+
+TEST_F(HostileFiles, ASecondFileWithTheSameNameIsSkipped) {
+  SyncHostDetach();
+  const auto bytes = sample().serialize();
+  writeFile(path("Tolvk-Sample.pdb"), bytes);
+  writeFile(path("copy.pdb"), bytes);
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+  const std::string message = testing::internal::GetCapturedStderr();
+  EXPECT_NE(message.find("copy.pdb: database \"Tolvk-Sample\" is already in"), std::string::npos)
+      << message;
+  SyncCardInfo card{};
+  ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
+  EXPECT_EQ(card.ramDbCount, 1);
+}
+
+TEST(DatabaseFileName, EncodesWhatAFileNameCannotHold) {
+  EXPECT_EQ(databaseFileName("Tolvk-Shop"), "Tolvk-Shop.pdb");
+  EXPECT_EQ(databaseFileName("a/b%c"), "a%2Fb%25c.pdb");
+  EXPECT_EQ(databaseFileName(std::string("x\x01\x7f\xe9", 4)), "x%01%7F%E9.pdb");
+  EXPECT_EQ(databaseFileName(".."), "...pdb");  // stays inside the folder: it ends in .pdb
+}
+
+}  // namespace
+}  // namespace tolvex::test
