@@ -1,0 +1,366 @@
+#include "conduit/RunDriver.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "conduit/Backups.h"
+#include "conduit/HandheldModule.h"
+#include "conduit/ListMerge.h"
+#include "conduit/RegistryStore.h"
+#include "export/Export.h"
+#include "outline/ListCopy.h"
+#include "platform/syncmgr/SyncMgr.h"
+
+namespace tolvex {
+
+namespace {
+
+const char* const kSyncTypeNames[] = {"eFast",   "eSlow",   "eHHtoPC",    "ePCtoHH",
+                                      "eInstall", "eBackup", "eDoNothing", "eProfileInstall"};
+const char* const kStrategyNames[] = {"nil", "sync", "HH over DT", "DT over HH"};
+const char* const kMethodNames[] = {"nil", "HH over DT", "DT over HH", "By Time", "Keep/Duplicate"};
+const char* const kSyncKindNames[] = {"nil", "Slow", "Fast"};
+
+template <size_t N>
+const char* nameIn(const char* const (&table)[N], int32_t value, const char* outside) {
+  return value >= 0 && static_cast<size_t>(value) < N ? table[value] : outside;
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0;
+}
+
+// Reads a temporary and a permanent strategy value, for one kind of run.
+struct StrategyValues {
+  const char* label;      // "Fast" or "Slow"
+  const char* temporary;  // used once, then cleared with `other`
+  const char* permanent;
+  const char* other;
+};
+
+const StrategyValues kFastValues = {"Fast", "StrategyFastTemp", "StrategyFast", "StrategySlowTemp"};
+const StrategyValues kSlowValues = {"Slow", "StrategySlowTemp", "StrategySlow", "StrategyFastTemp"};
+
+}  // namespace
+
+const char* syncTypeName(int32_t type) { return nameIn(kSyncTypeNames, type, "WTF"); }
+const char* strategyName(int32_t strategy) { return nameIn(kStrategyNames, strategy, "nil"); }
+const char* methodName(int32_t method) { return nameIn(kMethodNames, method, "nil"); }
+const char* syncKindName(int32_t kind) { return nameIn(kSyncKindNames, kind, "nil"); }
+
+std::string lockFilePath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = path.find('.', nameStart);
+  return (dot == std::string::npos ? path : path.substr(0, dot)) + "._lk";
+}
+
+RunDriver::RunDriver(ConduitRun& run, RunProperties& properties)
+    : run_(run), hostProperties_(properties), log_(run.log()) {}
+
+bool RunDriver::markerExists(const char* name) const { return fileExists(folder_ + name); }
+
+void RunDriver::applyForceSlow() {
+  folder_ = desktopFolderOf(hostProperties_);
+  if (!markerExists("FORCESLOW")) return;
+  log_.line("# File %s is forcing us to SLOW SYNC.\n", "FORCESLOW");
+  hostProperties_.syncType = kSyncSlowType;
+}
+
+int32_t RunDriver::run() {
+  applyForceSlow();
+  run_.setProperties(hostProperties_);
+  env_ = run_.env();
+  folder_ = run_.desktopFolder();
+  syncType_ = run_.properties().syncType;
+  context_ = SyncContext{};
+  context_.kind = kSyncFast;
+  context_.method = kHhOverDt;
+  context_.log = run_.log().file();
+  table_.clear();
+  encoding_.clear();
+  result_ = 0;
+
+  ProgressWindow& progress = run_.progress();
+  progress.clearCancel();
+  progress.create(kConduitVersion);
+  progress.setTexts("Setting up", "Setting up", "");
+  run_.log().setProgressWindow(&progress);
+
+  log_.line("# Syncronization strategy: %d (%s)\n", syncType_, syncTypeName(syncType_));
+  chooseStrategy();
+  if (syncType_ == kSyncDoNothing) {
+    std::string line = std::string("OK Tolvan (c") + kConduitVersion + ")\n";
+    run_.addHotSyncLogLine(line.c_str());
+    return finish(0);
+  }
+  chooseMethod();
+  if (!checkApiVersion()) return finish(-1);
+  loadSettings();
+  if (!checkHotSyncId()) return finish(-1);
+  RegistryStore::storeUserFolder(log_, folder_);
+  if (!checkModuleVersion()) return finish(-13);
+  reportEncoding();
+  log_.line("#\n");
+  log_.line("\n");
+  exportTagsAndFilters();
+  if (!buildTable()) return finish(-7);
+  checkForceVerbose();
+  processRows();
+
+  if (result_ != 0) {
+    run_.addHotSyncLogLine("FAILED Tolvan (check logs)\n");
+  } else {
+    std::string line = std::string("OK Tolvan (c") + kConduitVersion + ")\n";
+    run_.addHotSyncLogLine(line.c_str());
+  }
+  return finish(result_);
+}
+
+int32_t RunDriver::finish(int32_t result) {
+  run_.progress().destroy();
+  return result;
+}
+
+void RunDriver::chooseStrategy() {
+  const StrategyValues* values = nullptr;
+  if (syncType_ == kSyncFastType) {
+    context_.kind = kSyncFast;
+    values = &kFastValues;
+  } else if (syncType_ == kSyncSlowType) {
+    context_.kind = kSyncSlow;
+    values = &kSlowValues;
+  } else {
+    strategy_ = kStrategySync;
+    context_.kind = kSyncFast;
+    return;
+  }
+  int32_t value = RegistryStore::readValue(values->temporary);
+  if (value > 0) {
+    strategy_ = value;
+    log_.line("#   %s temporary strategy used: %d (%s)\n", values->label, value, strategyName(value));
+    RegistryStore::writeValue(values->temporary, 0);
+    RegistryStore::writeValue(values->other, 0);
+    return;
+  }
+  value = RegistryStore::readValue(values->permanent);
+  if (value > 0) {
+    strategy_ = value;
+    log_.line("#   %s permanent strategy used: %d (%s)\n", values->label, value, strategyName(value));
+    return;
+  }
+  strategy_ = kStrategySync;
+  log_.line("#   %s default strategy used: %d (%s)\n", values->label, strategy_,
+            strategyName(strategy_));
+}
+
+void RunDriver::chooseMethod() {
+  int32_t value = RegistryStore::readValue("MethodTemp");
+  if (value > 0) {
+    log_.line("# Lifespan: Temporary synch setting. Clearing.\n");
+    RegistryStore::writeValue("MethodTemp", 0);
+  } else {
+    value = RegistryStore::readValue("MethodPerm");
+    log_.line("# Lifespan: Permanent synch setting\n");
+  }
+  if (value < 0) value = kHhOverDt;
+  log_.line("#   Collision method: %d (%s)\n", value, methodName(value));
+  // A value without a name is no method the engine knows.
+  context_.method = value <= kKeepDuplicate ? value : kMethodNil;
+}
+
+bool RunDriver::checkApiVersion() {
+  uint32_t major = 0, minor = 0;
+  if (SyncGetAPIVersion(&major, &minor) != SYNCERR_NONE) {
+    // Nothing says the Sync Manager is too old; go on.
+    log_.line("# SyncMgr API version: indeterminate\n");
+    return true;
+  }
+  log_.line("# SyncMgr API version: %lu.%lu\n", static_cast<unsigned long>(major),
+            static_cast<unsigned long>(minor));
+  if (major > 2 || (major == 2 && minor >= 2)) return true;
+  log_.line("#\n");
+  log_.line("# --[ NEED UPGRADE! ]-----------------------------------\n");
+  log_.line("# SyncMgr version 2.2 or greater is required. Please\n");
+  log_.line("# upgrade to a more recent HotSync Manager at:\n");
+  log_.line("#   http://www.example.org/\n");
+  log_.line("# ------------------------------------------------------\n");
+  log_.line("#\n");
+  return false;
+}
+
+void RunDriver::loadSettings() {
+  auto settings = std::make_unique<ConfigStore>();
+  if (!settings->load(folder_ + "TolvanConfig.XML")) settings->setInt("ConfigVersion", 1);
+  run_.setSettings(std::move(settings));
+}
+
+bool RunDriver::checkHotSyncId() {
+  SyncUserInfo user;
+  std::memset(&user, 0, sizeof user);
+  if (SyncReadUserID(&user) != SYNCERR_NONE) {
+    log_.line("# FAILED: Couldn't read hotsync ID!\n");
+    log_.line("#\n");
+    log_.line("#   First sync this desktop? Hotsync Manager must be\n");
+    log_.line("#   creating your account. Tolvan will sync correctly\n");
+    log_.line("#   next hotsync, as it requires the desktop account.\n");
+    log_.line("#\n");
+    return false;
+  }
+  const std::string name(user.name, strnlen(user.name, sizeof user.name));
+  log_.line("# Hotsync ID: %s\n", name.c_str());
+  if (name.empty()) {
+    log_.line("# FAILED: Hotsync ID is invalid!\n");
+    return false;
+  }
+  return true;
+}
+
+bool RunDriver::checkModuleVersion() {
+  const ModuleAnswer version = queryModuleVersion(log_);
+  if (version.callResult != SYNCERR_NONE) {
+    log_.line("# ERROR: CallModule GetVersion(0x%x)\n", static_cast<unsigned>(version.callResult));
+    log_.line("#        Wrong version of TolvanSync on handheld?\n");
+    log_.line("#        Perhaps it's on an inaccessible expansion card?\n");
+    return false;
+  }
+  const std::string prefix = version.text.substr(0, 3);
+  if (prefix != "0.9" && prefix != "1.0" && prefix != "1.1") {
+    log_.line("# ERROR: TolvanSync version on Handheld is unsupported with this conduit version.\n");
+    log_.line("#        Wrong/old version of TolvanSync on handheld?\n");
+    log_.line("#        Perhaps it is on an inaccessible card?\n");
+    return false;
+  }
+  log_.line("# TolvanSync version on Handheld is OK\n");
+  return true;
+}
+
+void RunDriver::reportEncoding() {
+  const ModuleAnswer encoding = queryModuleEncoding(log_);
+  if (encoding.callResult != SYNCERR_NONE) {
+    log_.line("# ERROR: Couldn't get character encoding: %x\n",
+              static_cast<unsigned>(encoding.callResult));
+    log_.line("#        Wrong/old version of TolvanSync on handheld?\n");
+    log_.line("#        Perhaps it is on an inaccessible card?\n");
+    return;
+  }
+  encoding_ = encoding.text;
+  if (!encoding_.empty()) {
+    log_.line("# Character encoding: %s\n", encoding_.c_str());
+  } else {
+    encoding_ = "utf-8";
+    log_.line("# Assuming character encoding: %s\n", encoding_.c_str());
+  }
+}
+
+void RunDriver::exportTagsAndFilters() {
+  log_.line("# Downloading Tolvan Tags database.\n");
+  log_.line(exportTagDatabase(env_, "TolvanTags.XML") ? "#   Successfully obtained tag database.\n"
+                                                      : "#   Failed to obtain tag database!\n");
+  log_.line("\n");
+  log_.line("# Downloading Tolvan Filters database.\n");
+  log_.line(exportFilterDatabase(env_, "TolvanFilters.XML")
+                ? "#   Successfully obtained filter database.\n"
+                : "#   Failed to obtain filter database!\n");
+  log_.line("\n");
+}
+
+bool RunDriver::buildTable() {
+  log_.line("# Enumerating databases on handheld.\n");
+  if (!enumerateHandheldLists(log_, table_)) return false;
+  log_.line("\n");
+  log_.line("# Enumerating databases on desktop (%s).\n", folder_.c_str());
+  enumerateDesktopLists(log_, folder_, table_);
+  return true;
+}
+
+void RunDriver::checkForceVerbose() {
+  log_.line("\n");
+  log_.line("# Syncronizing %d databases.\n", static_cast<int>(table_.size()));
+  if (markerExists("FORCEVERBOSE")) {
+    log_.line("# File %s is forcing us to VERBOSE.\n", "FORCEVERBOSE");
+    context_.verbose = true;
+  }
+  log_.line("\n");
+}
+
+void RunDriver::processRows() {
+  ProgressWindow& progress = run_.progress();
+  const int count = static_cast<int>(table_.size());
+  progress.setRange(count);
+  progress.setPosition(0);
+  for (int i = 0; i < count; ++i) {
+    const DatabaseEntry row = table_.rows()[i];
+    run_.setCurrentListName(row.name);
+    progress.setTexts(row.name.c_str(), "Thinking", "Thinking");
+    progress.setPosition(i);
+    const std::string path = folder_ + row.name + ".XML";
+    if (fileExists(lockFilePath(path))) {
+      log_.line("# %s: File is open in Tolvan Desktop. Skipped.\n", row.name.c_str());
+      log_.line("#   SKIPPING: Close the file and resync.\n");
+      log_.line("#   %s\n", path.c_str());
+      log_.line("\n");
+    } else {
+      processRow(i, row);
+      if (result_ < 0) break;
+      log_.line("\n");
+    }
+    if (progress.cancelRequested()) break;
+  }
+}
+
+void RunDriver::processRow(int index, const DatabaseEntry& row) {
+  ProgressWindow& progress = run_.progress();
+  const char* name = row.name.c_str();
+  switch (row.presence) {
+    case kOnDesktop:
+      progress.setTexts(name, "File is only on desktop", "");
+      log_.line("# [%d] %s: Copy database from DT to HH.\n", index, name);
+      result_ = copyDesktopToHandheld(env_, row.name, false);
+      break;
+    case kOnHandheld:
+      progress.setTexts(name, "File is only on handheld", "");
+      log_.line("# [%d] %s: Copy from HH to DT.\n", index, name);
+      result_ = copyHandheldToDesktop(env_, row, folder_);
+      break;
+    case kOnBoth:
+      actOnBoth(index, row);
+      break;
+    default:
+      log_.line("! ERROR: Operation mode\n");
+      break;
+  }
+}
+
+void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
+  ProgressWindow& progress = run_.progress();
+  const char* name = row.name.c_str();
+  static const char* const kLine2[] = {nullptr, "Synchronize", "Copy HH file over DT",
+                                       "Copy DT file over HH"};
+  const bool known = strategy_ >= kStrategySync && strategy_ <= kStrategyDtOverHh;
+  if (known) progress.setTexts(name, kLine2[strategy_], "");
+  log_.line("# [%d] %s: Synchronize (Config: %s %s)\n", index, name, syncKindName(context_.kind),
+            methodName(context_.method));
+  switch (strategy_) {
+    case kStrategySync:
+      log_.line("#   Strategy: Synchronize\n");
+      synchronizeList(env_, context_, row);  // a failed merge is logged and the run goes on
+      break;
+    case kStrategyHhOverDt:
+      log_.line("#   Strategy: Copy HH file over DT\n");
+      rollBackups(log_, folder_, row.name);
+      result_ = copyHandheldToDesktop(env_, row, folder_);
+      break;
+    case kStrategyDtOverHh:
+      log_.line("#   Strategy: Copy DT file over HH\n");
+      result_ = copyDesktopToHandheld(env_, row.name, true);
+      break;
+    default:
+      break;  // no action for a strategy without a name
+  }
+  log_.line("# Done.\n");
+}
+
+}  // namespace tolvex

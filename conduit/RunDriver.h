@@ -1,0 +1,67 @@
+// The body of one HotSync run: settings, checks of the Sync Manager and the
+// handheld, the exports, the table of lists and the action for every list,
+// then the summary line. One object per run, on the caller's thread.
+#ifndef TOLVEX_CONDUIT_RUNDRIVER_H
+#define TOLVEX_CONDUIT_RUNDRIVER_H
+#include <cstdint>
+#include <string>
+
+#include "conduit/ConduitRun.h"
+#include "conduit/DatabaseTable.h"
+#include "libsync/SyncContext.h"
+#include "platform/hotsync/ConduitApi.h"
+
+namespace tolvex {
+
+// Strategy for a list on both sides.
+enum Strategy : int32_t { kStrategySync = 1, kStrategyHhOverDt = 2, kStrategyDtOverHh = 3 };
+
+// Names the log prints; out-of-table values print as "nil" ("WTF" for sync types).
+const char* syncTypeName(int32_t type);
+const char* strategyName(int32_t strategy);
+const char* methodName(int32_t method);
+const char* syncKindName(int32_t kind);
+
+// The lock file the desktop application keeps beside an open list file: the
+// path cut before the first "." of its file name, then "._lk".
+std::string lockFilePath(const std::string& path);
+
+class RunDriver {
+ public:
+  // `properties` is the host's record; a FORCESLOW marker changes its sync type.
+  RunDriver(ConduitRun& run, RunProperties& properties);
+  int32_t run();
+
+ private:
+  void applyForceSlow();
+  void chooseStrategy();
+  void chooseMethod();
+  bool checkApiVersion();
+  void loadSettings();
+  bool checkHotSyncId();
+  bool checkModuleVersion();
+  void reportEncoding();
+  void exportTagsAndFilters();
+  bool buildTable();
+  void checkForceVerbose();
+  void processRows();
+  void processRow(int index, const DatabaseEntry& row);
+  void actOnBoth(int index, const DatabaseEntry& row);
+  int32_t finish(int32_t result);
+  bool markerExists(const char* name) const;
+
+  ConduitRun& run_;
+  RunProperties& hostProperties_;
+  RunLog& log_;
+  RunEnv env_;
+  std::string folder_;
+  SyncContext context_;
+  DatabaseTable table_;
+  std::string encoding_;
+  int32_t syncType_ = 0;
+  int32_t strategy_ = kStrategySync;
+  int32_t result_ = 0;
+};
+
+}  // namespace tolvex
+#endif

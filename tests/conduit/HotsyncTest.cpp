@@ -1,0 +1,104 @@
+// Runs through the hotsync program with the built conduit library.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "platform/syncmgr/SyncMgr.h"
+#include "tests/conduit/ConduitFixture.h"
+
+namespace tolvex::test {
+namespace {
+
+const std::string kHotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
+const std::string kConduit = TOLVEX_BINARY_DIR "/lib/libTolvex2.so";
+
+struct Outcome {
+  int status = -1;
+  std::string output;
+};
+
+class HotsyncTest : public ConduitTest {
+ protected:
+  void SetUp() override {
+    ConduitTest::SetUp();
+    SyncHostDetach();  // the program attaches the image itself
+    if (run("--help", "").output.find("sync") == std::string::npos)
+      GTEST_SKIP() << "hotsync program not available";
+  }
+
+  Outcome run(const std::string& arguments, const std::string& faults) {
+    std::string command = "HOTSYNC_HOME='" + home_ + "' ";
+    if (!faults.empty()) command += "SYNCMGR_FAULTS='" + faults + "' ";
+    command += "'" + kHotsync + "' " + arguments + " 2>&1";
+    Outcome outcome;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return outcome;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+    const int status = pclose(pipe);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+  }
+
+  Outcome sync(const std::string& type, const std::string& faults = "") {
+    return run("sync --device '" + image_ + "' --desktop '" + desktop_ + "' --type " + type +
+                   " --conduit '" + kConduit + "'",
+               faults);
+  }
+};
+
+TEST_F(HotsyncTest, SyncTypesReachTheConduit) {
+  const struct { const char* option; const char* line; } cases[] = {
+      {"fast", "# Syncronization strategy: 0 (eFast)\n#   Fast default strategy used: 1 (sync)\n"},
+      {"slow", "# Syncronization strategy: 1 (eSlow)\n#   Slow default strategy used: 1 (sync)\n"},
+      {"hhtopc", "# Syncronization strategy: 2 (eHHtoPC)\n# Lifespan"},
+      {"pctohh", "# Syncronization strategy: 3 (ePCtoHH)\n# Lifespan"},
+      {"install", "# Syncronization strategy: 4 (eInstall)\n# Lifespan"},
+      {"backup", "# Syncronization strategy: 5 (eBackup)\n# Lifespan"},
+      {"nothing", "# Syncronization strategy: 6 (eDoNothing)\n# Log open"},
+      {"profileinstall", "# Syncronization strategy: 7 (eProfileInstall)\n# Lifespan"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = sync(c.option);
+    EXPECT_EQ(outcome.status, 0) << c.option << outcome.output;
+    EXPECT_NE(outcome.output.find("OK Tolvan (c2.2.0)"), std::string::npos) << outcome.output;
+    EXPECT_NE(log().find(c.line), std::string::npos) << c.option << "\n" << log();
+  }
+}
+
+TEST_F(HotsyncTest, CardInfoFailureEndsTheRun) {
+  const Outcome outcome = sync("fast", "SyncReadSingleCardInfo:1");
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  EXPECT_NE(log().find("\n\n# Enumerating databases on handheld.\n#   Couldn't get card info!\n"
+                       "# Log open"),
+            std::string::npos)
+      << log();
+}
+
+TEST_F(HotsyncTest, FailedRunStartsTheViewerOnce) {
+  const std::string record = root_ + "/viewer.txt";
+  const std::string script = root_ + "/viewer.sh";
+  writeFile(script, "#!/bin/sh\ngrep -q '^# Log finished' \"$1\" && echo \"$1\" >> '" + record + "'\n");
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  setenv("TOLVEX_LOG_VIEWER", script.c_str(), 1);
+  DeviceIni ini;
+  ini.moduleVersion = "3.0";
+  configureDevice(ini);
+  SyncHostDetach();
+  EXPECT_EQ(sync("fast").status, 1);
+  for (int i = 0; i < 50 && readFile(record).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(readFile(record), desktop_ + "lastsync.txt\n");
+  EXPECT_NE(log().find("# ERROR: TolvanSync version on Handheld is unsupported"), std::string::npos);
+  unsetenv("TOLVEX_LOG_VIEWER");
+}
+
+}  // namespace
+}  // namespace tolvex::test

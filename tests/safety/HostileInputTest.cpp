@@ -1,0 +1,272 @@
+// Hostile desktop folders and handheld images, each run through a whole
+// `hotsync sync`: no crash, bounded memory, nothing written outside the
+// desktop folder and the image, no hostile file destroyed, a log line.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "SafetyHarness.h"
+
+namespace tolvex::safety {
+namespace {
+
+constexpr char kMarker[] = "SENTINEL-SECRET-7f3a9c";
+
+const char kValidList[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<TolvexFile uniqueTime=\"0\" uploadFile=\"0\">\n"
+    "  <item uniqueID=\"0\" dirtyContent=\"1\" dirtyPosition=\"1\"><title>kept</title></item>\n"
+    "</TolvexFile>\n";
+
+std::string listFile(const std::string& body, const std::string& prolog = "") {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n" + prolog +
+         "<TolvexFile uniqueTime=\"0\" uploadFile=\"0\">\n" + body + "</TolvexFile>\n";
+}
+
+void put32(std::string& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+void put16(std::string& b, size_t at, uint16_t v) {
+  b[at] = static_cast<char>(v >> 8);
+  b[at + 1] = static_cast<char>(v);
+}
+
+// A list database of `records` raw records, laid out honestly; callers then
+// make it lie.
+std::string pdb(const std::string& name, const std::vector<std::string>& records) {
+  std::string b(78 + 8 * records.size() + 2, '\0');
+  std::memcpy(b.data(), name.data(), std::min<size_t>(name.size(), 31));
+  put32(b, 36, 3786825600u);  // 2024 in seconds since 1904
+  put32(b, 40, 3786825600u);
+  b.replace(60, 4, "Wkdq");
+  b.replace(64, 4, "Wkdq");
+  put32(b, 68, 100);
+  put16(b, 76, static_cast<uint16_t>(records.size()));
+  uint32_t off = static_cast<uint32_t>(b.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    put32(b, 78 + 8 * i, off);
+    put32(b, 78 + 8 * i + 4, static_cast<uint32_t>(i + 1));  // attributes 0, id i+1
+    off += static_cast<uint32_t>(records[i].size());
+  }
+  for (const auto& r : records) b += r;
+  return b;
+}
+
+std::vector<std::string> someRecords() {
+  return {std::string(16, '\0'), std::string("\0\0\0\0\0\0\0\0title\0note\0", 19)};
+}
+
+uint64_t fnv(const std::string& path, uint64_t* size) {
+  std::ifstream in(path, std::ios::binary);
+  uint64_t h = 1469598103934665603ull, n = 0;
+  char buf[1 << 16];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) h = (h ^ static_cast<uint8_t>(buf[i])) * 1099511628211ull;
+    n += static_cast<uint64_t>(in.gcount());
+  }
+  *size = n;
+  return h;
+}
+
+struct Case {
+  std::string id;
+  std::string listName;                       // the name the log should mention
+  std::function<void(const World&)> make;
+  std::vector<std::string> mustSurvive;       // desktop-relative files whose bytes may not be lost
+  std::vector<std::string> untouchedOnDevice; // image files that must stay byte-identical
+};
+
+void deskFile(const World& w, const std::string& name, const std::string& data) {
+  writeFile(w.desktop + "/" + name, data);
+}
+void devFile(const World& w, const std::string& file, const std::string& data) {
+  writeFile(w.device + "/" + file, data);
+}
+
+std::vector<Case> cases() {
+  std::vector<Case> c;
+  c.push_back({"EntityBomb", "Tolvk-Bomb", [](const World& w) {
+    std::string dtd = "<!DOCTYPE TolvexFile [\n<!ENTITY a0 \"lollollollollollollollollollol\">\n";
+    for (int i = 1; i < 12; ++i)
+      dtd += "<!ENTITY a" + std::to_string(i) + " \"" + std::string() +
+             [&] { std::string s; for (int k = 0; k < 10; ++k) s += "&a" + std::to_string(i - 1) + ";"; return s; }() + "\">\n";
+    dtd += "]>\n";
+    deskFile(w, "Tolvk-Bomb.XML", listFile("<item uniqueID=\"0\"><title>&a11;</title></item>\n", dtd));
+  }, {"Tolvk-Bomb.XML"}, {}});
+  c.push_back({"ExternalEntity", "Tolvk-Ext", [](const World& w) {
+    writeFile(w.sentinel + "/secret.txt", kMarker);
+    std::string dtd = "<!DOCTYPE TolvexFile [\n<!ENTITY s SYSTEM \"file://" + w.sentinel +
+                      "/secret.txt\">\n<!ENTITY p SYSTEM \"file:///etc/passwd\">\n]>\n";
+    deskFile(w, "Tolvk-Ext.XML", listFile("<item uniqueID=\"0\"><title>&s;</title><note>&p;</note></item>\n", dtd));
+  }, {"Tolvk-Ext.XML"}, {}});
+  c.push_back({"ExternalDtd", "Tolvk-Dtd", [](const World& w) {
+    writeFile(w.sentinel + "/evil.dtd", std::string("<!ENTITY s \"") + kMarker + "\">\n");
+    std::string dtd = "<!DOCTYPE TolvexFile SYSTEM \"file://" + w.sentinel + "/evil.dtd\">\n";
+    deskFile(w, "Tolvk-Dtd.XML", listFile("<item uniqueID=\"0\"><title>&s;</title></item>\n", dtd));
+  }, {"Tolvk-Dtd.XML"}, {}});
+  c.push_back({"HugeText", "Tolvk-Huge", [](const World& w) {
+    std::ofstream out(w.desktop + "/Tolvk-Huge.XML", std::ios::binary);
+    out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<TolvexFile uniqueTime=\"0\" uploadFile=\"0\">\n"
+           "<item uniqueID=\"0\" dirtyContent=\"1\"><title>";
+    std::string chunk(1 << 20, 'x');
+    int megabytes = sanitized() ? 8 : 100;
+    for (int i = 0; i < megabytes; ++i) out << chunk;
+    out << "</title></item>\n</TolvexFile>\n";
+  }, {"Tolvk-Huge.XML"}, {}});
+  c.push_back({"DeepNesting", "Tolvk-Deep", [](const World& w) {
+    std::string open, close;
+    for (int i = 0; i < 10000; ++i) {
+      open += "<item uniqueID=\"0\"><title>d</title>";
+      close += "</item>";
+    }
+    deskFile(w, "Tolvk-Deep.XML", listFile(open + close + "\n"));
+  }, {"Tolvk-Deep.XML"}, {}});
+  c.push_back({"InvalidUtf8", "Tolvk-Utf", [](const World& w) {
+    deskFile(w, "Tolvk-Utf.XML", listFile("<item uniqueID=\"0\"><title>a\xC3\x28 \xFF\xFE \xED\xA0\x80 \xF8\x88\x80\x80\x80</title></item>\n"));
+  }, {"Tolvk-Utf.XML"}, {}});
+  c.push_back({"NulBytes", "Tolvk-Nul", [](const World& w) {
+    deskFile(w, "Tolvk-Nul.XML", listFile(std::string("<item uniqueID=\"0\"><title>a\0b</title><note>\0\0</note></item>\n", 55)));
+  }, {"Tolvk-Nul.XML"}, {}});
+  c.push_back({"ListFileLinkOutside", "Tolvk-Link", [](const World& w) {
+    writeFile(w.sentinel + "/Tolvk-Out.XML", kValidList);
+    symlink((w.sentinel + "/Tolvk-Out.XML").c_str(), (w.desktop + "/Tolvk-Link.XML").c_str());
+  }, {}, {}});
+  c.push_back({"DanglingListLink", "Tolvk-Gone", [](const World& w) {
+    symlink((w.sentinel + "/made-by-run.XML").c_str(), (w.desktop + "/Tolvk-Gone.XML").c_str());
+  }, {}, {}});
+  c.push_back({"BackupLinksOutside", "Tolvk-Bk", [](const World& w) {
+    deskFile(w, "Tolvk-Bk.XML", kValidList);
+    mkdir((w.desktop + "/Backup").c_str(), 0755);
+    for (int i = 0; i < 3; ++i) {
+      std::string target = w.sentinel + "/bk" + std::to_string(i);
+      writeFile(target, std::string(kMarker) + std::to_string(i));
+      symlink(target.c_str(), (w.desktop + "/Backup/Tolvk-Bk." + std::to_string(i)).c_str());
+    }
+  }, {"Tolvk-Bk.XML"}, {}});
+  c.push_back({"BackupFolderLinkOutside", "Tolvk-Bf", [](const World& w) {
+    deskFile(w, "Tolvk-Bf.XML", kValidList);
+    mkdir((w.sentinel + "/bkdir").c_str(), 0755);
+    writeFile(w.sentinel + "/bkdir/Tolvk-Bf.2", kMarker);
+    symlink((w.sentinel + "/bkdir").c_str(), (w.desktop + "/Backup").c_str());
+  }, {"Tolvk-Bf.XML"}, {}});
+  c.push_back({"LogLinksOutside", "", [](const World& w) {
+    const char* logs[] = {"lastsync.txt", "lastsync1.txt", "lastsync2.txt", "lastsync3.txt"};
+    for (const char* l : logs) {
+      std::string target = w.sentinel + "/" + l;
+      writeFile(target, std::string(kMarker) + l);
+      symlink(target.c_str(), (w.desktop + "/" + l).c_str());
+    }
+  }, {}, {}});
+  c.push_back({"HandheldNameDotDot", "Tolvk-../../x", [](const World& w) {
+    devFile(w, "Tolvk-..%2F..%2Fx.pdb", pdb("Tolvk-../../x", someRecords()));
+  }, {}, {}});
+  c.push_back({"HandheldNameSlash", "Tolvk-a/b", [](const World& w) {
+    mkdir((w.desktop + "/Tolvk-a").c_str(), 0755);
+    devFile(w, "Tolvk-a%2Fb.pdb", pdb("Tolvk-a/b", someRecords()));
+  }, {}, {}});
+  c.push_back({"HandheldNameIntoSentinel", "Tolvk-/../../sentinel/x", [](const World& w) {
+    // With a folder "Tolvk-" present the joined path would resolve into the sentinel.
+    mkdir((w.desktop + "/Tolvk-").c_str(), 0755);
+    mkdir((w.desktop + "/Backup").c_str(), 0755);
+    mkdir((w.desktop + "/Backup/Tolvk-").c_str(), 0755);
+    devFile(w, "Tolvk-%2F..%2F..%2Fsentinel%2Fx.pdb", pdb("Tolvk-/../../sentinel/x", someRecords()));
+  }, {}, {}});
+  c.push_back({"PdbCountLies", "Tolvk-Count", [](const World& w) {
+    std::string b = pdb("Tolvk-Count", someRecords());
+    put16(b, 76, 60000);
+    devFile(w, "Tolvk-Count.pdb", b);
+  }, {}, {"Tolvk-Count.pdb"}});
+  c.push_back({"PdbOffsetPastEnd", "Tolvk-Off", [](const World& w) {
+    std::string b = pdb("Tolvk-Off", someRecords());
+    put32(b, 78 + 8, 0x7FFFFFF0u);
+    devFile(w, "Tolvk-Off.pdb", b);
+  }, {}, {"Tolvk-Off.pdb"}});
+  c.push_back({"PdbOffsetsBackwards", "Tolvk-Back", [](const World& w) {
+    std::string b = pdb("Tolvk-Back", someRecords());
+    put32(b, 78, 40);  // into the header
+    put32(b, 78 + 8, 20);
+    devFile(w, "Tolvk-Back.pdb", b);
+  }, {}, {"Tolvk-Back.pdb"}});
+  c.push_back({"PdbAppInfoPastEnd", "Tolvk-App", [](const World& w) {
+    std::string b = pdb("Tolvk-App", someRecords());
+    put32(b, 52, 0xFFFFFFFFu);
+    devFile(w, "Tolvk-App.pdb", b);
+  }, {}, {"Tolvk-App.pdb"}});
+  c.push_back({"PdbTruncatedHeader", "", [](const World& w) {
+    devFile(w, "Tolvk-Short.pdb", pdb("Tolvk-Short", someRecords()).substr(0, 50));
+  }, {}, {"Tolvk-Short.pdb"}});
+  return c;
+}
+
+class HostileInput : public ::testing::TestWithParam<Case> {};
+
+TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
+  const Case& c = GetParam();
+  World w;
+  ASSERT_EQ(w.initDevice().exitCode, 0);
+  c.make(w);
+  auto sentinelBefore = snapshot(w.sentinel);
+  std::map<std::string, std::pair<uint64_t, uint64_t>> kept;  // file -> (hash, size)
+  for (const auto& f : c.mustSurvive) {
+    uint64_t size = 0, h = fnv(w.desktop + "/" + f, &size);
+    kept[f] = {h, size};
+  }
+  std::map<std::string, std::string> deviceBefore;
+  for (const auto& f : c.untouchedOnDevice) deviceBefore[f] = readFile(w.device + "/" + f);
+
+  RunResult r = w.sync({}, 150);
+  ASSERT_FALSE(r.timedOut) << r.out;
+  ASSERT_FALSE(r.signaled) << "signal " << r.signal << "\n" << r.out;
+  EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 1) << r.exitCode << "\n" << r.out;
+  EXPECT_EQ(r.out.find("ERROR: AddressSanitizer"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("runtime error:"), std::string::npos) << r.out;
+
+  EXPECT_EQ(snapshot(w.sentinel), sentinelBefore) << "a run wrote outside its folders";
+  // Nothing read through an external entity shows anywhere the run writes.
+  std::string passwdHead = readFile("/etc/passwd").substr(0, 12);
+  auto everything = snapshot(w.desktop);
+  for (const auto& [k, v] : snapshot(w.device)) everything["device/" + k] = v;
+  for (const auto& [k, v] : snapshot(w.home)) everything["home/" + k] = v;
+  everything["(output)"] = "F:" + r.out;
+  for (const auto& [path, content] : everything) {
+    if (content.rfind("L:", 0) == 0) continue;
+    if (c.id != "BackupFolderLinkOutside" && c.id != "BackupLinksOutside" && c.id != "LogLinksOutside") {
+      EXPECT_EQ(content.find(kMarker), std::string::npos) << path;
+    }
+    if (!passwdHead.empty() && path.find("Tolvk-Ext.XML") == std::string::npos) {
+      EXPECT_EQ(content.find(passwdHead), std::string::npos) << path;
+    }
+  }
+  // A file the conduit cannot use stays, in place or in the backup set.
+  for (const auto& [f, hs] : kept) {
+    std::string stem = f.substr(0, f.size() - 4);
+    bool found = false;
+    for (const std::string& p : {w.desktop + "/" + f, w.desktop + "/Backup/" + stem + ".0",
+                                 w.desktop + "/Backup/" + stem + ".1", w.desktop + "/Backup/" + stem + ".2"}) {
+      uint64_t size = 0;
+      if (access(p.c_str(), F_OK) == 0 && fnv(p, &size) == hs.first && size == hs.second) found = true;
+    }
+    EXPECT_TRUE(found) << f << " lost";
+  }
+  for (const auto& [f, bytes] : deviceBefore)
+    EXPECT_EQ(readFile(w.device + "/" + f), bytes) << f << " was rewritten without being read whole";
+
+  if (w.pipelinePlaceholder() && c.id != "LogLinksOutside")
+    GTEST_SKIP() << "run driver not in yet: lastsync.txt has no enumeration";
+  if (c.id == "LogLinksOutside") {
+    // The log links stay links to untouched files (checked above); the run still logs somewhere or not at all.
+    return;
+  }
+  std::string log = w.lastLog();
+  if (!c.listName.empty()) {
+    EXPECT_NE(log.find(c.listName), std::string::npos) << log;
+  }
+  EXPECT_TRUE(log.empty() || log.back() == '\n');
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HostileInput, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return info.param.id; });
+
+}  // namespace
+}  // namespace tolvex::safety
