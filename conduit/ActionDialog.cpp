@@ -2,12 +2,9 @@
 
 #include <cstring>
 
+#include "conduit/Entry.h"
 #include "conduit/Module.h"
 #include "conduit/RegistryStore.h"
-
-// The identity query of the conduit's entry points; the dialog asks it for
-// the conduit name exactly as the host would.
-extern "C" long GetConduitInfo(int kind, void* request, void* out, uint32_t* outSize);
 
 namespace tolvex {
 
@@ -55,7 +52,8 @@ struct PictureBitmap {
   uint32_t bitmap;
 };
 constexpr PictureBitmap kPictures[] = {
-    {kCtlPicFastSync, 103}, {kCtlPicFastDtOverHh, 104}, {kCtlPicFastHhOverDt, 105}, {kCtlPicSynchronize, 106}};
+    {kCtlPicFastSync, kBmpSync}, {kCtlPicFastDtOverHh, kBmpDtOverHh}, {kCtlPicFastHhOverDt, kBmpHhOverDt},
+    {kCtlPicSynchronize, kBmpSynchronize}};
 
 // The block of the open dialog, for the OK button; null while none is open.
 ActionConfigBlock* openBlock = nullptr;
@@ -269,7 +267,7 @@ void ActionDialog::showHelp() {
   const char* path = OsModulePath(conduitModule());
   std::string helpFile = helpFileFor(path ? path : "");
   if (helpFile.empty()) return;
-  OsWinHelp(conduitModule(), helpFile.c_str(), kWinHelpContextCommand, kActionHelpContext);
+  OsWinHelp(conduitModule(), helpFile.c_str(), kWinHelpContextCommand, kHelpContext);
 }
 
 }  // namespace tolvex
@@ -310,6 +308,7 @@ extern "C" __attribute__((visibility("default"))) long CfgConduit(int kind, void
   std::memcpy(request.userName, config->userName, sizeof request.userName);
   char name[tolvex::kNameBufferSize] = {};
   uint32_t nameSize = tolvex::kNameBufferSize;
+  // The name is looked up exactly as the host's identity query does it.
   if (long code = GetConduitInfo(0, &request, name, &nameSize); code != 0) return code;
 
   // The host learns the outcome from the block, which only OK fills.

@@ -27,8 +27,7 @@ enum : uint32_t {
   kCtlCurrentSettings = 1006,
 };
 
-// Help context of the dialog in the HotSync help file.
-constexpr uint32_t kActionHelpContext = 131471;
+// The help command that opens a context (kHelpContext in Module.h).
 constexpr uint32_t kWinHelpContextCommand = 1;
 
 // End values of the dialog.
