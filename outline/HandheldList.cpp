@@ -1,12 +1,392 @@
-// Placeholder: the handheld list operations land with the end-to-end work.
 #include "outline/HandheldList.h"
+
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+#include "outline/ItemRecord.h"
+#include "platform/syncmgr/SyncMgr.h"
+
 namespace tolvex {
+
 const char* const kTempDatabaseName = "Tolvk-*Sync*";
-bool checkListHeader(const RunEnv&, uint8_t) { return false; }
-std::optional<uint8_t> openListDatabase(const RunEnv&, const DatabaseEntry&) { return std::nullopt; }
-std::unique_ptr<ItemList> readHandheldList(const RunEnv&, uint8_t) { return nullptr; }
-bool writeItemRecords(const RunEnv&, ItemList&, uint8_t) { return false; }
-bool createHandheldList(const RunEnv&, ItemList&, const std::string&) { return false; }
-bool rebuildHandheldList(const RunEnv&, ItemList&, const DatabaseEntry&) { return false; }
-bool renameHandheldDatabase(const RunEnv&, const std::string&, const std::string&) { return false; }
+
+namespace {
+
+constexpr uint8_t kListOpenMode = 0xD0;   // read, write, secret records included
+constexpr uint32_t kListCreator = SYNC_FOURCC('W', 'k', 'd', 'q');
+constexpr uint32_t kListType = SYNC_FOURCC('W', 'k', 'd', 'q');
+constexpr uint32_t kBackupAttribute = 0x0008;
+constexpr uint16_t kListVersion = 1;
+constexpr size_t kHeaderFlagsOffset = 50;
+constexpr size_t kHeaderMagicOffset = 58;
+constexpr uint32_t kHeaderMagic = SYNC_FOURCC('T', 'l', 'v', 'k');
+constexpr uint32_t kSyncRequestFlag = 0x80;
+constexpr size_t kRenameBlockSize = 71;
+constexpr size_t kRenameNameField = 35;
+constexpr uint8_t kRenameTrailer = 0x7B;
+
+void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void logLine(const RunEnv& env, const char* format, ...) {
+  if (!env.log) return;
+  va_list args;
+  va_start(args, format);
+  env.log->vline(format, args);
+  va_end(args);
+}
+
+uint32_t bigEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+bool forceVerbose(const RunEnv& env) {
+  struct stat st;
+  return ::stat((env.desktopFolder + "FORCEVERBOSE").c_str(), &st) == 0;
+}
+
+void copyName(char (&field)[SYNC_DB_NAMELEN], const std::string& name) {
+  std::memset(field, 0, sizeof field);
+  std::memcpy(field, name.data(), std::min(name.size(), sizeof field - 1));
+}
+
+// The one read buffer of a list read, with the record block that points at it.
+class RecordReader {
+ public:
+  explicit RecordReader(uint8_t handle) : buffer_(kReadBufferSize, 0) {
+    std::memset(&info_, 0, sizeof info_);
+    info_.handle = handle;
+  }
+  // Reads record `index`; zeroes the buffer first when `zero`.
+  long read(uint16_t index, bool zero) {
+    if (zero) std::fill(buffer_.begin(), buffer_.end(), 0);
+    info_.recIndex = index;
+    info_.bufSize = uint16_t(kReadBufferSize);
+    info_.buffer = buffer_.data();
+    info_.recSize = 0;
+    info_.attribs = 0;
+    info_.recId = 0;
+    return SyncReadRecordByIndex(&info_);
+  }
+  const uint8_t* bytes() const { return buffer_.data(); }
+  size_t size() const { return std::min<size_t>(info_.recSize, kReadBufferSize); }
+  uint32_t uniqueID() const { return info_.recId; }
+  bool deleted() const { return info_.attribs & SYNC_REC_DELETED; }
+
+ private:
+  std::vector<uint8_t> buffer_;
+  SyncRecordInfo info_;
+};
+
+// State of one readHandheldList call.
+struct ListRead {
+  const RunEnv& env;
+  ItemList& list;
+  RecordReader& reader;
+  uint16_t next = 1;       // index of the next record to read
+  bool complete = true;
+};
+
+// Reads the record at the next index into a new item. Null on failure (logged);
+// a record too large for the buffer is stepped over so the read can go on.
+std::unique_ptr<ListNode> readItem(ListRead& read, bool zero, uint16_t* treeFlags) {
+  long err = read.reader.read(read.next, zero);
+  if (err == SYNCERR_TOO_BIG) {
+    logLine(read.env, "!     Record %u is larger than %u bytes; skipped, the handheld keeps it.\n",
+            unsigned(read.next), unsigned(kReadBufferSize));
+    ++read.next;
+    read.complete = false;
+    return nullptr;
+  }
+  if (err != 0) {
+    logLine(read.env, "!     Error fetching record from handheld!\n");
+    read.complete = false;
+    return nullptr;
+  }
+  auto item = unpackItemRecord(&read.list, read.reader.uniqueID(), read.reader.bytes(),
+                               read.reader.size(), read.reader.deleted(), treeFlags);
+  if (!item) {
+    logLine(read.env, "!     Couldn't unpack record into listnode\n");
+    read.complete = false;
+  }
+  return item;
+}
+
+// Reads the tree from the next index: each item, then its first child's
+// subtree, then its next sibling, as the tree flags announce. A pending
+// task is a referent and where the next record goes relative to it; a failed
+// read ends only its own branch. The explicit stack keeps a long sibling row
+// off the call stack.
+void readHandheldSubtree(ListRead& read) {
+  struct Task {
+    ListNode* referent;
+    bool asChild;
+  };
+  std::vector<Task> pending{{nullptr, false}};
+  while (!pending.empty()) {
+    Task task = pending.back();
+    pending.pop_back();
+    uint16_t tree = 0;
+    std::unique_ptr<ListNode> owned = readItem(read, true, &tree);
+    if (!owned) continue;
+    ListNode* item = owned.get();
+    if (forceVerbose(read.env)) logLine(read.env, "#     Found: %s (%u)\n", item->title().c_str(), item->uniqueID());
+    if (!task.referent)
+      read.list.setHead(std::move(owned));
+    else if (task.asChild)
+      task.referent->insertFirstChild(std::move(owned));
+    else
+      task.referent->insertAfter(std::move(owned));
+    ++read.next;
+    if (tree & kHasNextSibling) pending.push_back({item, false});
+    if (tree & kHasFirstChild) pending.push_back({item, true});
+  }
+}
+
+// The records after the tree: deleted items, appended at the top level.
+void readDeletedRecords(ListRead& read, uint16_t count) {
+  ListNode* referent = read.list.head()->lastSibling();
+  for (uint16_t i = 0; i < count; ++i) {
+    uint16_t before = read.next;
+    std::unique_ptr<ListNode> item = readItem(read, true, nullptr);
+    if (!item) {
+      if (read.next != before) continue;   // an oversized record was stepped over
+      return;
+    }
+    ListNode* placed = item.get();
+    referent->insertAfter(std::move(item));
+    if (forceVerbose(read.env))
+      logLine(read.env, "#     Found deleted: %s (%u)\n", placed->title().c_str(), placed->uniqueID());
+    ++read.next;
+    referent = placed;
+  }
+}
+
+}  // namespace
+
+bool checkListHeader(const RunEnv& env, uint8_t handle) {
+  RecordReader reader(handle);
+  if (reader.read(0, false) != 0 || reader.size() < kListHeaderSize) return false;
+  if (bigEndian32(reader.bytes() + kHeaderMagicOffset) != kHeaderMagic) {
+    logLine(env, "#   ERROR: List doesn't appear to have a header! Resave!\n");
+    return false;
+  }
+  return bigEndian32(reader.bytes() + kHeaderFlagsOffset) & kSyncRequestFlag;
+}
+
+std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry) {
+  uint8_t handle = 0;
+  long err = SyncOpenDB(entry.name.c_str(), entry.card, &handle, kListOpenMode);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Cannot Open DB (%d %x)\n", int(err), unsigned(err));
+    return std::nullopt;
+  }
+  uint16_t count = 0;
+  if (SyncGetDBRecordCount(handle, &count) != 0) {
+    logLine(env, "#   ERROR: Cannot determine number of records!\n");
+    SyncCloseDB(handle);
+    return std::nullopt;
+  }
+  if (count == 0) {
+    logLine(env, "#   ERROR: Skipped DB; not enough records!\n");
+    SyncCloseDB(handle);
+    return std::nullopt;
+  }
+  if (!checkListHeader(env, handle)) {
+    logLine(env, "#   SKIPPING: Sync request flag not set. (%d recs)\n", int(count));
+    SyncCloseDB(handle);
+    return std::nullopt;
+  }
+  return handle;
+}
+
+std::unique_ptr<ItemList> readHandheldList(const RunEnv& env, uint8_t handle, bool* complete) {
+  if (complete) *complete = false;
+  RecordReader reader(handle);
+  auto list = std::make_unique<ItemList>();
+  if (reader.read(0, false) != 0) {
+    logLine(env, "!     Error fetching list header record from handheld!\n");
+    return nullptr;
+  }
+  list->setHeaderRecord(reader.bytes(), reader.size());
+  uint16_t count = 0;
+  if (SyncGetDBRecordCount(handle, &count) != 0) {
+    logLine(env, "#   ERROR: Cannot determine number of records!\n");
+    return nullptr;
+  }
+  logLine(env, "#   Found %u records.\n", unsigned(count));
+  logLine(env, "#   Reading undeleted records.\n");
+
+  ListRead read{env, *list, reader};
+  if (count > 1) readHandheldSubtree(read);
+  uint16_t deleted = count > read.next ? uint16_t(count - read.next) : 0;
+  logLine(env, "#   Found %u deleted records.\n", unsigned(deleted));
+  if (deleted > 0 && list->head()) readDeletedRecords(read, deleted);
+  logLine(env, "#   Finished reading records.\n");
+  if (complete) *complete = read.complete && read.next >= count;
+  return list;
+}
+
+bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
+  bool ok = true;
+  ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    if (item->dirtyContent()) {
+      logLine(env, "#   Clearing dirty content flag on desktop item.\n");
+      item->setDirtyContent(false);
+    }
+    if (item->dirtyPosition()) {
+      logLine(env, "#   Clearing dirty position flag on desktop item.\n");
+      item->setDirtyPosition(false);
+    }
+    std::vector<uint8_t> packed = packItemRecord(*item);
+    if (packed.empty() || packed.size() > kReadBufferSize) {
+      ok = false;
+      return false;
+    }
+    SyncRecordInfo info;
+    std::memset(&info, 0, sizeof info);
+    info.handle = handle;
+    info.recSize = uint32_t(packed.size());
+    info.bufSize = uint16_t(packed.size());
+    info.buffer = packed.data();
+    long err = SyncWriteRec(&info);
+    if (err != 0) {
+      logLine(env, "#   ERROR: Couldn't normalize rec %d %x\n", int(err), unsigned(err));
+      ok = false;
+      return false;
+    }
+    item->setUniqueID(info.recId);
+    item->setDirtyContent(false);
+    uint16_t count = 0;
+    if (SyncGetDBRecordCount(handle, &count) != 0) {
+      ok = false;
+      return false;
+    }
+    return true;
+  });
+  return ok;
+}
+
+bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name) {
+  SyncCreateRecord create;
+  std::memset(&create, 0, sizeof create);
+  create.creator = kListCreator;
+  create.flags = kBackupAttribute;
+  create.cardNo = 0;
+  copyName(create.name, name);
+  create.dbType = kListType;
+  create.version = kListVersion;
+  long err = SyncCreateDB(&create);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Cannot create %s DB! %d %x\n", name.c_str(), int(err), unsigned(err));
+    return false;
+  }
+  logLine(env, "#   Created new database %s (in UNFILED).\n", name.c_str());
+  uint8_t handle = create.handle;
+
+  SyncOpenDbInfoRequest request{0x80, handle};
+  SyncDbRecord info;
+  std::memset(&info, 0, sizeof info);
+  if (SyncReadOpenDbInfo(&request, &info) == 0) {
+    list.setUniqueTime(info.createDate);
+    logLine(env, "#   Picked up unique value to: %u\n", list.uniqueTime());
+  } else {
+    logLine(env, "#   ERROR: Couldn't pick up unique value. Continuing.\n");
+  }
+
+  // Closing saves the new, empty database; a failure means it is not there.
+  err = SyncCloseDB(handle);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Couldn't save database %s (%d %x)\n", name.c_str(), int(err), unsigned(err));
+    return false;
+  }
+  err = SyncOpenDB(name.c_str(), 0, &handle, kListOpenMode);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Couldn't re-open database for write (%d %x)\n", int(err), unsigned(err));
+    return false;
+  }
+
+  std::vector<uint8_t> header = list.hasHeaderRecord() ? list.headerRecord() : newListHeaderRecord();
+  if (header.empty()) {
+    logLine(env, "#   ERROR: Couldn't pack header for new list!\n");
+    SyncCloseDB(handle);
+    return false;
+  }
+  SyncRecordInfo record;
+  std::memset(&record, 0, sizeof record);
+  record.handle = handle;
+  record.recSize = uint32_t(header.size());
+  record.bufSize = uint16_t(std::min<size_t>(header.size(), 0xFFFF));
+  record.buffer = header.data();
+  err = SyncWriteRec(&record);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Couldn't add header record (%d %x)\n", int(err), unsigned(err));
+    SyncCloseDB(handle);
+    return false;
+  }
+  logLine(env, "#   Added header record.\n");
+
+  bool allItems = writeItemRecords(env, list, handle);
+  err = SyncCloseDB(handle);
+  if (err != 0) {
+    logLine(env, "#   ERROR: Couldn't save database %s (%d %x)\n", name.c_str(), int(err), unsigned(err));
+    return false;
+  }
+  if (!allItems) {
+    logLine(env, "#   ERROR: Not every item could be written to %s.\n", name.c_str());
+    return false;
+  }
+  logLine(env, "#   Completed creating list.\n");
+  return true;
+}
+
+bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed) {
+  if (renamed) *renamed = false;
+  SyncDeleteDB(kTempDatabaseName, 0);
+  logLine(env, "#   Normalize file on handheld.\n");
+  if (!createHandheldList(env, list, kTempDatabaseName)) {
+    // Whatever part of the temporary database was made holds nothing the
+    // handheld lacks: the list's own database is still there.
+    SyncDeleteDB(kTempDatabaseName, 0);
+    logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
+    return false;
+  }
+  logLine(env, "# Delete original file.\n");
+  SyncDeleteDB(entry.name.c_str(), 0);
+  if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {
+    logLine(env, "# Renamed new file to replace old file.\n");
+    if (renamed) *renamed = true;
+  } else {
+    logLine(env, "! ERROR: Couldn't rename file to replace old file!\n");
+  }
+  return true;
+}
+
+bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName) {
+  uint8_t block[kRenameBlockSize] = {};
+  std::memcpy(block, oldName.data(), std::min(oldName.size(), kRenameNameField - 1));
+  std::memcpy(block + kRenameNameField, newName.data(), std::min(newName.size(), kRenameNameField - 1));
+  block[kRenameBlockSize - 1] = kRenameTrailer;
+  uint8_t reply[kRenameBlockSize] = {};
+  SyncCallModuleParams call;
+  std::memset(&call, 0, sizeof call);
+  call.creator = SYNC_FOURCC('Q', 'z', 'v', 'm');
+  call.type = SYNC_FOURCC('a', 'p', 'p', 'l');
+  call.function = SYNC_MODULE_RENAME_DB;
+  call.paramSize = kRenameBlockSize;
+  call.param = block;
+  call.replySize = kRenameBlockSize;
+  call.reply = reply;
+  call.resultCode = 0;
+  long err = SyncCallRemoteModule(&call);
+  // A call that never reached the module has renamed nothing, whatever the
+  // untouched result code says.
+  uint32_t code = call.resultCode != 0 ? call.resultCode : uint32_t(err);
+  if (code == 0) return true;
+  logLine(env, "#   ERROR: CallModule RenameDB(0x%x)\n", unsigned(code));
+  logLine(env, "#     Non obvious. Dm error? Hm error?\n");
+  return false;
+}
+
 }  // namespace tolvex

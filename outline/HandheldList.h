@@ -18,10 +18,21 @@ extern const char* const kTempDatabaseName;  // "Tolvk-*Sync*"
 // checkListHeader: record 0 present, >= 122 bytes, magic "Tlvk", flag 0x80.
 bool checkListHeader(const RunEnv& env, uint8_t handle);
 std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry);
-std::unique_ptr<ItemList> readHandheldList(const RunEnv& env, uint8_t handle);
+// A list, or null when even the header could not be read. `complete` (may be
+// null) tells whether every record was read and placed; a list that was not
+// read whole must never be written back, or the records it missed are lost.
+std::unique_ptr<ItemList> readHandheldList(const RunEnv& env, uint8_t handle,
+                                           bool* complete = nullptr);
+// True when every item was written; stops at the first failure.
 bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle);
+// True only when the database holds the header and every item and was saved.
 bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name);
-bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry);
+// Builds the list under the temporary name and only then replaces the entry's
+// database. False when the temporary database could not be completed (the
+// existing one is untouched). `renamed` (may be null) tells whether the new
+// database now carries the entry's name.
+bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry,
+                         bool* renamed = nullptr);
 bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName);
 
 }  // namespace tolvex

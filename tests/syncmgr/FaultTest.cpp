@@ -50,7 +50,7 @@ TEST_F(Faults, FailedWritesChangeNothing) {
   info.recSize = info.bufSize = 3;
   info.buffer = reinterpret_cast<uint8_t*>(data.data());
   EXPECT_EQ(SyncWriteRec(&info), SYNCERR_FAULT);
-  EXPECT_EQ(info.recId, 0u);
+  EXPECT_EQ(+info.recId, 0u);
   const uint8_t app[2] = {1, 2};
   EXPECT_EQ(SyncWriteDBAppInfoBlock(h, app, 2), SYNCERR_FAULT);
   EXPECT_EQ(SyncHostSetRecordAttributes(h, 0, SYNC_REC_DELETED, 1), SYNCERR_FAULT);
@@ -66,7 +66,7 @@ TEST_F(Faults, FailedWritesChangeNothing) {
   EXPECT_EQ(SyncDeleteDB("db", 0), SYNCERR_FAULT);
   SyncCardInfo card{};
   ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
-  EXPECT_EQ(card.ramDbCount, 1);  // neither created nor deleted
+  EXPECT_EQ(+card.ramDbCount, 1);  // neither created nor deleted
   SyncHostDetach();
   EXPECT_EQ(readFile(path("db.pdb")), before);
 }

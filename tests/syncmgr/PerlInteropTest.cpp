@@ -72,13 +72,13 @@ TEST_F(PerlInterop, TheStandInReadsWhatPerlWrote) {
   ASSERT_EQ(SyncReadDBList(0, 0, 1, list, &count), 0);
   ASSERT_EQ(count, 1);
   EXPECT_STREQ(list[0].name, "Tolvk-Perl list");
-  EXPECT_EQ(list[0].dbType, SYNC_FOURCC('W', 'k', 'd', 'q'));
-  EXPECT_EQ(list[0].creator, SYNC_FOURCC('W', 'k', 'd', 'q'));
-  EXPECT_EQ(list[0].createDate, 3000000000u);
-  EXPECT_EQ(list[0].modDate, 3000000100u);
-  EXPECT_EQ(list[0].dbFlags, 0x0008);
-  EXPECT_EQ(list[0].recCount, 3u);
-  EXPECT_EQ(list[0].modNumber, 7u);
+  EXPECT_EQ(+list[0].dbType, SYNC_FOURCC('W', 'k', 'd', 'q'));
+  EXPECT_EQ(+list[0].creator, SYNC_FOURCC('W', 'k', 'd', 'q'));
+  EXPECT_EQ(+list[0].createDate, 3000000000u);
+  EXPECT_EQ(+list[0].modDate, 3000000100u);
+  EXPECT_EQ(+list[0].dbFlags, 0x0008);
+  EXPECT_EQ(+list[0].recCount, 3u);
+  EXPECT_EQ(+list[0].modNumber, 7u);
 
   uint8_t h = 0;
   ASSERT_EQ(SyncOpenDB("Tolvk-Perl list", 0, &h, 0xD0), 0);
@@ -87,20 +87,20 @@ TEST_F(PerlInterop, TheStandInReadsWhatPerlWrote) {
   block.bufSize = sizeof buffer;
   block.buffer = buffer;
   ASSERT_EQ(SyncReadDBAppInfoBlock(h, &block), 0);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), block.bytesRead), std::string("APPINFO\x00\x01\x02", 10));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), +block.bytesRead), std::string("APPINFO\x00\x01\x02", 10));
 
   SyncRecordInfo info;
   EXPECT_EQ(read(h, 0, &info), std::string("header\0", 7));
-  EXPECT_EQ(info.recId, 0x101u);
-  EXPECT_EQ(info.attribs, 0);
-  EXPECT_EQ(info.category, 2);
+  EXPECT_EQ(+info.recId, 0x101u);
+  EXPECT_EQ(+info.attribs, 0);
+  EXPECT_EQ(+info.category, 2);
   EXPECT_EQ(read(h, 1, &info), "item \xe9t\xe9");
-  EXPECT_EQ(info.recId, 0x102u);
-  EXPECT_EQ(info.attribs, 0x40);
-  EXPECT_EQ(info.category, 5);
+  EXPECT_EQ(+info.recId, 0x102u);
+  EXPECT_EQ(+info.attribs, 0x40);
+  EXPECT_EQ(+info.category, 5);
   EXPECT_EQ(read(h, 2, &info), "gone");
-  EXPECT_EQ(info.recId, 0x103u);
-  EXPECT_EQ(info.attribs, SYNC_REC_DELETED);
+  EXPECT_EQ(+info.recId, 0x103u);
+  EXPECT_EQ(+info.attribs, SYNC_REC_DELETED);
 
   // A new record gets a fresh id, clear of the ids in use.
   const uint32_t fresh = write(h, "new");
