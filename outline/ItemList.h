@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "outline/ListNode.h"
@@ -47,6 +48,8 @@ class ItemList {
   void copyHeaderRecordFrom(const ItemList& other);
 
   // First match in pre-order over the whole tree, deleted items included.
+  // Answered from an index that the tree edits keep current where they can
+  // do so cheaply and drop otherwise; a dropped index is rebuilt by one walk.
   ListNode* findByUniqueId(uint32_t id) const;
   ListNode* firstDirtyContent() const;
   ListNode* firstDirtyPosition() const;
@@ -65,6 +68,20 @@ class ItemList {
   size_t size() const;
 
  private:
+  friend class ListNode;
+  enum class Place { kAfter, kFirstChild, kTopLevel };
+  // Index upkeep, called by the edits. While valid, `first_` maps every ID in
+  // the tree to its first item in pre-order and holds nothing else;
+  // `duplicates_` is false only when no two items of the tree share an ID.
+  void dropIndex() const;
+  void buildIndex() const;
+  bool indexedFirst(const ListNode* item) const;
+  void noteUnlinking(const ListNode* item);
+  void noteInserted(const ListNode* anchor, ListNode* first, ListNode* last, Place place);
+  void noteReplacing(const ListNode* leaving, ListNode* arriving);
+  mutable std::unordered_map<uint32_t, ListNode*> first_;
+  mutable bool indexed_ = false;
+  mutable bool duplicates_ = false;
   std::vector<uint8_t> headerRecord_;
   ListNode* head_ = nullptr;   // owned: the top-level row and everything below
   uint8_t uploadFile_ = 0;

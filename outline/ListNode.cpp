@@ -44,12 +44,17 @@ void ListNode::releaseRows(ListNode* first) {
     while (item) {
       ListNode* next = item->next_;
       if (item->firstChild_) rows.push_back(item->firstChild_);
-      item->firstChild_ = item->next_ = item->prev_ = item->parent_ = nullptr;
+      item->firstChild_ = item->next_ = item->prev_ = item->parent_ = item->up_ = nullptr;
       std::unique_ptr<ListNode> owned(item);
       owned.reset();
       item = next;
     }
   }
+}
+
+void ListNode::setUniqueID(uint32_t v) {
+  uniqueID_ = v;
+  if (list_) list_->dropIndex();
 }
 
 const std::string& ListNode::title() const { return title_ ? *title_ : kEmpty; }
@@ -107,11 +112,7 @@ int ListNode::compareContent(const ListNode& o) const {
   return 0;
 }
 
-ListNode* ListNode::parent() const {
-  const ListNode* first = this;
-  while (first->prev_) first = first->prev_;
-  return first->parent_;
-}
+ListNode* ListNode::parent() const { return up_; }
 
 ListNode* ListNode::firstSibling() {
   ListNode* item = this;
@@ -141,6 +142,7 @@ bool ListNode::isWithinSubtreeOf(const ListNode* ancestor) const {
 std::unique_ptr<ListNode> ListNode::unlink() {
   bool isHead = list_ && list_->head() == this;
   if (!prev_ && !parent_ && !isHead) return nullptr;  // in no tree: already owned
+  if (list_) list_->noteUnlinking(this);
   if (next_) next_->prev_ = prev_;
   if (prev_) {
     prev_->next_ = next_;
@@ -151,18 +153,28 @@ std::unique_ptr<ListNode> ListNode::unlink() {
     parent_->firstChild_ = next_;
     if (next_) next_->parent_ = parent_;
   }
-  next_ = prev_ = parent_ = nullptr;
+  next_ = prev_ = parent_ = up_ = nullptr;
   return std::unique_ptr<ListNode>(this);
 }
 
 // Last item of the chain starting here.
 ListNode* ListNode::chainEnd() { return lastSibling(); }
 
-// Gives every item of the chain (this item up to `last`) this chain's list.
-void ListNode::adoptChain(ListNode* last) {
-  for (ListNode* item = this; item; item = item->next_) {
-    item->list_ = list_;
+void ListNode::adoptRow(ListNode* first, ListNode* last, ItemList* list, ListNode* up) {
+  std::vector<ListNode*> below;
+  for (ListNode* item = first; item; item = item->next_) {
+    item->list_ = list;
+    item->up_ = up;
+    if (item->firstChild_) below.push_back(item->firstChild_);
     if (item == last) break;
+  }
+  while (!below.empty()) {
+    ListNode* item = below.back();
+    below.pop_back();
+    for (; item; item = item->next_) {
+      item->list_ = list;
+      if (item->firstChild_) below.push_back(item->firstChild_);
+    }
   }
 }
 
@@ -170,26 +182,27 @@ void ListNode::insertAfter(std::unique_ptr<ListNode> chain) {
   if (!chain) return;
   ListNode* first = chain.release();
   ListNode* last = first->chainEnd();
-  first->list_ = list_;
-  first->adoptChain(last);
   first->parent_ = nullptr;
   if (list_ && !list_->head()) {
     first->prev_ = nullptr;
+    adoptRow(first, last, list_, nullptr);
     list_->setHeadLinked(first);
+    list_->noteInserted(nullptr, first, last, ItemList::Place::kTopLevel);
     return;
   }
+  adoptRow(first, last, list_, up_);
   last->next_ = next_;
   if (next_) next_->prev_ = last;
   next_ = first;
   first->prev_ = this;
+  if (list_) list_->noteInserted(this, first, last, ItemList::Place::kAfter);
 }
 
 void ListNode::insertFirstChild(std::unique_ptr<ListNode> chain) {
   if (!chain) return;
   ListNode* first = chain.release();
   ListNode* last = first->chainEnd();
-  first->list_ = list_;
-  first->adoptChain(last);
+  adoptRow(first, last, list_, this);
   last->next_ = firstChild_;
   if (firstChild_) {
     firstChild_->prev_ = last;
@@ -198,11 +211,13 @@ void ListNode::insertFirstChild(std::unique_ptr<ListNode> chain) {
   first->prev_ = nullptr;
   first->parent_ = this;
   firstChild_ = first;
+  if (list_) list_->noteInserted(this, first, last, ItemList::Place::kFirstChild);
 }
 
 std::unique_ptr<ListNode> ListNode::replaceWith(std::unique_ptr<ListNode> other) {
   if (!other) return nullptr;
   ListNode* o = other.release();
+  if (list_) list_->noteReplacing(this, o);
   bool isHead = list_ && list_->head() == this;
   // What `other` carried stays owned: it moves to this item.
   ListNode* oChild = o->firstChild_;
@@ -214,17 +229,22 @@ std::unique_ptr<ListNode> ListNode::replaceWith(std::unique_ptr<ListNode> other)
   o->prev_ = prev_;
   o->firstChild_ = firstChild_;
   o->parent_ = parent_;
+  o->up_ = up_;
   if (next_) next_->prev_ = o;
   if (prev_) prev_->next_ = o;
   if (firstChild_) firstChild_->parent_ = o;
+  for (ListNode* child = firstChild_; child; child = child->next_) child->up_ = o;
   if (parent_) parent_->firstChild_ = o;
   if (isHead) list_->setHeadLinked(o);
 
   next_ = oNext;
   prev_ = nullptr;
   parent_ = nullptr;
+  up_ = nullptr;
   firstChild_ = oChild;
   if (oChild) oChild->parent_ = this;
+  for (ListNode* child = oChild; child; child = child->next_) child->up_ = this;
+  for (ListNode* item = oNext; item; item = item->next_) item->up_ = nullptr;
   if (oNext) oNext->prev_ = this;
   list_ = nullptr;
   return std::unique_ptr<ListNode>(this);

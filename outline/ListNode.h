@@ -41,7 +41,7 @@ class ListNode {
 
   // Content fields.
   uint32_t uniqueID() const { return uniqueID_; }
-  void setUniqueID(uint32_t v) { uniqueID_ = v; }
+  void setUniqueID(uint32_t v);
   bool dirtyContent() const { return dirtyContent_; }
   void setDirtyContent(bool f) { dirtyContent_ = f; }
   bool dirtyPosition() const { return dirtyPosition_; }
@@ -138,7 +138,9 @@ class ListNode {
  private:
   friend class ItemList;
   ListNode* chainEnd();
-  void adoptChain(ListNode* last);
+  // Gives the row `first`..`last` the parent `up`, and it and everything
+  // below it the list `list`.
+  static void adoptRow(ListNode* first, ListNode* last, ItemList* list, ListNode* up);
   static void releaseRows(ListNode* first);
   uint32_t uniqueID_;
   bool dirtyContent_ = false, dirtyPosition_ = false, deleted_ = false;
@@ -159,7 +161,8 @@ class ListNode {
   ListNode* next_ = nullptr;
   ListNode* prev_ = nullptr;
   ListNode* firstChild_ = nullptr;
-  ListNode* parent_ = nullptr;
+  ListNode* parent_ = nullptr;   // set on the first item of a row only
+  ListNode* up_ = nullptr;       // parent of every item of a row, so parent() is O(1)
 };
 
 }  // namespace tolvex

@@ -13,8 +13,13 @@ bash scripts/build.sh build
 
 echo "=== build and test under ASan + UBSan (build-asan/)"
 bash scripts/build.sh build-asan -DTOLVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+(cd build-asan && TOLVEX_SANITIZED=1 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
    ctest --output-on-failure -j"$JOBS" --timeout 1800)
+
+if [ -f scripts/package-test.sh ]; then
+  echo "=== Debian package: build, unpack, run the installed programs"
+  bash scripts/package-test.sh
+fi
 
 if command -v clang++ >/dev/null; then
   echo "=== fuzz targets (build-fuzz/), ${FUZZ_SECONDS:-60} s each"

@@ -50,6 +50,7 @@ inline std::string treeError(const ItemList& list) {
       if (item->prev() != prev) return "prev link broken at " + std::to_string(item->uniqueID());
       if (item->parentLink() != (prev ? nullptr : parent))
         return "parent link wrong at " + std::to_string(item->uniqueID());
+      if (item->parent() != parent) return "parent wrong at " + std::to_string(item->uniqueID());
       if (item->firstChild()) rows.push_back({item->firstChild(), item});
     }
   }

@@ -1,0 +1,589 @@
+// The merge engine as first written, kept as a reference: every lookup is a
+// pre-order walk from the head. Only the differential test uses it.
+#ifndef TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
+#define TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
+#include <vector>
+
+#include "libsync/SyncContext.h"
+
+namespace tolvex::reference {
+
+int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context);
+int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context);
+namespace engine {
+int32_t effectiveMethod(const SyncContext& context);
+void deletionListing(const ItemList& desktop, const SyncContext& context);
+void keepAlivePass(ItemList& desktop, const SyncContext& context);
+ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem);
+bool usableReferent(const ListNode* referent, const ListNode* moving);
+}  // namespace engine
+
+// First match in pre-order, deleted items included.
+inline ListNode* walkFind(const ItemList& list, uint32_t id) {
+  std::vector<ListNode*> pending{list.head()};
+  while (!pending.empty()) {
+    ListNode* item = pending.back();
+    if (!item) {
+      pending.pop_back();
+      continue;
+    }
+    if (item->uniqueID() == id) return item;
+    pending.back() = item->next();
+    if (item->firstChild()) pending.push_back(item->firstChild());
+  }
+  return nullptr;
+}
+
+// Parent by walking back along the row, and ancestry through it.
+inline ListNode* walkParent(const ListNode* item) {
+  while (item->prev()) item = item->prev();
+  return item->parentLink();
+}
+inline bool walkWithin(const ListNode* item, const ListNode* ancestor) {
+  if (!ancestor) return false;
+  for (; item; item = walkParent(item))
+    if (item == ancestor) return true;
+  return false;
+}
+
+namespace {
+
+// Two lists with different identity stamps share only a name: no item merge,
+// the configured side wins whole.
+void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "! File unique: DT(%u) HH(%ul)\n", desktop.uniqueTime(), handheld.uniqueTime());
+  engineLine(context,
+             "! Collision; it is likely you deleted a file and\n  then created another one with the same name.\n");
+  desktop.clearAllDirtyPosition();
+  desktop.clearAllDirtyContent();
+  handheld.clearAllDirtyPosition();
+  handheld.clearAllDirtyContent();
+  if (context.method == kDtOverHh) {
+    engineLine(context, "! Your setting suggests DT over HH. Clobbering!\n");
+    context.result = &desktop;
+  } else if (context.method == kHhOverDt) {
+    engineLine(context, "! Your setting suggests HH over DT. Clobbering!\n");
+    context.result = &handheld;
+  } else {
+    engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
+    context.result = &handheld;
+  }
+  context.changed = true;
+}
+
+}  // namespace
+
+inline int synchronizeFile(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "# Synchronize file: '%s'\n", context.name.c_str());
+  engineLine(context, "#   libsync version: %s built: %s\n", "0.7.2", "Oct 14 2003");
+  if (walkFind(handheld, 0)) {
+    engineLine(context,
+               "! WARNING: The handheld data appears to be test data with\n!   invalid Unique-IDs. Ensure "
+               "handheld Unique-IDs are\n!    non-zero. Crossing fingers.\n");
+  }
+  if (context.kind == kSyncFast) {
+    if (desktop.uniqueTime() != handheld.uniqueTime()) {
+      resolveForeignPair(desktop, handheld, context);
+      return 0;
+    }
+    engineLine(context, "#   Both sides are same file. Will attempt to sync.\n");
+    reference::fastSync(desktop, handheld, context);
+  } else {
+    engineLine(context, "#   Collision test skipped on slow.\n");
+    reference::slowSync(desktop, handheld, context);
+  }
+  context.result = &desktop;
+  return 0;
+}
+
+namespace engine {
+
+inline int32_t effectiveMethod(const SyncContext& context) {
+  return context.method >= 0 && context.method <= 4 ? context.method : kMethodNil;
+}
+
+inline void deletionListing(const ItemList& desktop, const SyncContext& context) {
+  // Pre-order with the depth of each row on the stack.
+  struct Row { const ListNode* item; int depth; };
+  std::vector<Row> pending;
+  if (desktop.head()) pending.push_back({desktop.head(), 0});
+  while (!pending.empty()) {
+    Row& row = pending.back();
+    const ListNode* item = row.item;
+    int depth = row.depth;
+    if (!item) {
+      pending.pop_back();
+      continue;
+    }
+    row.item = item->next();
+    if (item->deleted()) {
+      engineLine(context, "# %*s%s%s%s%s\n", 3 * depth, "", item->title().c_str(),
+                 item->dirtyContent() ? " <dirtyContent>" : "", " <del>",
+                 item->dirtyPosition() ? " <dirtyPos>" : "");
+    }
+    if (item->firstChild()) pending.push_back({item->firstChild(), depth + 1});
+  }
+}
+
+inline ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem) {
+  return handheldItem ? walkFind(desktop, handheldItem->uniqueID()) : nullptr;
+}
+
+inline bool usableReferent(const ListNode* referent, const ListNode* moving) {
+  return referent && !walkWithin(referent, moving);
+}
+
+}  // namespace engine
+
+// The fast merge: trusts the dirty flags of both sides. The handheld list is
+// the source; only the desktop list is changed, apart from the handheld's own
+// flags and its purge.
+
+
+namespace {
+
+using engine::counterpart;
+using engine::effectiveMethod;
+using engine::usableReferent;
+
+// Puts `copy` (a clean copy of the source) where the source stands on the
+// handheld, falling back to the end of the desktop list.
+void placeNewItem(ItemList& desktop, const ListNode& source, std::unique_ptr<ListNode> copy,
+                  const SyncContext& context) {
+  if (source.prev()) {
+    engineLine(context, "#       Will be copied as sibling.\n");
+    if (ListNode* referent = counterpart(desktop, source.prev())) {
+      engineLine(context, "#         Referent: %s\n", referent->title().c_str());
+      referent->insertAfter(std::move(copy));
+      return;
+    }
+  } else if (ListNode* parent = walkParent(&source)) {
+    engineLine(context, "#       Will be copied as child.\n");
+    if (ListNode* referent = counterpart(desktop, parent)) {
+      engineLine(context, "#         Referent: %s\n", referent->title().c_str());
+      referent->insertFirstChild(std::move(copy));
+      return;
+    }
+  } else {
+    engineLine(context, "#       Will be copied as new list head.\n");
+    copy->setList(&desktop);
+    desktop.pushFront(std::move(copy));
+    return;
+  }
+  engineLine(context, "#       ERROR: Bad referent. Copy to end.\n");
+  copy->setList(&desktop);
+  desktop.pushBack(std::move(copy));
+}
+
+// The target gives way to a clean copy of the source, keeping its place,
+// its children and its desktop-only identifier.
+void replaceByCopy(ListNode* target, const ListNode& source) {
+  auto copy = source.clone(true);
+  copy->copyLocalIdFrom(*target);
+  target->replaceWith(std::move(copy)).reset();
+}
+
+void resolveContentCollision(ListNode* target, const ListNode& source, const SyncContext& context) {
+  int32_t method = effectiveMethod(context);
+  engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
+  switch (method) {
+    case kHhOverDt:
+      replaceByCopy(target, source);
+      break;
+    case kByTime:
+      engineLine(context, "!!!!!!!!!!!! FAST TIME NYI !!!!!!!!!!!!!!!!!!\n");
+      break;
+    case kKeepDuplicate:
+      target->insertAfter(source.clone(true));
+      break;
+    default:
+      break;
+  }
+}
+
+void syncDirtyItem(ItemList& desktop, const ListNode& source, const SyncContext& context) {
+  engineLine(context, "# Found dirty item: %s\n", source.title().c_str());
+  ListNode* target = counterpart(desktop, &source);
+  if (target) {
+    engineLine(context, "#   Found corresponding item. Sync: %s\n", target->title().c_str());
+    if (source.deleted()) {
+      if (target->deleted()) {
+        engineLine(context, "#     Both sides are deleted. Ignoring for now.\n");
+      } else if (target->dirtyContent()) {
+        engineLine(context, "#     Source deleted. Target alive+mod. Swap.\n");
+      } else {
+        engineLine(context, "#     Source deleted. Target alive. Delete.\n");
+        target->setDeleted(true);
+        target->setDirtyContent(true);
+      }
+    } else if (target->deleted()) {
+      engineLine(context, "#     Source modified, target deleted. Copy.\n");
+      replaceByCopy(target, source);
+    } else if (target->dirtyContent()) {
+      engineLine(context, "#     Both sides dirty. Collision resolution.\n");
+      resolveContentCollision(target, source, context);
+    } else {
+      engineLine(context, "#     Source modified. Target clean. Clobber.\n");
+      replaceByCopy(target, source);
+    }
+    return;
+  }
+  engineLine(context, "#   No corresponding item found.\n");
+  if (source.deleted()) {
+    engineLine(context, "#     Source item is deleted, so ignore for now.\n");
+  } else {
+    engineLine(context, "#     Source item is new (and not deleted). Copy.\n");
+    placeNewItem(desktop, source, source.clone(true), context);
+  }
+  engineLine(context, "#   Done.\n");
+}
+
+// The handheld list does not change during this pass, so one pre-order walk
+// meets the dirty items in the order a search from the top would.
+void contentPass(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+  ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* source) {
+    if (source->dirtyContent()) {
+      syncDirtyItem(desktop, *source, context);
+      source->setDirtyContent(false);
+    }
+    return true;
+  });
+}
+
+// Moves `target` so that it stands where `source` stands on the handheld.
+void relocate(ItemList& desktop, ListNode* target, const ListNode& source, const SyncContext& context) {
+  if (source.prev()) {
+    ListNode* referent = counterpart(desktop, source.prev());
+    if (usableReferent(referent, target)) {
+      engineLine(context, "#     Move as sibling of: %s\n", referent->title().c_str());
+      referent->insertAfter(target->unlink());
+      return;
+    }
+  } else if (ListNode* parent = walkParent(&source)) {
+    ListNode* referent = counterpart(desktop, parent);
+    if (usableReferent(referent, target)) {
+      engineLine(context, "#     Move as child of: %s\n", referent->title().c_str());
+      referent->insertFirstChild(target->unlink());
+      return;
+    }
+  } else {
+    engineLine(context, "#     Becomes new head of list!\n");
+    desktop.pushFront(target->unlink());
+    return;
+  }
+  engineLine(context, "#     BAD REFERENT!\n");
+}
+
+void syncMovedItem(ItemList& desktop, const ListNode& source, const SyncContext& context) {
+  engineLine(context, "# Found dirtypos item: %s\n", source.title().c_str());
+  ListNode* target = counterpart(desktop, &source);
+  if (!target) {
+    engineLine(context, "#   Move to below a deleted/missing item. Lost.\n");
+    return;
+  }
+  engineLine(context, "#   Matched: %s\n", target->title().c_str());
+  if (!target->dirtyPosition()) {
+    engineLine(context, "#   Source moved; target not moved. Move target.\n");
+    relocate(desktop, target, source, context);
+  } else {
+    engineLine(context, "#   Both sides moved; collision management.\n");
+    int32_t method = effectiveMethod(context);
+    engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
+    if (method == kHhOverDt || method == kDtOverHh) {
+      engineLine(context, "#     Method applies to moves as well. Whew.\n");
+      if (method == kHhOverDt) relocate(desktop, target, source, context);
+    } else if (method == kByTime || method == kKeepDuplicate) {
+      engineLine(context, "#     Method n/a to moves. Trusting desktop.\n");
+    }
+  }
+  target->setDirtyPosition(false);
+}
+
+// As with the content pass, the handheld list keeps its shape here.
+void movePass(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+  ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* source) {
+    if (source->dirtyPosition()) {
+      syncMovedItem(desktop, *source, context);
+      source->setDirtyPosition(false);
+    }
+    return true;
+  });
+}
+
+}  // namespace
+
+namespace engine {
+
+// Live items below a deleted one move out beside its topmost deleted
+// ancestor, so the purge does not take them. The walk continues in
+// pre-order of the changed tree, which is where a walk restarted from the
+// top would find its first move: nothing before the moved item changes.
+inline void keepAlivePass(ItemList& desktop, const SyncContext& context) {
+  struct Row {
+    ListNode* item;       // item of this row being visited or below which we are
+    ListNode* deletedTop; // topmost deleted ancestor of this row, if any
+  };
+  std::vector<Row> rows;
+  if (desktop.head()) rows.push_back({desktop.head(), nullptr});
+  while (!rows.empty()) {
+    Row& row = rows.back();
+    ListNode* item = row.item;
+    if (!item) {
+      rows.pop_back();
+      if (!rows.empty()) rows.back().item = rows.back().item->next();
+      continue;
+    }
+    ListNode* ancestor = row.deletedTop;
+    if (ancestor && !item->deleted()) {
+      engineLine(context, "#   Alive: %s to move beside %s\n", item->title().c_str(), ancestor->title().c_str());
+      row.item = item->next();
+      ancestor->insertAfter(item->unlink());
+      continue;
+    }
+    if (item->firstChild()) {
+      ListNode* below = ancestor ? ancestor : (item->deleted() ? item : nullptr);
+      rows.push_back({item->firstChild(), below});
+      continue;
+    }
+    row.item = item->next();
+  }
+}
+
+}  // namespace engine
+
+inline int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "# FAST sync database: Same handheld<->desktop pair\n");
+  engineLine(context, "#\n");
+  if (!desktop.hasChanges() && !handheld.hasChanges()) {
+    engineLine(context, "#   Nothing is dirty on either side. Bailing out.\n");
+    engineLine(context, "#\n");
+    context.changed = false;
+    return 0;
+  }
+  context.changed = true;
+
+  engineLine(context, "# Looking for dirties on handheld side:\n");
+  contentPass(desktop, handheld, context);
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Desktop deletion listing:\n");
+  engine::deletionListing(desktop, context);
+  engineLine(context, "# Done deletion dump.\n");
+  engineLine(context, "#\n");
+
+  engineLine(context, "# Some items may need to be kept alive since they will\n");
+  engineLine(context, "# move before being deleted from under deleted parents:\n");
+  engine::keepAlivePass(desktop, context);
+  engineLine(context, "# Done bullet-dodge dump.\n");
+  engineLine(context, "#\n");
+
+  engineLine(context, "# Clear desktop dirties.\n");
+  desktop.clearAllDirtyContent();
+  desktop.purgeDeleted();
+  handheld.purgeDeleted();
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Looking for undeleted moved items on handheld side:\n");
+  movePass(desktop, handheld, context);
+  engineLine(context, "# Clear desktop positional dirties.\n");
+  desktop.clearAllDirtyPosition();
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Done synch of this file.\n");
+  return 0;
+}
+
+// The slow merge: ignores the dirty flags and compares both lists item by
+// item, letting the configured method decide every difference. The handheld
+// list is the source; only the desktop list is changed, apart from the
+// handheld's purge.
+
+
+namespace {
+
+using engine::counterpart;
+using engine::effectiveMethod;
+using engine::usableReferent;
+
+void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
+  int32_t method = effectiveMethod(context);
+  ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    if (walkFind(handheld, item->uniqueID())) return true;
+    engineLine(context, "#   Item on desktop only: %s\n", item->title().c_str());
+    engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
+    switch (method) {
+      case kHhOverDt:
+        engineLine(context, "#       Delete desktop-only item.\n");
+        item->setDeleted(true);
+        break;
+      case kDtOverHh:
+      case kKeepDuplicate:
+        engineLine(context, "#       Retain desktop-only item.\n");
+        break;
+      case kByTime:
+        engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI !!!!!!!!!!!!!!!!!!\n");
+        break;
+      default:
+        break;
+    }
+    return true;
+  });
+}
+
+// A clean copy of `source` where it stands on the handheld; without a
+// referent the copy is dropped.
+void copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
+  auto copy = source.clone(true);
+  copy->setList(&desktop);
+  if (source.prev()) {
+    engineLine(context, "#       Copy to desktop as sibling.\n");
+    if (ListNode* referent = counterpart(desktop, source.prev())) {
+      referent->insertAfter(std::move(copy));
+      return;
+    }
+  } else if (ListNode* parent = walkParent(&source)) {
+    engineLine(context, "#       Copy to desktop as child.\n");
+    if (ListNode* referent = counterpart(desktop, parent)) {
+      referent->insertFirstChild(std::move(copy));
+      return;
+    }
+  } else {
+    engineLine(context, "#       Copy to desktop as list head.\n");
+    desktop.pushFront(std::move(copy));
+    return;
+  }
+  engineLine(context, "#       BAD REFERENT!\n");
+}
+
+void differingItem(ItemList& desktop, ListNode* target, const ListNode& source, int32_t method,
+                   const SyncContext& context) {
+  engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
+  engineLine(context, "#     Item different on both sides.\n");
+  engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
+  switch (method) {
+    case kHhOverDt:
+      engineLine(context, "#       Clobber desktop.\n");
+      target->unlink().reset();
+      copyToDesktop(desktop, source, context);
+      break;
+    case kDtOverHh:
+      engineLine(context, "#       Clobber handheld.\n");
+      break;
+    case kByTime:
+      engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI 3 !!!!!!!!!!!!!!!!!!\n");
+      break;
+    case kKeepDuplicate:
+      engineLine(context, "#       Keep and duplicate.\n");
+      copyToDesktop(desktop, source, context);
+      break;
+    default:
+      break;
+  }
+}
+
+void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, const SyncContext& context) {
+  engineLine(context, "#   Item on handheld only: %s\n", source.title().c_str());
+  engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
+  switch (method) {
+    case kHhOverDt:
+    case kKeepDuplicate:
+      copyToDesktop(desktop, source, context);
+      break;
+    case kDtOverHh:
+      engineLine(context, "#       Delete and ignore.\n");
+      break;
+    case kByTime:
+      engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI 2 !!!!!!!!!!!!!!!!!!\n");
+      break;
+    default:
+      break;
+  }
+}
+
+void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+  int32_t method = effectiveMethod(context);
+  ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* source) {
+    ListNode* target = counterpart(desktop, source);
+    if (!target) {
+      handheldOnlyItem(desktop, *source, method, context);
+    } else if (source->compareContent(*target) != 0) {
+      differingItem(desktop, target, *source, method, context);
+    }
+    return true;
+  });
+}
+
+// Moves a desktop item to where its handheld twin stands (only when `move`;
+// otherwise the same lines are logged and nothing changes). A referent inside
+// the item's own subtree would make a cycle and counts as missing.
+bool relocateToHandheldPlace(ItemList& desktop, const ItemList& handheld, ListNode* item, bool move,
+                             const SyncContext& context) {
+  const ListNode* twin = walkFind(handheld, item->uniqueID());
+  if (!twin) return true;
+  if (twin->prev()) {
+    engineLine(context, "#   Relocate to sibling: %s\n", item->title().c_str());
+    ListNode* referent = counterpart(desktop, twin->prev());
+    if (usableReferent(referent, item)) {
+      if (move) referent->insertAfter(item->unlink());
+      return true;
+    }
+  } else if (const ListNode* parent = walkParent(twin)) {
+    engineLine(context, "#   Relocate to child: %s\n", item->title().c_str());
+    ListNode* referent = counterpart(desktop, parent);
+    if (usableReferent(referent, item)) {
+      if (move) referent->insertFirstChild(item->unlink());
+      return true;
+    }
+  } else {
+    return true;
+  }
+  engineLine(context, "#     BAD REFERENT.\n");
+  return true;
+}
+
+}  // namespace
+
+inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
+  engineLine(context, "# SLOW sync database: Same handheld<->desktop pair\n");
+  engineLine(context, "#\n");
+  context.changed = true;
+
+  engineLine(context, "# Looking for desktop-only items:\n");
+  desktopOnlyPass(desktop, handheld, context);
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Looking for handheld or different both-side items:\n");
+  handheldPass(desktop, handheld, context);
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Desktop deletion listing:\n");
+  engine::deletionListing(desktop, context);
+  engineLine(context, "# Done deletion dump.\n");
+  engineLine(context, "#\n");
+
+  desktop.purgeDeleted();
+  handheld.purgeDeleted();
+
+  engineLine(context, "# Clear all dirties.\n");
+  desktop.clearAllDirtyPosition();
+  desktop.clearAllDirtyContent();
+
+  engineLine(context, "#\n");
+  engineLine(context, "# Handle position changes:\n");
+  int32_t method = effectiveMethod(context);
+  if (method == kHhOverDt || method == kDtOverHh) {
+    engineLine(context, "#   Configured: %s\n", collisionMethodName(method));
+    // Under "DT over HH" the pass only reports; the desktop positions stand.
+    bool move = method == kHhOverDt;
+    ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+      return relocateToHandheldPlace(desktop, handheld, item, move, context);
+    });
+  } else {
+    engineLine(context, "#   Configured settings don't assist. Skipping.\n");
+  }
+  return 0;
+}
+
+
+}  // namespace tolvex::reference
+#endif
