@@ -1,0 +1,61 @@
+#!/bin/bash
+# Builds the Debian package from build/, unpacks it into a scratch root and
+# runs the installed programs there: help, manual pages, and a synchronization
+# of the installed example with nothing set but HOTSYNC_HOME.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=${1:-build}
+
+fail() { echo "package test FAILED: $*" >&2; exit 1; }
+
+[ -f "$BUILD/CPackConfig.cmake" ] || fail "$BUILD is not a configured build folder"
+cmake --build "$BUILD" >/dev/null || fail "build failed"
+(cd "$BUILD" && rm -f tolvex_*.deb && cpack -G DEB >/dev/null) || fail "cpack failed"
+DEB=$(ls "$BUILD"/tolvex_*.deb 2>/dev/null | head -n1)
+[ -n "$DEB" ] || fail "no package made in $BUILD"
+
+SCRATCH=$(mktemp -d)
+trap 'rm -rf "$SCRATCH"' EXIT
+ROOT="$SCRATCH/root"
+dpkg -x "$DEB" "$ROOT" || fail "dpkg -x $DEB"
+
+depends=$(dpkg-deb -f "$DEB" Depends)
+for dep in libexpat1 libwxbase3.2-1; do
+  grep -q "$dep" <<<"$depends" || fail "package does not depend on $dep"
+done
+
+HOTSYNC="$ROOT/usr/bin/hotsync"
+for f in "$HOTSYNC" "$ROOT/usr/bin/conduit-cleanup" "$ROOT/usr/lib/libTolvex2.so" \
+         "$ROOT/usr/lib/libsyncmgr.so" "$ROOT/usr/lib/libcondmgr.so" "$ROOT/usr/lib/libhostos.so"; do
+  [ -e "$f" ] || fail "missing from the package: ${f#"$ROOT"}"
+done
+
+# Nothing from the build tree may be reached: no LD_LIBRARY_PATH, and the
+# installed programs must resolve the installed libraries.
+unset LD_LIBRARY_PATH
+if ldd "$HOTSYNC" | grep -q "not found"; then fail "installed hotsync has unresolved libraries"; fi
+if ldd "$HOTSYNC" | grep -q "$(cd "$BUILD" && pwd)"; then fail "installed hotsync uses the build tree"; fi
+
+"$HOTSYNC" --help >/dev/null || fail "installed hotsync --help"
+for c in sync configure device; do
+  "$HOTSYNC" $c --help >/dev/null || fail "installed hotsync $c --help"
+done
+
+for page in hotsync conduit-cleanup; do
+  f="$ROOT/usr/share/man/man1/$page.1"
+  [ -e "$f" ] || [ -e "$f.gz" ] || fail "manual page $page.1 not installed"
+  [ -e "$f" ] || f="$f.gz"
+  warnings=$(MANWIDTH=80 man --warnings -l "$f" 2>&1 >/dev/null) || fail "man -l $page.1"
+  [ -z "$warnings" ] || fail "man -l $page.1 warns: $warnings"
+done
+
+EXAMPLE="$ROOT/usr/share/tolvex/example"
+[ -d "$EXAMPLE/handheld" ] && [ -d "$EXAMPLE/desktop" ] || fail "example not installed"
+cp -r "$EXAMPLE/handheld" "$EXAMPLE/desktop" "$SCRATCH/"
+mkdir "$SCRATCH/home"
+env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
+  "$HOTSYNC" sync --device "$SCRATCH/handheld" --desktop "$SCRATCH/desktop" >"$SCRATCH/out.txt" 2>&1 \
+  || { cat "$SCRATCH/out.txt" >&2; fail "installed hotsync could not synchronize the example"; }
+[ -s "$SCRATCH/desktop/lastsync.txt" ] || fail "the example synchronization wrote no lastsync.txt"
+
+echo "package test passed"
