@@ -114,16 +114,9 @@ bool exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
   RunLog& log = env.log ? *env.log : nullLog;
 
   uint8_t handle = 0;
-  if (SyncOpenDB(kFilterDatabase, 0, &handle, SYNC_MODE_READ) != SYNCERR_NONE) {
-    log.line("#   ERROR: Couldn't open filter database!\n");
-    return false;
-  }
   uint16_t count = 0;
-  if (SyncGetDBRecordCount(handle, &count) != SYNCERR_NONE) {
-    log.line("#   ERROR: Couldn't get record count!\n");
-    SyncCloseDB(handle);
+  if (!openExportDatabase(log, kFilterDatabase, "#   ERROR: Couldn't open filter database!\n", &handle, &count))
     return false;
-  }
   log.line("#   Reading %u filters.\n", static_cast<unsigned>(count));
   std::unique_ptr<Filter> chain;
   for (unsigned index = 0; index < count; ++index) {

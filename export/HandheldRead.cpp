@@ -52,4 +52,18 @@ long readExportRecord(uint8_t handle, uint16_t index, ExportRecord& record) {
   return SYNCERR_NONE;
 }
 
+bool openExportDatabase(RunLog& log, const char* name, const char* openError, uint8_t* handle,
+                        uint16_t* count) {
+  if (SyncOpenDB(name, 0, handle, SYNC_MODE_READ) != SYNCERR_NONE) {
+    log.line("%s", openError);
+    return false;
+  }
+  if (SyncGetDBRecordCount(*handle, count) != SYNCERR_NONE) {
+    log.line("#   ERROR: Couldn't get record count!\n");
+    SyncCloseDB(*handle);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace tolvex

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/RunLog.h"
+
 namespace tolvex {
 
 struct ExportRecord {
@@ -16,6 +18,11 @@ struct ExportRecord {
 // Sync Manager result codes (0 for success).
 long readExportAppInfo(uint8_t handle, std::vector<uint8_t>& bytes);
 long readExportRecord(uint8_t handle, uint16_t index, ExportRecord& record);
+
+// Opens database `name` for reading and reads its record count. On failure
+// logs `openError` or the count error, closes what it opened, answers false.
+bool openExportDatabase(RunLog& log, const char* name, const char* openError, uint8_t* handle,
+                        uint16_t* count);
 
 }  // namespace tolvex
 #endif

@@ -108,16 +108,9 @@ bool exportTagDatabase(const RunEnv& env, const std::string& fileName) {
   RunLog& log = env.log ? *env.log : nullLog;
 
   uint8_t handle = 0;
-  if (SyncOpenDB(kTagDatabase, 0, &handle, SYNC_MODE_READ) != SYNCERR_NONE) {
-    log.line("#   ERROR: Couldn't open tag database!\n");
-    return false;
-  }
   uint16_t count = 0;
-  if (SyncGetDBRecordCount(handle, &count) != SYNCERR_NONE) {
-    log.line("#   ERROR: Couldn't get record count!\n");
-    SyncCloseDB(handle);
+  if (!openExportDatabase(log, kTagDatabase, "#   ERROR: Couldn't open tag database!\n", &handle, &count))
     return false;
-  }
   log.line("#   Trying to get appinfo block\n");
   std::vector<uint8_t> appInfo;
   if (readExportAppInfo(handle, appInfo) != SYNCERR_NONE) {

@@ -19,8 +19,8 @@ $pdb->{uniqueIDseed} = 0x103;
 $pdb->{appinfo} = "APPINFO\x00\x01\x02";
 
 my @records = ([0x101, 0, 2, "header\x00"], [0x102, 0x40, 5, "item \xe9t\xe9"], [0x103, 0, 0, "gone"]);
-for my $spec (@records) {
-  my ($id, $attr, $category, $data) = @$spec;
+for my $entry (@records) {
+  my ($id, $attr, $category, $data) = @$entry;
   my $r = $pdb->append_Record;
   $r->{id} = $id;
   $r->{category} = $category;
