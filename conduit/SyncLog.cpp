@@ -13,6 +13,7 @@ const char* const kConduitBuildDate = "Oct 14 2003";
 const char* const kConduitBuildTime = "17:10:14";
 
 namespace {
+constexpr size_t kBufferBytes = 1 << 16;
 uint32_t now() { return static_cast<uint32_t>(std::time(nullptr)); }
 }  // namespace
 
@@ -36,6 +37,8 @@ void SyncLog::open(const std::string& folder) {
   path_ = joinPath(folder, "lastsync.txt");
   file_ = std::fopen(path_.c_str(), "w");
   if (file_ == nullptr) return;
+  // Room for the engine's lines between flushes (see engineLine).
+  std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
   line("# Log started %u\n", now());
   line("# Conduit Build %s %s %s\n", kConduitVersion, kConduitBuildDate, kConduitBuildTime);
   startTime_ = static_cast<int32_t>(now());
