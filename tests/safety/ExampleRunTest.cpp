@@ -173,7 +173,11 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
   std::map<std::string, int> counts;
   std::istringstream calls(readFile(trace));
   for (std::string op; std::getline(calls, op);)
-    if (!op.empty()) waiting.push_back({op + ":" + std::to_string(++counts[op]), nullptr});
+    if (!op.empty()) {
+      SweepCase c;
+      c.fault = op + ":" + std::to_string(++counts[op]);
+      waiting.push_back(std::move(c));
+    }
   ASSERT_GT(waiting.size(), 50u);
   const size_t swept = waiting.size();
 
