@@ -179,6 +179,16 @@ std::vector<Case> cases() {
       symlink(target.c_str(), (w.desktop + "/" + l).c_str());
     }
   }, {}, {}});
+  // The tag, filter and settings files linked outside: the exports replace
+  // the links, the files they pointed at stay as they were.
+  c.push_back({"ExportFilesLinkOutside", "", [](const World& w) {
+    for (const char* db : {"TolvTags.pdb", "TolvFilters.pdb"})
+      devFile(w, db, readFile(std::string(TOLVEX_SOURCE_DIR) + "/examples/handheld/" + db));
+    for (const char* f : {"TolvanTags.XML", "TolvanFilters.XML", "TolvanConfig.XML"}) {
+      writeFile(w.sentinel + "/" + f, std::string(kMarker) + f);
+      symlink((w.sentinel + "/" + f).c_str(), (w.desktop + "/" + f).c_str());
+    }
+  }, {}, {}, "#   Successfully obtained tag database.\n"});
   // The log roll cannot move lastsync.txt away (a folder has the next name):
   // the new log must not be written through the link left in its place.
   c.push_back({"LogLinkWhereRollIsBlocked", "", [](const World& w) {
