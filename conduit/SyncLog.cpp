@@ -16,6 +16,7 @@ const char* const kConduitBuildDate = "Oct 14 2003";
 const char* const kConduitBuildTime = "17:10:14";
 
 namespace {
+constexpr size_t kBufferBytes = 1 << 16;
 uint32_t now() { return static_cast<uint32_t>(std::time(nullptr)); }
 }  // namespace
 
@@ -47,6 +48,8 @@ void SyncLog::open(const std::string& folder) {
     ::close(fd);
     return;
   }
+  // Room for the engine's lines between flushes (see engineLine).
+  std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
   line("# Log started %u\n", now());
   line("# Conduit Build %s %s %s\n", kConduitVersion, kConduitBuildDate, kConduitBuildTime);
   startTime_ = static_cast<int32_t>(now());

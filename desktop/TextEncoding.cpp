@@ -11,17 +11,36 @@ namespace tolvex {
 namespace {
 
 // Shared result buffers: allocated on first use and kept, as the conversions
-// are called once per field of every record.
+// are called once per field of every record. A result reads as all zeros past
+// its text; clearing only what the previous result used keeps that true
+// without rewriting the whole buffer for every field.
 constexpr size_t kHandheldBytes = 8193;
 constexpr size_t kUtf8Bytes = 8194;
 
-std::vector<char>& handheldBuffer() {
-  static std::vector<char>* buffer = new std::vector<char>(kHandheldBytes);
+class ResultBuffer {
+ public:
+  explicit ResultBuffer(size_t size) : bytes_(size, 0) {}
+  char* clear() {
+    std::memset(bytes_.data(), 0, used_);
+    used_ = 0;
+    return bytes_.data();
+  }
+  // `n` bytes from the start may now be non-zero.
+  void used(size_t n) { used_ = n; }
+  char* data() { return bytes_.data(); }
+
+ private:
+  std::vector<char> bytes_;
+  size_t used_ = 0;
+};
+
+ResultBuffer& handheldBuffer() {
+  static ResultBuffer* buffer = new ResultBuffer(kHandheldBytes);
   return *buffer;
 }
 
-std::vector<char>& utf8Buffer() {
-  static std::vector<char>* buffer = new std::vector<char>(kUtf8Bytes);
+ResultBuffer& utf8Buffer() {
+  static ResultBuffer* buffer = new ResultBuffer(kUtf8Bytes);
   return *buffer;
 }
 
@@ -154,6 +173,16 @@ std::string latin1BytesToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string cp1252BytesToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    uint16_t cp = cp1252CodePoint(static_cast<unsigned char>(c));
+    appendUtf8(out, c != 0 && cp == 0 ? 0xFFFD : cp);
+  }
+  return out;
+}
+
 std::string xmlSafeUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -273,24 +302,41 @@ std::string decodePseudoEntities(std::string_view text) {
 std::string encodeListText(std::string_view text) { return encodePseudoEntities(escapeXmlText(text)); }
 
 const char* utf8ToHandheld(std::string_view utf8, size_t* length) {
-  std::vector<char>& buffer = handheldBuffer();
-  std::memset(buffer.data(), 0, buffer.size());
+  ResultBuffer& buffer = handheldBuffer();
+  char* out = buffer.clear();
   std::string bytes = utf8ToLatin1Bytes(utf8, kHandheldBytes - 1);
-  std::memcpy(buffer.data(), bytes.data(), bytes.size());
+  std::memcpy(out, bytes.data(), bytes.size());
+  buffer.used(bytes.size());
   if (length) *length = bytes.size();
-  return buffer.data();
+  return out;
 }
 
+// Each handheld byte is the code point of the same value, so its UTF-8 form
+// is one or two bytes, written directly. Like the general conversion it ends
+// at a NUL and keeps whole characters within the first kUtf8Bytes - 1 bytes.
 const char* handheldToUtf8(const uint8_t* bytes, size_t length) {
-  if (bytes == nullptr) length = 0;
-  std::vector<uint16_t> units(length + 1, 0);
-  for (size_t i = 0; i < length; ++i) units[i] = bytes[i];
-  return utf16ToUtf8(units.data());
+  ResultBuffer& buffer = utf8Buffer();
+  char* out = buffer.clear();
+  if (bytes == nullptr) return out;
+  size_t used = 0;
+  for (size_t i = 0; i < length && i < kUtf8Bytes && bytes[i] != 0; ++i) {
+    const uint8_t b = bytes[i];
+    if (b < 0x80) {
+      if (used + 1 > kUtf8Bytes - 1) break;
+      out[used++] = static_cast<char>(b);
+    } else {
+      if (used + 2 > kUtf8Bytes - 1) break;
+      out[used++] = static_cast<char>(0xC0 | (b >> 6));
+      out[used++] = static_cast<char>(0x80 | (b & 0x3F));
+    }
+  }
+  buffer.used(used);
+  return out;
 }
 
 const char* utf16ToUtf8(const uint16_t* units) {
-  std::vector<char>& buffer = utf8Buffer();
-  std::memset(buffer.data(), 0, buffer.size());
+  ResultBuffer& buffer = utf8Buffer();
+  buffer.clear();
   if (units == nullptr) return buffer.data();
   // Only as much input as can fill the result: each unit gives at most 3 bytes.
   size_t n = 0;
@@ -323,6 +369,7 @@ const char* utf16ToUtf8(const uint16_t* units) {
     while (used > 0 && isContinuation(static_cast<unsigned char>(out[used]))) --used;
   }
   std::memcpy(buffer.data(), out.data(), used);
+  buffer.used(used);
   return buffer.data();
 }
 

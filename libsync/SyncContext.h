@@ -29,11 +29,13 @@ struct SyncContext {
 const char* collisionMethodName(int32_t method);
 
 // Engine log line: formatted into a zero-filled 512-byte buffer and written
-// as its first character, four blanks and the rest; flushed.
+// as its first character, four blanks and the rest. Left in the stream's
+// buffer; synchronizeFile flushes the log before it returns.
 void engineLine(const SyncContext& context, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
-// Always 0; sets context.result and context.changed.
+// Always 0; sets context.result and context.changed. The log is flushed
+// on return.
 int synchronizeFile(ItemList& desktop, ItemList& handheld, SyncContext& context);
 int fastSync(ItemList& desktop, ItemList& handheld, SyncContext& context);
 int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context);

@@ -58,16 +58,20 @@ class RecordReader {
     std::memset(&info_, 0, sizeof info_);
     info_.handle = handle;
   }
-  // Reads record `index`; zeroes the buffer first when `zero`.
+  // Reads record `index`; zeroes the buffer first when `zero`. Only the
+  // bytes the last record filled can be non-zero, so only those are cleared.
   long read(uint16_t index, bool zero) {
-    if (zero) std::fill(buffer_.begin(), buffer_.end(), 0);
+    if (zero) std::fill(buffer_.begin(), buffer_.begin() + filled_, 0);
+    filled_ = buffer_.size();
     info_.recIndex = index;
     info_.bufSize = uint16_t(kReadBufferSize);
     info_.buffer = buffer_.data();
     info_.recSize = 0;
     info_.attribs = 0;
     info_.recId = 0;
-    return SyncReadRecordByIndex(&info_);
+    long err = SyncReadRecordByIndex(&info_);
+    if (err == 0) filled_ = size();
+    return err;
   }
   const uint8_t* bytes() const { return buffer_.data(); }
   size_t size() const { return std::min<size_t>(info_.recSize, kReadBufferSize); }
@@ -76,6 +80,7 @@ class RecordReader {
 
  private:
   std::vector<uint8_t> buffer_;
+  size_t filled_ = 0;  // bytes from the start that may be non-zero
   SyncRecordInfo info_;
 };
 
@@ -86,6 +91,9 @@ struct ListRead {
   RecordReader& reader;
   uint16_t next = 1;       // index of the next record to read
   bool complete = true;
+  // The marker file is looked for once per list read: a stat for every
+  // record would cost more than reading the record.
+  bool verbose = false;
 };
 
 // Reads the record at the next index into a new item. Null on failure (logged);
@@ -131,7 +139,7 @@ void readHandheldSubtree(ListRead& read) {
     std::unique_ptr<ListNode> owned = readItem(read, true, &tree);
     if (!owned) continue;
     ListNode* item = owned.get();
-    if (forceVerbose(read.env)) logLine(read.env, "#     Found: %s (%u)\n", item->title().c_str(), item->uniqueID());
+    if (read.verbose) logLine(read.env, "#     Found: %s (%u)\n", item->title().c_str(), item->uniqueID());
     if (!task.referent)
       read.list.setHead(std::move(owned));
     else if (task.asChild)
@@ -156,7 +164,7 @@ void readDeletedRecords(ListRead& read, uint16_t count) {
     }
     ListNode* placed = item.get();
     referent->insertAfter(std::move(item));
-    if (forceVerbose(read.env))
+    if (read.verbose)
       logLine(read.env, "#     Found deleted: %s (%u)\n", placed->title().c_str(), placed->uniqueID());
     ++read.next;
     referent = placed;
@@ -219,6 +227,7 @@ std::unique_ptr<ItemList> readHandheldList(const RunEnv& env, uint8_t handle, bo
   logLine(env, "#   Reading undeleted records.\n");
 
   ListRead read{env, *list, reader};
+  read.verbose = forceVerbose(env);
   if (count > 1) readHandheldSubtree(read);
   uint16_t deleted = count > read.next ? uint16_t(count - read.next) : 0;
   logLine(env, "#   Found %u deleted records.\n", unsigned(deleted));

@@ -58,7 +58,10 @@ std::unique_ptr<ListNode> ItemList::releaseHead() {
   return std::unique_ptr<ListNode>(first);
 }
 
+// Clearing a large table costs its whole bucket array, so a dropped index is
+// not cleared again (renumbering every item drops it once per item).
 void ItemList::dropIndex() const {
+  if (!indexed_) return;
   indexed_ = false;
   first_.clear();
 }
