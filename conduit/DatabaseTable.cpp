@@ -27,16 +27,22 @@ void logUnsafeName(RunLog& log, const std::string& name) {
   log.line("# ERROR: List name '%s' is not a usable file name. Skipped.\n", name.c_str());
 }
 
-// Names of the regular files in `dir` matching the list pattern, sorted.
-bool listDesktopFiles(const std::string& dir, std::vector<std::string>& names) {
+// Names of the regular files in `dir` matching the list pattern, sorted. A
+// link to nothing is named in the log: it looks like a list to the user, who
+// should see why it was left out.
+bool listDesktopFiles(RunLog& log, const std::string& dir, std::vector<std::string>& names) {
   DIR* stream = opendir(dir.c_str());
   if (stream == nullptr) return false;
   while (const dirent* entry = readdir(stream)) {
     if (fnmatch(kDesktopPattern, entry->d_name, 0) != 0) continue;
     struct stat info;
     const std::string path = dir + "/" + entry->d_name;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
-    names.emplace_back(entry->d_name);
+    const bool found = stat(path.c_str(), &info) == 0;
+    if (found && S_ISREG(info.st_mode)) {
+      names.emplace_back(entry->d_name);
+    } else if (!found && lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+      log.line("# ERROR: File '%s' is a link to nothing. Skipped.\n", entry->d_name);
+    }
   }
   closedir(stream);
   std::sort(names.begin(), names.end());
@@ -99,7 +105,7 @@ void enumerateDesktopLists(RunLog& log, const std::string& folder, DatabaseTable
                                               : folder + "/" + kDesktopPattern;
   const std::string dir = folder.empty() ? std::string(".") : folder;
   std::vector<std::string> files;
-  if (!listDesktopFiles(dir, files) || files.empty()) {
+  if (!listDesktopFiles(log, dir, files) || files.empty()) {
     log.line("# Error or no files found when opening directory listing for %s!\n",
              pattern.c_str());
     return;

@@ -1,5 +1,8 @@
 #include "conduit/SyncLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <ctime>
 
@@ -35,8 +38,16 @@ void SyncLog::open(const std::string& folder) {
   std::rename(joinPath(folder, "lastsync1.txt").c_str(), joinPath(folder, "lastsync2.txt").c_str());
   std::rename(joinPath(folder, "lastsync.txt").c_str(), joinPath(folder, "lastsync1.txt").c_str());
   path_ = joinPath(folder, "lastsync.txt");
-  file_ = std::fopen(path_.c_str(), "w");
-  if (file_ == nullptr) return;
+  // Always a new file: when the roll above could not move the old log away,
+  // a link or a second name of a file elsewhere must not be written through.
+  ::unlink(path_.c_str());
+  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  file_ = ::fdopen(fd, "w");
+  if (file_ == nullptr) {
+    ::close(fd);
+    return;
+  }
   // Room for the engine's lines between flushes (see engineLine).
   std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
   line("# Log started %u\n", now());

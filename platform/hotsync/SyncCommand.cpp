@@ -38,7 +38,8 @@ const char kUsage[] =
     "                  and nothing when the conduit's HotSync action says so\n"
     "  --conduit LIB   run this conduit library instead of the registered ones\n"
     "\n"
-    "Exit status: 0 when every conduit succeeded, 1 when one failed, 2 on bad usage.\n";
+    "Exit status: 0 when every conduit succeeded, 1 when one failed or the handheld\n"
+    "image could not be written, 2 on bad usage.\n";
 
 // The HotSync log of this run, printed as it comes and kept for hotsync.log.
 struct HotSyncLog {
@@ -181,12 +182,15 @@ int runSync(int argc, char** argv, int first) {
 
   uint32_t desktopId = HostState::desktopId();
   uint32_t lastDesktop = lastDesktopOf(device);
+  // The log listens before the image is read, so that the databases it
+  // skips are in the HotSync log.
+  HotSyncLog log;
+  SyncHostSetLogSink(logSink, &log);
   if (SyncHostAttach(device.c_str()) != 0) {
+    SyncHostSetLogSink(nullptr, nullptr);
     std::fprintf(stderr, "hotsync sync: cannot use the handheld image %s\n", device.c_str());
     return kExitFailed;
   }
-  HotSyncLog log;
-  SyncHostSetLogSink(logSink, &log);
   SyncUserInfo user;
   std::memset(&user, 0, sizeof user);
   std::string userName = SyncReadUserID(&user) == 0 ? std::string(user.name, strnlen(user.name, sizeof user.name))
@@ -206,9 +210,16 @@ int runSync(int argc, char** argv, int first) {
                  kSyncTypeLogNames[syncType]);
     if (runConduit(registration, syncType, desktop, userName) < 0) allOk = false;
   }
-  if (desktopId != 0) SyncHostSetLastDesktop(desktopId);
+  if (desktopId != 0 && SyncHostSetLastDesktop(desktopId) != 0)
+    log.add("HotSync: the handheld image could not record this desktop; the next HotSync will be slow");
+  // A database the image could not write keeps its earlier file: the run
+  // did not do all it reported, whatever the conduits answered.
+  if (SyncHostDetach() != 0) {
+    log.add("HotSync: ERROR: changes could not be written to the handheld image " + device);
+    std::fprintf(stderr, "hotsync sync: the handheld image %s could not be written\n", device.c_str());
+    allOk = false;
+  }
   SyncHostSetLogSink(nullptr, nullptr);
-  SyncHostDetach();
   log.append();
   return allOk ? kExitOk : kExitFailed;
 }

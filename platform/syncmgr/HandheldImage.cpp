@@ -81,7 +81,11 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::string temp = dir + "/." + base + ".tmp" + std::to_string(getpid());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Never through a link or into a file someone else holds: a leftover of
+  // that name (an earlier run with the same process id) is removed first.
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), flags, 0644);
+  if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) fd = ::open(temp.c_str(), flags, 0644);
   if (fd < 0) return false;
   size_t done = 0;
   bool ok = true;
@@ -172,13 +176,15 @@ uint32_t HandheldImage::now1904() {
   return static_cast<uint32_t>(static_cast<uint64_t>(std::time(nullptr)) + kEpoch1904);
 }
 
-std::unique_ptr<HandheldImage> HandheldImage::attach(const std::string& folder, std::string* error) {
+std::unique_ptr<HandheldImage> HandheldImage::attach(const std::string& folder, std::string* error,
+                                                     ImageReport report) {
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     *error = folder + ": no such folder";
     return nullptr;
   }
   std::unique_ptr<HandheldImage> image(new HandheldImage(folder));
+  image->report_ = std::move(report);
   if (!image->readDevice(error)) return nullptr;
   image->loadDatabases();
   return image;
@@ -271,13 +277,13 @@ void HandheldImage::loadFile(const std::string& path) {
   std::optional<PdbFile> pdb;
   if (readWholeFile(path, &bytes, &fault)) pdb = PdbFile::parse(bytes.data(), bytes.size(), &fault);
   if (!pdb) {
-    std::fprintf(stderr, "syncmgr: %s: %s; skipped, file left unchanged\n", path.c_str(), fault.c_str());
+    report(path + ": " + fault + "; skipped, file left unchanged");
     return;
   }
   auto it = databases_.find(pdb->name);
   if (it != databases_.end()) {
-    std::fprintf(stderr, "syncmgr: %s: database \"%s\" is already in %s; skipped, file left unchanged\n",
-                 path.c_str(), pdb->name.c_str(), it->second->path.c_str());
+    report(path + ": database \"" + pdb->name + "\" is already in " + it->second->path +
+           "; skipped, file left unchanged");
     return;
   }
   auto db = std::make_unique<ImageDatabase>();
@@ -456,13 +462,20 @@ bool HandheldImage::writeBack(ImageDatabase& db) {
   pdb.modDate = std::max(now1904(), pdb.createDate);
   ++pdb.modNumber;
   if (!writeFileAtomically(db.path, pdb.serialize())) {
+    const std::string why = errnoText();
     pdb.modDate = oldModDate;
     pdb.modNumber = oldModNumber;
-    std::fprintf(stderr, "syncmgr: %s: cannot be written: %s\n", db.path.c_str(), errnoText().c_str());
+    writeFailures_.insert(pdb.name);
+    report(db.path + ": cannot be written: " + why);
     return false;
   }
   db.dirty = false;
   return true;
+}
+
+void HandheldImage::report(const std::string& text) const {
+  std::fprintf(stderr, "syncmgr: %s\n", text.c_str());
+  if (report_) report_(text);
 }
 
 bool HandheldImage::flush() {

@@ -1,8 +1,8 @@
 // A handheld image: a folder of .pdb files (one per database) and device.ini.
 //
 // Every well-formed .pdb file is loaded when the image is attached; a file
-// that does not parse is reported on stderr, skipped, and never written or
-// removed. Databases stay in memory; a changed database is written back when
+// that does not parse is reported (on stderr and to the attacher's report
+// function), skipped, and never written or removed. Databases stay in memory; a changed database is written back when
 // its last handle closes (or at detach), atomically: a temporary file in the
 // same folder, fsync, rename.
 //
@@ -12,9 +12,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,13 +44,18 @@ struct ImageDatabase {
   int opens = 0;
 };
 
+// Hears of every file the image skipped or could not write, in plain words
+// (the same text also goes to stderr).
+using ImageReport = std::function<void(const std::string& text)>;
+
 class HandheldImage {
  public:
   static constexpr int kMaxOpen = 32;
 
   // Reads device.ini and loads the databases of `folder`; nothing on failure
   // (the reason in *error).
-  static std::unique_ptr<HandheldImage> attach(const std::string& folder, std::string* error);
+  static std::unique_ptr<HandheldImage> attach(const std::string& folder, std::string* error,
+                                               ImageReport report = nullptr);
   // Makes `folder` (when missing) and writes its device.ini with defaults.
   static bool createImage(const std::string& folder, const char* userName, std::string* error);
 
@@ -84,6 +91,8 @@ class HandheldImage {
   uint32_t newCreationDate() const;
   // Writes back every changed database; false when one could not be written.
   bool flush();
+  // Databases whose write-back failed at least once since attaching.
+  size_t writeFailures() const { return writeFailures_.size(); }
 
   static uint32_t now1904();
 
@@ -99,8 +108,11 @@ class HandheldImage {
   bool writeBack(ImageDatabase& db);
   std::string freePath(const std::string& name) const;
   long takeHandle(ImageDatabase* db, bool writable, uint8_t* handle);
+  void report(const std::string& text) const;
 
   std::string folder_;
+  ImageReport report_;
+  std::set<std::string> writeFailures_;  // database names
   DeviceInfo device_;
   std::map<std::string, std::unique_ptr<ImageDatabase>> databases_;
   std::array<Handle, 256> handles_{};

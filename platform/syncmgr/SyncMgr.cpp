@@ -32,6 +32,11 @@ struct SyncState {
   SyncHostLogSink sink = nullptr;
   void* sinkContext = nullptr;
   FaultPlan faults;
+  // The image writes back at exit, with no HotSync log to hear of it.
+  ~SyncState() {
+    sink = nullptr;
+    image.reset();
+  }
 };
 
 SyncState& state() {
@@ -406,7 +411,11 @@ long SyncHostAttach(const char* folder) {
   if (!folder || !*folder) return SYNCERR_BAD_ARG;
   SyncHostDetach();
   std::string error;
-  state().image = HandheldImage::attach(folder, &error);
+  // What the image skips or cannot write reaches the HotSync log as well.
+  state().image = HandheldImage::attach(folder, &error, [](const std::string& text) {
+    const SyncState& s = state();
+    if (s.sink) s.sink(("Handheld image: " + text).c_str(), s.sinkContext);
+  });
   if (!state().image) {
     std::fprintf(stderr, "syncmgr: %s\n", error.c_str());
     return SYNCERR_NOT_FOUND;
@@ -414,8 +423,13 @@ long SyncHostAttach(const char* folder) {
   return SYNCERR_NONE;
 }
 
-void SyncHostDetach(void) {
-  state().image.reset();  // writes back what is still open
+long SyncHostDetach(void) {
+  SyncState& s = state();
+  if (!s.image) return SYNCERR_NONE;
+  s.image->flush();  // what is still open
+  const bool failed = s.image->writeFailures() > 0;
+  s.image.reset();
+  return failed ? SYNCERR_IO : SYNCERR_NONE;
 }
 
 void SyncHostSetLogSink(SyncHostLogSink sink, void* context) {

@@ -201,9 +201,12 @@ SYNC_API uint32_t SyncHHToHostDWord(uint32_t value);
 // --- Host-facing operations (used by the hotsync program, never by a conduit) ---
 typedef void (*SyncHostLogSink)(const char* text, void* context);
 // Attaches the handheld image in `folder`; reads device.ini. Non-zero on failure.
+// Files the image skips are reported on stderr and to the log sink.
 SYNC_API long SyncHostAttach(const char* folder);
-// Writes back anything still open and detaches.
-SYNC_API void SyncHostDetach(void);
+// Writes back anything still open and detaches. SYNCERR_IO when a changed
+// database could not be written back at some point since attaching (each
+// such failure was reported on stderr and to the log sink).
+SYNC_API long SyncHostDetach(void);
 // Where SyncAddLogEntry lines go (stdout when none is set).
 SYNC_API void SyncHostSetLogSink(SyncHostLogSink sink, void* context);
 // Creates a new handheld image: the folder (made when missing) and its device.ini

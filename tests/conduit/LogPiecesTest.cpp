@@ -2,6 +2,8 @@
 // lock file and list-name rules, each on its own.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <filesystem>
 
@@ -168,6 +170,28 @@ TEST(ConduitRules, TableStopsAt2048RowsButKeepsPairing) {
   EXPECT_EQ(table.size(), DatabaseTable::kMaxRows);
   EXPECT_EQ(table.find("Tolvk-2047")->presence, kOnBoth);
   EXPECT_EQ(log.text(), "# ERROR: More than 2048 lists; only the first 2048 are synchronized.\n");
+  std::filesystem::remove_all(pattern);
+}
+
+TEST(ConduitRules, ADesktopLinkToNothingIsNamedInTheLog) {
+  char pattern[] = "/tmp/tolvex.links.XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = std::string(pattern) + "/";
+  writeFile(folder + "Tolvk-Real.XML", "");
+  ASSERT_EQ(symlink((folder + "Tolvk-Real.XML").c_str(), (folder + "Tolvk-Alias.XML").c_str()), 0);
+  ASSERT_EQ(symlink((folder + "nowhere/x").c_str(), (folder + "Tolvk-Gone.XML").c_str()), 0);
+  ASSERT_EQ(symlink(folder.c_str(), (folder + "Tolvk-Dir.XML").c_str()), 0);
+  std::filesystem::create_directory(folder + "Tolvk-Folder.XML");
+  DatabaseTable table;
+  MemoryRunLog log;
+  enumerateDesktopLists(log, folder, table);
+  EXPECT_EQ(table.size(), 2u);  // the file and the link to it
+  EXPECT_NE(table.find("Tolvk-Alias"), nullptr);
+  // Folders, and links to them, are passed over as before.
+  EXPECT_EQ(log.text(),
+            "# ERROR: File 'Tolvk-Gone.XML' is a link to nothing. Skipped.\n"
+            "# Found Tolvk-Alias (not on handheld)\n"
+            "# Found Tolvk-Real (not on handheld)\n");
   std::filesystem::remove_all(pattern);
 }
 

@@ -112,8 +112,13 @@ TEST(ReadOnlyImage, DesktopUploadSurvives) {
   RunResult r = w.sync({"--type", "slow"});
   expectCleanEnd(r);
   // The conduit's rules let a list that failed to reach the handheld end the
-  // run as a success; the stand-in reports the write that failed.
-  EXPECT_NE(r.out.find("cannot be written"), std::string::npos) << r.out;
+  // conduit's run as a success; the host still fails the HotSync, and both
+  // the write that failed and the outcome are in the HotSync log.
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  const std::string hotsyncLog = readFile(w.home + "/hotsync.log");
+  EXPECT_NE(hotsyncLog.find(".pdb: cannot be written"), std::string::npos) << hotsyncLog;
+  EXPECT_NE(hotsyncLog.find("changes could not be written to the handheld image"), std::string::npos)
+      << hotsyncLog;
   EXPECT_EQ(snapshot(w.device), imageBefore);
   // The upload request is kept for the next run.
   EXPECT_EQ(readFile(w.desktop + "/Tolvk-Kill5.XML"), upload);

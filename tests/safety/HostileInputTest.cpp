@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ListFixtures.h"
 #include "SafetyHarness.h"
+#include "platform/syncmgr/PdbFile.h"
 
 namespace tolvex::safety {
 namespace {
@@ -75,6 +77,8 @@ struct Case {
   std::function<void(const World&)> make;
   std::vector<std::string> mustSurvive;       // desktop-relative files whose bytes may not be lost
   std::vector<std::string> untouchedOnDevice; // image files that must stay byte-identical
+  std::string conduitLog = {};                // a line lastsync.txt must hold
+  std::string hotsyncLog = {};                // text the host's HotSync log must hold
 };
 
 void deskFile(const World& w, const std::string& name, const std::string& data) {
@@ -132,10 +136,26 @@ std::vector<Case> cases() {
     writeFile(w.sentinel + "/Tolvk-Out.XML", kValidList);
     symlink((w.sentinel + "/Tolvk-Out.XML").c_str(), (w.desktop + "/Tolvk-Link.XML").c_str());
   }, {}, {}});
-  // A link to nothing is no list file: it is passed over without a line.
+  // A link to nothing is no list file: it is passed over, with a line.
   c.push_back({"DanglingListLink", "", [](const World& w) {
     symlink((w.sentinel + "/made-by-run.XML").c_str(), (w.desktop + "/Tolvk-Gone.XML").c_str());
-  }, {}, {}});
+  }, {}, {}, "# ERROR: File 'Tolvk-Gone.XML' is a link to nothing. Skipped.\n"});
+  // A list the run rewrites (edited on the handheld) whose desktop file is a
+  // link to a copy outside: the new file replaces the link, the copy stays.
+  c.push_back({"SyncedListLinkOutside", "Tolvk-Kill0", [](const World& w) {
+    std::vector<std::set<std::string>> items;
+    writeList(w, 0, items, 3);
+    ASSERT_EQ(w.sync().exitCode, 0);
+    const std::string file = w.desktop + "/Tolvk-Kill0.XML", outside = w.sentinel + "/Tolvk-Kill0.XML";
+    ASSERT_EQ(std::rename(file.c_str(), outside.c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), file.c_str()), 0);
+    std::string bytes = readFile(w.device + "/Tolvk-Kill0.pdb"), error;
+    auto db = PdbFile::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error);
+    ASSERT_TRUE(db) << error;
+    for (size_t i = 1; i < db->recordCount(); i += 2) db->record(i).data.at(5) |= 0x20;  // item changed
+    auto out = db->serialize();
+    writeFile(w.device + "/Tolvk-Kill0.pdb", std::string(out.begin(), out.end()));
+  }, {}, {}, "# Saved updated list to desktop.\n"});
   c.push_back({"BackupLinksOutside", "Tolvk-Bk", [](const World& w) {
     deskFile(w, "Tolvk-Bk.XML", kValidList);
     mkdir((w.desktop + "/Backup").c_str(), 0755);
@@ -159,6 +179,24 @@ std::vector<Case> cases() {
       symlink(target.c_str(), (w.desktop + "/" + l).c_str());
     }
   }, {}, {}});
+  // The tag, filter and settings files linked outside: the exports replace
+  // the links, the files they pointed at stay as they were.
+  c.push_back({"ExportFilesLinkOutside", "", [](const World& w) {
+    for (const char* db : {"TolvTags.pdb", "TolvFilters.pdb"})
+      devFile(w, db, readFile(std::string(TOLVEX_SOURCE_DIR) + "/examples/handheld/" + db));
+    for (const char* f : {"TolvanTags.XML", "TolvanFilters.XML", "TolvanConfig.XML"}) {
+      writeFile(w.sentinel + "/" + f, std::string(kMarker) + f);
+      symlink((w.sentinel + "/" + f).c_str(), (w.desktop + "/" + f).c_str());
+    }
+  }, {}, {}, "#   Successfully obtained tag database.\n"});
+  // The log roll cannot move lastsync.txt away (a folder has the next name):
+  // the new log must not be written through the link left in its place.
+  c.push_back({"LogLinkWhereRollIsBlocked", "", [](const World& w) {
+    mkdir((w.desktop + "/lastsync1.txt").c_str(), 0755);
+    writeFile(w.desktop + "/lastsync1.txt/keep", kMarker);
+    writeFile(w.sentinel + "/log", std::string(kMarker) + "log");
+    symlink((w.sentinel + "/log").c_str(), (w.desktop + "/lastsync.txt").c_str());
+  }, {}, {}, "# Log started"});
   c.push_back({"HandheldNameDotDot", "Tolvk-../../x", [](const World& w) {
     devFile(w, "Tolvk-..%2F..%2Fx.pdb", pdb("Tolvk-../../x", someRecords()));
   }, {}, {}});
@@ -177,26 +215,26 @@ std::vector<Case> cases() {
     std::string b = pdb("Tolvk-Count", someRecords());
     put16(b, 76, 60000);
     devFile(w, "Tolvk-Count.pdb", b);
-  }, {}, {"Tolvk-Count.pdb"}});
+  }, {}, {"Tolvk-Count.pdb"}, "", "Handheld image: "});
   c.push_back({"PdbOffsetPastEnd", "Tolvk-Off", [](const World& w) {
     std::string b = pdb("Tolvk-Off", someRecords());
     put32(b, 78 + 8, 0x7FFFFFF0u);
     devFile(w, "Tolvk-Off.pdb", b);
-  }, {}, {"Tolvk-Off.pdb"}});
+  }, {}, {"Tolvk-Off.pdb"}, "", "Handheld image: "});
   c.push_back({"PdbOffsetsBackwards", "Tolvk-Back", [](const World& w) {
     std::string b = pdb("Tolvk-Back", someRecords());
     put32(b, 78, 40);  // into the header
     put32(b, 78 + 8, 20);
     devFile(w, "Tolvk-Back.pdb", b);
-  }, {}, {"Tolvk-Back.pdb"}});
+  }, {}, {"Tolvk-Back.pdb"}, "", "Handheld image: "});
   c.push_back({"PdbAppInfoPastEnd", "Tolvk-App", [](const World& w) {
     std::string b = pdb("Tolvk-App", someRecords());
     put32(b, 52, 0xFFFFFFFFu);
     devFile(w, "Tolvk-App.pdb", b);
-  }, {}, {"Tolvk-App.pdb"}});
+  }, {}, {"Tolvk-App.pdb"}, "", "Handheld image: "});
   c.push_back({"PdbTruncatedHeader", "", [](const World& w) {
     devFile(w, "Tolvk-Short.pdb", pdb("Tolvk-Short", someRecords()).substr(0, 50));
-  }, {}, {"Tolvk-Short.pdb"}});
+  }, {}, {"Tolvk-Short.pdb"}, "", "Handheld image: "});
   return c;
 }
 
@@ -232,7 +270,8 @@ TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
   everything["(output)"] = "F:" + r.out;
   for (const auto& [path, content] : everything) {
     if (content.rfind("L:", 0) == 0) continue;
-    if (c.id != "BackupFolderLinkOutside" && c.id != "BackupLinksOutside" && c.id != "LogLinksOutside") {
+    if (c.id != "BackupFolderLinkOutside" && c.id != "BackupLinksOutside" && c.id != "LogLinksOutside" &&
+        c.id != "LogLinkWhereRollIsBlocked") {
       EXPECT_EQ(content.find(kMarker), std::string::npos) << path;
     }
     if (!passwdHead.empty() && path.find("Tolvk-Ext.XML") == std::string::npos) {
@@ -253,6 +292,12 @@ TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
   for (const auto& [f, bytes] : deviceBefore)
     EXPECT_EQ(readFile(w.device + "/" + f), bytes) << f << " was rewritten without being read whole";
 
+  // What the image skipped reaches the HotSync log the user reads.
+  if (!c.hotsyncLog.empty()) {
+    const std::string hotsyncLog = readFile(w.home + "/hotsync.log");
+    EXPECT_NE(hotsyncLog.find(c.hotsyncLog), std::string::npos) << hotsyncLog;
+    EXPECT_NE(hotsyncLog.find(c.untouchedOnDevice.front()), std::string::npos) << hotsyncLog;
+  }
   if (w.pipelinePlaceholder() && c.id != "LogLinksOutside")
     GTEST_SKIP() << "run driver not in yet: lastsync.txt has no enumeration";
   if (c.id == "LogLinksOutside") {
@@ -265,6 +310,7 @@ TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
     EXPECT_TRUE(log.find(c.listName) != std::string::npos || r.out.find(c.listName) != std::string::npos)
         << log << r.out;
   }
+  if (!c.conduitLog.empty()) EXPECT_NE(log.find(c.conduitLog), std::string::npos) << log;
   EXPECT_TRUE(log.empty() || log.back() == '\n');
 }
 

@@ -1,6 +1,7 @@
 // SYNCMGR_FAULTS fails exactly the named call, without side effects;
 // SYNCMGR_TRACE records every call.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/syncmgr/FaultPlan.h"
 #include "tests/syncmgr/ImageFixture.h"
@@ -154,6 +155,55 @@ TEST_F(Faults, TraceListsEveryCall) {
   SyncOpenDB("missing", 0, &h, 0x80);
   const auto bytes = readFile(trace);
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "SyncCreateDB\nSyncCloseDB\nSyncOpenDB\n");
+}
+
+// What the image skips or cannot write reaches the host's log as well as
+// stderr, and detaching says whether every change reached the image.
+TEST_F(Faults, SkippedAndUnwrittenFilesReachTheLogAndTheDetachResult) {
+  std::string got;
+  SyncHostSetLogSink([](const char* text, void* ctx) { *static_cast<std::string*>(ctx) += text; }, &got);
+  uint8_t h = create("db");
+  write(h, "one");
+  ASSERT_EQ(SyncCloseDB(h), 0);
+  EXPECT_EQ(SyncHostDetach(), SYNCERR_NONE);
+
+  writeFile(path("broken.pdb"), std::vector<uint8_t>(20, 0));
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("broken.pdb"), std::string::npos);
+  EXPECT_NE(got.find("Handheld image: " + path("broken.pdb") + ": truncated header"), std::string::npos) << got;
+
+  // A folder where the file was: the new contents cannot be renamed into place.
+  ASSERT_EQ(SyncOpenDB("db", 0, &h, 0xC0), 0);
+  write(h, "two");
+  ASSERT_EQ(std::remove(path("db.pdb").c_str()), 0);
+  ASSERT_EQ(mkdir(path("db.pdb").c_str(), 0755), 0);
+  writeFile(path("db.pdb/in-the-way"), {1});
+  got.clear();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(SyncCloseDB(h), SYNCERR_IO);
+  EXPECT_EQ(SyncHostDetach(), SYNCERR_IO);  // tried again, failed again
+  testing::internal::GetCapturedStderr();
+  EXPECT_NE(got.find(path("db.pdb") + ": cannot be written"), std::string::npos) << got;
+  SyncHostSetLogSink(nullptr, nullptr);
+  removeFolder(path("db.pdb"));
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+}
+
+TEST_F(Faults, AWriteBackNeverFollowsALinkInPlaceOfItsTemporaryFile) {
+  const std::string outside = makeTempFolder();
+  writeFile(outside + "/target", {'k', 'e', 'e', 'p'});
+  const std::string temp = path(".db.pdb.tmp" + std::to_string(getpid()));
+  ASSERT_EQ(symlink((outside + "/target").c_str(), temp.c_str()), 0);
+  uint8_t h = create("db");
+  write(h, "record");
+  EXPECT_EQ(SyncCloseDB(h), 0);
+  EXPECT_EQ(readFile(outside + "/target"), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
+  struct stat st;
+  EXPECT_NE(lstat(temp.c_str(), &st), 0);
+  ASSERT_EQ(lstat(path("db.pdb").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  removeFolder(outside);
 }
 
 }  // namespace
