@@ -7,6 +7,7 @@
 #include "desktop/XmlFile.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
+#include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex {
@@ -43,10 +44,12 @@ void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
   NullLog silent;
   rollBackups(env.log ? *env.log : silent, env.desktopFolder, entry.name);
   std::string message;
-  if (ListFileWriter("utf-8").write(result, path, message) != 0)
+  if (ListFileWriter("utf-8").write(result, path, message) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
-  else
+  } else {
     logLine(env, "# Saved updated list to desktop.\n");
+    clearPendingRebuild(env.desktopFolder, entry.name);
+  }
 }
 
 }  // namespace

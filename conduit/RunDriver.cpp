@@ -9,6 +9,7 @@
 #include "conduit/ListMerge.h"
 #include "conduit/RegistryStore.h"
 #include "export/Export.h"
+#include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
 #include "platform/syncmgr/SyncMgr.h"
 
@@ -81,6 +82,10 @@ int32_t RunDriver::run() {
   context_.log = run_.log().file();
   table_.clear();
   encoding_.clear();
+  pending_.clear();
+  restored_.clear();
+  leftoverSettled_ = true;
+  unfinished_.clear();
   result_ = 0;
 
   ProgressWindow& progress = run_.progress();
@@ -106,7 +111,9 @@ int32_t RunDriver::run() {
   log_.line("#\n");
   log_.line("\n");
   exportTagsAndFilters();
+  restoreLeftoverList();
   if (!buildTable()) return finish(-7);
+  sortPendingRebuilds();
   checkForceVerbose();
   processRows();
 
@@ -267,6 +274,26 @@ void RunDriver::exportTagsAndFilters() {
   log_.line("\n");
 }
 
+void RunDriver::restoreLeftoverList() {
+  pending_ = readPendingRebuilds(folder_);
+  if (!pending_.empty()) leftoverSettled_ = restoreLeftoverTemporary(env_, &restored_);
+}
+
+// A noted list whose handheld database is the one its rebuild made was cut
+// short before its desktop file was saved: the handheld holds the outcome of
+// that run, so it is copied over the desktop (which goes to the backups).
+// Every other note is stale, unless the temporary it names had to stay.
+void RunDriver::sortPendingRebuilds() {
+  for (const PendingRebuild& p : pending_) {
+    const DatabaseEntry* row = table_.find(p.name);
+    const bool onHandheld = row && (row->presence & kOnHandheld);
+    if (onHandheld && ((p.created != 0 && row->created == p.created) || p.name == restored_))
+      unfinished_.insert(p.name);
+    else if (onHandheld || leftoverSettled_)
+      clearPendingRebuild(folder_, p.name);
+  }
+}
+
 bool RunDriver::buildTable() {
   log_.line("# Enumerating databases on handheld.\n");
   if (!enumerateHandheldLists(log_, table_)) return false;
@@ -314,6 +341,10 @@ void RunDriver::processRows() {
 void RunDriver::processRow(int index, const DatabaseEntry& row) {
   ProgressWindow& progress = run_.progress();
   const char* name = row.name.c_str();
+  if (unfinished_.count(row.name)) {
+    finishInterruptedRebuild(index, row);
+    return;
+  }
   switch (row.presence) {
     case kOnDesktop:
       progress.setTexts(name, "File is only on desktop", "");
@@ -361,6 +392,13 @@ void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
       break;  // no action for a strategy without a name
   }
   log_.line("# Done.\n");
+}
+
+void RunDriver::finishInterruptedRebuild(int index, const DatabaseEntry& row) {
+  run_.progress().setTexts(row.name.c_str(), "Finishing an interrupted rebuild", "");
+  log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, row.name.c_str());
+  if (row.presence & kOnDesktop) rollBackups(log_, folder_, row.name);
+  result_ = copyHandheldToDesktop(env_, row, folder_);
 }
 
 }  // namespace tolvex

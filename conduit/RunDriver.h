@@ -4,11 +4,14 @@
 #ifndef TOLVEX_CONDUIT_RUNDRIVER_H
 #define TOLVEX_CONDUIT_RUNDRIVER_H
 #include <cstdint>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "conduit/ConduitRun.h"
 #include "conduit/DatabaseTable.h"
 #include "libsync/SyncContext.h"
+#include "outline/PendingRebuilds.h"
 #include "platform/hotsync/ConduitApi.h"
 
 namespace tolvex {
@@ -42,11 +45,14 @@ class RunDriver {
   bool checkModuleVersion();
   void reportEncoding();
   void exportTagsAndFilters();
+  void restoreLeftoverList();
   bool buildTable();
+  void sortPendingRebuilds();
   void checkForceVerbose();
   void processRows();
   void processRow(int index, const DatabaseEntry& row);
   void actOnBoth(int index, const DatabaseEntry& row);
+  void finishInterruptedRebuild(int index, const DatabaseEntry& row);
   int32_t finish(int32_t result);
   bool markerExists(const char* name) const;
 
@@ -61,6 +67,11 @@ class RunDriver {
   int32_t syncType_ = 0;
   int32_t strategy_ = kStrategySync;
   int32_t result_ = 0;
+  // Rebuilds a run before this one left unfinished (see PendingRebuilds.h).
+  std::vector<PendingRebuild> pending_;
+  std::string restored_;          // list put back from the leftover temporary
+  bool leftoverSettled_ = true;   // false: the temporary may hold a list and stays
+  std::set<std::string> unfinished_;  // lists whose handheld side holds such a rebuild
 };
 
 }  // namespace tolvex

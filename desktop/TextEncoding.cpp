@@ -173,6 +173,16 @@ std::string latin1BytesToUtf8(std::string_view bytes) {
   return out;
 }
 
+std::string cp1252BytesToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    uint16_t cp = cp1252CodePoint(static_cast<unsigned char>(c));
+    appendUtf8(out, c != 0 && cp == 0 ? 0xFFFD : cp);
+  }
+  return out;
+}
+
 std::string xmlSafeUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());

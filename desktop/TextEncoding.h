@@ -42,6 +42,9 @@ size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars = n
 std::string utf8ToLatin1Bytes(std::string_view utf8, size_t maxChars = SIZE_MAX);
 // Bytes -> UTF-8, byte X being U+00XX.
 std::string latin1BytesToUtf8(std::string_view bytes);
+// Windows-1252 bytes -> UTF-8, as the handheld shows them; the five bytes the
+// set leaves undefined become U+FFFD.
+std::string cp1252BytesToUtf8(std::string_view bytes);
 // Drops what an XML 1.0 document cannot hold (invalid UTF-8, control
 // characters other than tab and line feed, U+FFFE/U+FFFF) and writes a
 // carriage return as "&#13;". Applied after escaping.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "outline/ItemRecord.h"
+#include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex {
@@ -350,10 +351,60 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
   return true;
 }
 
+namespace {
+
+enum class DbState { kPresent, kMissing, kUnknown };
+
+// Whether the handheld holds a database of that name, and its creation date.
+DbState databasePresence(const char* name, uint32_t* created) {
+  uint8_t handle = 0;
+  long err = SyncOpenDB(name, 0, &handle, SYNC_MODE_READ);
+  if (err == SYNCERR_NOT_FOUND) return DbState::kMissing;
+  if (err != 0) return DbState::kUnknown;
+  if (created) {
+    SyncOpenDbInfoRequest request{0x80, handle};
+    SyncDbRecord info;
+    std::memset(&info, 0, sizeof info);
+    *created = SyncReadOpenDbInfo(&request, &info) == 0 ? info.createDate : 0;
+  }
+  SyncCloseDB(handle);
+  return DbState::kPresent;
+}
+
+}  // namespace
+
+bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
+  if (restored) restored->clear();
+  std::vector<PendingRebuild> pending = readPendingRebuilds(env.desktopFolder);
+  if (pending.empty()) return true;
+  uint32_t tempCreated = 0;
+  DbState temp = databasePresence(kTempDatabaseName, &tempCreated);
+  if (temp == DbState::kMissing) return true;
+  if (temp == DbState::kUnknown) return false;
+  // Newest first: a later rebuild's temporary replaced any earlier one.
+  for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+    if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
+    DbState list = databasePresence(it->name.c_str(), nullptr);
+    if (list == DbState::kPresent) continue;
+    if (list == DbState::kUnknown || !renameHandheldDatabase(env, kTempDatabaseName, it->name)) return false;
+    logLine(env, "# Put the list left by an interrupted rebuild back as %s.\n", it->name.c_str());
+    if (restored) *restored = it->name;
+    return true;
+  }
+  return true;
+}
+
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed) {
   if (renamed) *renamed = false;
+  // A leftover temporary may hold the only copy of a list whose rebuild was
+  // cut short after its old database was deleted.
+  if (!restoreLeftoverTemporary(env, nullptr)) {
+    logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
+    return false;
+  }
   SyncDeleteDB(kTempDatabaseName, 0);
   logLine(env, "#   Normalize file on handheld.\n");
+  const uint32_t before = list.uniqueTime();
   if (!createHandheldList(env, list, kTempDatabaseName)) {
     // Whatever part of the temporary database was made holds nothing the
     // handheld lacks: the list's own database is still there.
@@ -361,6 +412,11 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
     logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
     return false;
   }
+  // From here until the desktop file is saved the list may exist only in the
+  // temporary database: note which list it is, for a run that gets cut short.
+  const uint32_t created = list.uniqueTime() != before ? list.uniqueTime() : 0;
+  if (!notePendingRebuild(env.desktopFolder, entry.name, created))
+    logLine(env, "#   WARNING: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
   logLine(env, "# Delete original file.\n");
   SyncDeleteDB(entry.name.c_str(), 0);
   if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {

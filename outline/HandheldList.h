@@ -33,6 +33,11 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
 // database now carries the entry's name.
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry,
                          bool* renamed = nullptr);
+// When the desktop folder's note of pending rebuilds names a list the
+// handheld lacks and the leftover temporary database is that list's, renames
+// the temporary into its place (`restored`, may be null, gets the name).
+// False only when the temporary may hold such a list and must stay.
+bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored);
 bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName);
 
 }  // namespace tolvex

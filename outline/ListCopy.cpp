@@ -4,6 +4,7 @@
 
 #include "desktop/XmlFile.h"
 #include "outline/HandheldList.h"
+#include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex {
@@ -67,10 +68,12 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
-  if (ListFileWriter("utf-8").write(*list, path, message) != 0)
+  if (ListFileWriter("utf-8").write(*list, path, message) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
-  else
+  } else {
     logLine(env, "#   Saved updated record info to desktop.\n");
+    clearPendingRebuild(env.desktopFolder, name);
+  }
   return 0;
 }
 
@@ -109,6 +112,7 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
     return -12;
   }
   logLine(env, "#   Written to XML file (%u).\n", list->uniqueTime());
+  clearPendingRebuild(env.desktopFolder, entry.name);
   return 0;
 }
 

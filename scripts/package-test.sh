@@ -58,4 +58,16 @@ env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
   || { cat "$SCRATCH/out.txt" >&2; fail "installed hotsync could not synchronize the example"; }
 [ -s "$SCRATCH/desktop/lastsync.txt" ] || fail "the example synchronization wrote no lastsync.txt"
 
+# An image made from the example's .pdb files, as from a backup, and shown.
+env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
+  "$HOTSYNC" device init "$SCRATCH/palm" --from "$EXAMPLE/handheld" --user Ann >"$SCRATCH/out.txt" 2>&1 </dev/null \
+  || { cat "$SCRATCH/out.txt" >&2; fail "installed hotsync could not make an image from the example's .pdb files"; }
+env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
+  "$HOTSYNC" device dump "$SCRATCH/palm" Tolvk-Garden >"$SCRATCH/out.txt" 2>&1 \
+  || { cat "$SCRATCH/out.txt" >&2; fail "installed hotsync device dump"; }
+grep -q "^  outline, " "$SCRATCH/out.txt" || fail "device dump showed no outline of Tolvk-Garden"
+env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
+  "$HOTSYNC" device dump --json "$SCRATCH/palm" >"$SCRATCH/out.json" 2>&1 || fail "installed hotsync device dump --json"
+grep -q '^{"image":' "$SCRATCH/out.json" || fail "device dump --json wrote no JSON document"
+
 echo "package test passed"

@@ -4,11 +4,18 @@
 
 namespace tolvex::host {
 
+class ArgReader;
+
 // argv[first] is the first argument after the command's name.
 int runSync(int argc, char** argv, int first);
 int runConfigure(int argc, char** argv, int first);
 int runDevice(int argc, char** argv, int first);
 void printVersion();
+
+// The two device commands share one help text.
+extern const char kDeviceUsage[];
+// hotsync device dump, given the arguments after "dump".
+int deviceDump(ArgReader& args);
 
 }  // namespace tolvex::host
 #endif

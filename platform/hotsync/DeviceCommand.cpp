@@ -1,142 +1,132 @@
-// hotsync device init / dump: make a handheld image, and print one in readable form.
+// hotsync device init: make a handheld image, empty or from the .pdb files of
+// a handheld backup folder. (device dump is in DeviceDump.cpp.)
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "desktop/TextEncoding.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/Host.h"
 #include "platform/hotsync/ListTree.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex::host {
+
+const char kDeviceUsage[] =
+    "Usage: hotsync device init IMAGE [--from BACKUP] [--user NAME]\n"
+    "       hotsync device dump IMAGE [NAME] [--json] [--records]\n"
+    "\n"
+    "  init   creates the handheld image IMAGE (made when missing; an existing\n"
+    "         image is never overwritten)\n"
+    "    --from BACKUP  copy in the .pdb files of the handheld backup folder\n"
+    "                   BACKUP; a file that is not a well-formed record\n"
+    "                   database, a symbolic link and a database the image\n"
+    "                   already holds are reported and not copied\n"
+    "    --user NAME    the handheld's HotSync user name. A backup's .pdb files\n"
+    "                   do not record it, so with --from and without --user it\n"
+    "                   is asked for on the terminal; without --from and --user\n"
+    "                   the handheld reports no user\n"
+    "  dump   shows the image's databases (only database NAME when given): list\n"
+    "         databases as an indented outline, one line per item with its\n"
+    "         checked state, priority, title and the first line of its note;\n"
+    "         deleted items are shown, marked \"deleted\"; other databases as\n"
+    "         their records in hex\n"
+    "    --json         the same as one JSON document (notes in full)\n"
+    "    --records      list databases also as their records in hex\n";
+
 namespace {
 
-const char kUsage[] =
-    "Usage: hotsync device init DIR [--user NAME]\n"
-    "       hotsync device dump DIR [NAME]\n"
-    "\n"
-    "  init   creates the handheld image DIR (made when missing) with the user\n"
-    "         NAME; without --user the handheld reports no user\n"
-    "  dump   prints the image's databases and records (only database NAME when\n"
-    "         given); list databases also as their item tree\n";
+constexpr const char kDeviceFile[] = "device.ini";
 
-constexpr uint32_t kListCreator = SYNC_FOURCC('W', 'k', 'd', 'q');
-constexpr uint16_t kRecordBuffer = 65535;
-
-std::string fourcc(uint32_t code) {
-  std::string out;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    unsigned char c = static_cast<unsigned char>(code >> shift);
-    out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-  }
-  return out;
+bool endsWithPdb(const std::string& name) {
+  if (name.size() <= 4) return false;
+  std::string tail = name.substr(name.size() - 4);
+  std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+  return tail == ".pdb";
 }
 
-// Seconds since 1904-01-01 as a UTC date.
-std::string palmDate(uint32_t seconds) {
-  if (seconds == 0) return "never";
-  constexpr int64_t kEpochOffset = 2082844800;  // 1904-01-01 to 1970-01-01
-  time_t t = static_cast<time_t>(static_cast<int64_t>(seconds) - kEpochOffset);
-  struct tm utc;
-  gmtime_r(&t, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
-  return text;
-}
-
-void hexDump(const uint8_t* bytes, size_t size, const char* indent) {
-  for (size_t row = 0; row < size; row += 16) {
-    std::printf("%s%04zx ", indent, row);
-    for (size_t i = row; i < row + 16; ++i) {
-      if (i < size) {
-        std::printf(" %02x", bytes[i]);
-      } else {
-        std::printf("   ");
-      }
+// The .pdb files of `folder`, sorted (matched without regard to case: backups
+// made on Windows name them .PDB); *others counts what else is there.
+bool backupFiles(const std::string& folder, std::vector<std::string>* files, size_t* others) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (endsWithPdb(name)) {
+      files->push_back(name);
+    } else {
+      ++*others;
     }
-    std::printf("  ");
-    for (size_t i = row; i < row + 16 && i < size; ++i) {
-      std::putchar(bytes[i] >= 0x20 && bytes[i] < 0x7F ? bytes[i] : '.');
-    }
-    std::putchar('\n');
   }
-}
-
-std::vector<SyncDbRecord> databaseList() {
-  std::vector<SyncDbRecord> all;
-  constexpr int kChunk = 64;
-  std::vector<SyncDbRecord> chunk(kChunk);
-  for (uint16_t start = 0;;) {
-    int count = kChunk;
-    if (SyncReadDBList(0, start, 1, chunk.data(), &count) != 0 || count <= 0) break;
-    if (count > kChunk) count = kChunk;
-    all.insert(all.end(), chunk.begin(), chunk.begin() + count);
-    if (count < kChunk) break;
-    start = static_cast<uint16_t>(start + count);
-  }
-  return all;
-}
-
-// Prints one database; false when it could not be opened.
-bool dumpDatabase(const SyncDbRecord& db) {
-  char name[SYNC_DB_NAMELEN + 1];
-  std::memcpy(name, db.name, SYNC_DB_NAMELEN);
-  name[SYNC_DB_NAMELEN] = '\0';
-  std::printf("Database \"%s\" type %s creator %s version %u created %s modified %s\n", name,
-              fourcc(db.dbType).c_str(), fourcc(db.creator).c_str(), db.version, palmDate(db.createDate).c_str(),
-              palmDate(db.modDate).c_str());
-  uint8_t handle = 0;
-  long rc = SyncOpenDB(name, 0, &handle, SYNC_MODE_READ);
-  if (rc != 0) {
-    std::printf("  cannot be opened (error %ld, 0x%lx)\n", rc, rc);
-    return false;
-  }
-  std::vector<uint8_t> buffer(kRecordBuffer);
-  SyncAppInfoBlock appInfo;
-  std::memset(&appInfo, 0, sizeof appInfo);
-  appInfo.bufSize = kRecordBuffer;
-  appInfo.buffer = buffer.data();
-  if (SyncReadDBAppInfoBlock(handle, &appInfo) == 0 && appInfo.bytesRead > 0) {
-    std::printf("  application info, %u bytes\n", appInfo.bytesRead);
-    hexDump(buffer.data(), appInfo.bytesRead, "    ");
-  }
-  uint16_t count = 0;
-  SyncGetDBRecordCount(handle, &count);
-  std::printf("  %u records\n", count);
-  bool isList = db.creator == kListCreator && db.dbType == kListCreator;
-  ListTreePrinter tree;
-  for (uint16_t index = 0; index < count; ++index) {
-    SyncRecordInfo info;
-    std::memset(&info, 0, sizeof info);
-    info.handle = handle;
-    info.recIndex = index;
-    info.bufSize = kRecordBuffer;
-    info.buffer = buffer.data();
-    rc = SyncReadRecordByIndex(&info);
-    if (rc != 0) {
-      std::printf("  record %u: cannot be read (error %ld, 0x%lx)\n", index, rc, rc);
-      continue;
-    }
-    size_t size = info.recSize < kRecordBuffer ? info.recSize : kRecordBuffer;
-    std::printf("  record %u  id 0x%06x  attributes 0x%02x%s  category %d  %u bytes\n", index, info.recId,
-                info.attribs, (info.attribs & SYNC_REC_DELETED) ? " (deleted)" : "", info.category, info.recSize);
-    hexDump(buffer.data(), size, "    ");
-    if (isList && index > 0) tree.add(info.recId, buffer.data(), size, (info.attribs & SYNC_REC_DELETED) != 0);
-  }
-  if (isList) tree.print();
-  SyncCloseDB(handle);
+  ::closedir(dir);
+  std::sort(files->begin(), files->end());
   return true;
 }
 
+// Control characters or broken UTF-8 would end up in device.ini and on the
+// handheld; the name also has to fit the handheld's user record.
+std::string userNameProblem(const std::string& name) {
+  if (name.size() >= sizeof(SyncUserInfo::name)) return "the user name is too long";
+  if (validUtf8Prefix(name, SIZE_MAX) != name.size()) return "the user name is not valid UTF-8";
+  for (unsigned char c : name)
+    if (c < 0x20 || c == 0x7F) return "the user name holds a control character";
+  return std::string();
+}
+
+// Asks on the terminal; false when nothing usable was typed.
+bool askUserName(std::string* name) {
+  std::fputs("The .pdb files of a backup do not record the HotSync user name.\n"
+             "HotSync user name of this handheld: ",
+             stderr);
+  std::fflush(stderr);
+  char line[256];
+  if (!std::fgets(line, sizeof line, stdin)) {
+    std::fputc('\n', stderr);
+    return false;
+  }
+  *name = line;
+  while (!name->empty() && (name->back() == '\n' || name->back() == '\r')) name->pop_back();
+  return !name->empty();
+}
+
+// Copies the backup's databases into the attached image; answers how many
+// were not copied.
+size_t copyBackup(const std::string& backup, const std::vector<std::string>& files, size_t* copied) {
+  size_t skipped = 0;
+  for (const std::string& file : files) {
+    const std::string path = backup + "/" + file;
+    char message[512];
+    long rc = SyncHostImportDatabase(path.c_str(), message, sizeof message);
+    const std::string shown = rc == 0 ? cp1252BytesToUtf8(message) : std::string(message);
+    if (rc == 0) {
+      std::printf("  %s: database \"%s\"\n", terminalLine(file, 255).c_str(), terminalLine(shown, 64).c_str());
+      ++*copied;
+    } else {
+      std::fprintf(stderr, "hotsync device init: %s: %s; not copied\n", terminalLine(path, 4096).c_str(),
+                   terminalLine(shown, 512).c_str());
+      ++skipped;
+    }
+  }
+  return skipped;
+}
+
 int deviceInit(ArgReader& args) {
-  std::string folder, user;
-  bool haveUser = false;
+  std::string folder, user, backup;
+  bool haveUser = false, haveBackup = false;
   while (!args.done()) {
     std::string arg = args.next();
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(kDeviceUsage, stdout);
       return kExitOk;
     } else if (arg == "--version") {
       printVersion();
@@ -144,6 +134,9 @@ int deviceInit(ArgReader& args) {
     } else if (arg == "--user") {
       if (!args.value(arg, &user)) return kExitUsage;
       haveUser = true;
+    } else if (arg == "--from") {
+      if (!args.value(arg, &backup)) return kExitUsage;
+      haveBackup = true;
     } else if (!arg.empty() && arg[0] == '-') {
       return args.usageError("unknown argument '" + arg + "'");
     } else if (folder.empty()) {
@@ -152,64 +145,73 @@ int deviceInit(ArgReader& args) {
       return args.usageError("unexpected argument '" + arg + "'");
     }
   }
-  if (folder.empty()) return args.usageError("the image folder DIR is required");
-  if (user.size() >= sizeof(SyncUserInfo::name)) return args.usageError("the user name is too long");
+  if (folder.empty()) return args.usageError("the image folder IMAGE is required");
+  if (haveUser) {
+    std::string problem = userNameProblem(user);
+    if (!problem.empty()) return args.usageError(problem);
+  }
+  std::vector<std::string> files;
+  size_t others = 0;
+  if (haveBackup) {
+    if (!isDirectory(backup)) return args.usageError("no backup folder '" + backup + "'");
+    std::error_code error;
+    if (std::filesystem::equivalent(backup, folder, error))
+      return args.usageError("the image cannot be the backup folder itself");
+    if (!backupFiles(backup, &files, &others)) {
+      std::fprintf(stderr, "hotsync device init: cannot read the backup folder %s: %s\n", backup.c_str(),
+                   std::strerror(errno));
+      return kExitFailed;
+    }
+    if (files.empty()) {
+      std::fprintf(stderr, "hotsync device init: no .pdb files in %s; nothing made\n", backup.c_str());
+      return kExitFailed;
+    }
+  }
+  struct stat st;
+  const std::string deviceFile = folder + "/" + kDeviceFile;
+  if (::lstat(deviceFile.c_str(), &st) == 0) {
+    std::fprintf(stderr, "hotsync device init: %s is already a handheld image (%s exists); nothing changed\n",
+                 folder.c_str(), deviceFile.c_str());
+    return kExitFailed;
+  }
+  if (haveBackup && !haveUser) {
+    if (!::isatty(STDIN_FILENO)) {
+      return args.usageError("the .pdb files of a backup do not record the HotSync user name; give it with --user NAME");
+    }
+    if (!askUserName(&user)) {
+      std::fprintf(stderr, "hotsync device init: no user name given; nothing made\n");
+      return kExitFailed;
+    }
+    std::string problem = userNameProblem(user);
+    if (!problem.empty()) {
+      std::fprintf(stderr, "hotsync device init: %s; nothing made\n", problem.c_str());
+      return kExitFailed;
+    }
+    haveUser = true;
+  }
   long rc = SyncHostCreateImage(folder.c_str(), haveUser ? user.c_str() : nullptr);
   if (rc != 0) {
     std::fprintf(stderr, "hotsync device init: cannot create the handheld image %s (error %ld)\n", folder.c_str(), rc);
     return kExitFailed;
   }
   std::printf("Created handheld image %s%s%s\n", folder.c_str(), haveUser ? " for " : "", user.c_str());
-  return kExitOk;
-}
+  if (!haveBackup) return kExitOk;
 
-int deviceDump(ArgReader& args) {
-  std::string folder, name;
-  while (!args.done()) {
-    std::string arg = args.next();
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    } else if (arg == "--version") {
-      printVersion();
-      return kExitOk;
-    } else if (!arg.empty() && arg[0] == '-' && arg.size() > 1) {
-      return args.usageError("unknown argument '" + arg + "'");
-    } else if (folder.empty()) {
-      folder = arg;
-    } else if (name.empty()) {
-      name = arg;
-    } else {
-      return args.usageError("unexpected argument '" + arg + "'");
-    }
-  }
-  if (folder.empty()) return args.usageError("the image folder DIR is required");
-  if (!isDirectory(folder)) return args.usageError("no handheld image folder '" + folder + "'");
   if (SyncHostAttach(folder.c_str()) != 0) {
-    std::fprintf(stderr, "hotsync device dump: cannot use the handheld image %s\n", folder.c_str());
+    std::fprintf(stderr, "hotsync device init: cannot use the new handheld image %s\n", folder.c_str());
     return kExitFailed;
   }
-  SyncUserInfo user;
-  std::memset(&user, 0, sizeof user);
-  if (SyncReadUserID(&user) == 0) {
-    std::printf("Handheld image %s, user \"%.*s\" (id %u)\n", folder.c_str(), static_cast<int>(strnlen(user.name, sizeof user.name)),
-                user.name, user.userId);
-  } else {
-    std::printf("Handheld image %s, no user\n", folder.c_str());
-  }
-  bool found = name.empty();
-  bool ok = true;
-  for (const SyncDbRecord& db : databaseList()) {
-    if (!name.empty() && std::strncmp(db.name, name.c_str(), SYNC_DB_NAMELEN) != 0) continue;
-    found = true;
-    ok = dumpDatabase(db) && ok;
-  }
+  size_t copied = 0;
+  size_t skipped = copyBackup(backup, files, &copied);
   SyncHostDetach();
-  if (!found) {
-    std::fprintf(stderr, "hotsync device dump: no database \"%s\" in %s\n", name.c_str(), folder.c_str());
+  std::printf("Copied %zu of %zu .pdb files from %s", copied, files.size(), backup.c_str());
+  if (others > 0) std::printf("; %zu other files there not used (only .pdb record databases are)", others);
+  std::printf("\n");
+  if (skipped > 0) {
+    std::fprintf(stderr, "hotsync device init: %zu .pdb files were not copied (see above)\n", skipped);
     return kExitFailed;
   }
-  return ok ? kExitOk : kExitFailed;
+  return kExitOk;
 }
 
 }  // namespace
@@ -219,7 +221,7 @@ int runDevice(int argc, char** argv, int first) {
   if (args.done()) return args.usageError("init or dump is required");
   std::string what = args.next();
   if (what == "--help" || what == "-h") {
-    std::fputs(kUsage, stdout);
+    std::fputs(kDeviceUsage, stdout);
     return kExitOk;
   }
   if (what == "--version") {

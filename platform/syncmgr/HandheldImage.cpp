@@ -41,10 +41,13 @@ std::set<uint32_t>& usedCreationDates() {
 
 std::string errnoText() { return std::strerror(errno); }
 
-bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Non-blocking open, so a FIFO or device named like a database cannot stall
+// the reader before the regular-file check turns it away.
+bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error,
+                   bool followLinks = true) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
   if (fd < 0) {
-    *error = "cannot be read: " + errnoText();
+    *error = !followLinks && errno == ELOOP ? "is a symbolic link" : "cannot be read: " + errnoText();
     return false;
   }
   struct stat st;
@@ -152,7 +155,9 @@ std::string databaseFileName(const std::string& name) {
   std::string out;
   out.reserve(name.size() + 4);
   for (unsigned char c : name) {
-    if (c == '/' || c == '%' || c < 0x20 || c >= 0x7F) {
+    // A leading '.' too: the loader passes over hidden files, and a database
+    // whose file were one would be gone at the next attach.
+    if (c == '/' || c == '%' || c < 0x20 || c >= 0x7F || (c == '.' && out.empty())) {
       out += '%';
       out += kHex[c >> 4];
       out += kHex[c & 0x0F];
@@ -280,6 +285,39 @@ void HandheldImage::loadFile(const std::string& path) {
   db->path = path;
   const std::string name = db->pdb.name;
   databases_.emplace(name, std::move(db));
+}
+
+long HandheldImage::importFile(const std::string& source, std::string* name, std::string* error) {
+  std::vector<uint8_t> bytes;
+  if (!readWholeFile(source, &bytes, error, false)) return SYNCERR_BAD_ARG;
+  std::optional<PdbFile> pdb = PdbFile::parse(bytes.data(), bytes.size(), error);
+  if (!pdb) return SYNCERR_BAD_ARG;
+  *name = pdb->name;
+  auto it = databases_.find(pdb->name);
+  if (it != databases_.end()) {
+    *error = "the image already holds database \"" + pdb->name + "\" (" + it->second->path + ")";
+    return SYNCERR_EXISTS;
+  }
+  // The file name comes from the header name, percent-encoded, so no name can
+  // reach outside the folder; checked again here because a copy that escaped
+  // would write where the user never asked.
+  const std::string path = freePath(pdb->name);
+  const std::string file = path.substr(folder_.size() + 1);
+  if (file.find('/') != std::string::npos || file == "." || file == "..") {
+    *error = "database name \"" + pdb->name + "\" makes no file name inside the image";
+    return SYNCERR_BAD_ARG;
+  }
+  // The bytes go in unchanged: dates, modification number and seed are the
+  // backup's, so the conduit sees the same databases the handheld held.
+  if (!writeFileAtomically(path, bytes)) {
+    *error = path + ": cannot be written: " + errnoText();
+    return SYNCERR_IO;
+  }
+  auto db = std::make_unique<ImageDatabase>();
+  db->pdb = std::move(*pdb);
+  db->path = path;
+  databases_.emplace(db->pdb.name, std::move(db));
+  return SYNCERR_NONE;
 }
 
 std::vector<const ImageDatabase*> HandheldImage::databases() const {

@@ -71,6 +71,12 @@ class HandheldImage {
   long remove(const std::string& name);
   // The open database behind `handle`, or nothing (*error set).
   ImageDatabase* opened(uint8_t handle, bool forWrite, long* error);
+  // Copies the database file `source` into the image byte for byte, under the
+  // image's file name for its header name. Refuses (SYNCERR_BAD_ARG) a symbolic
+  // link, anything but a regular file and a file that does not parse, and
+  // (SYNCERR_EXISTS) a name the image already holds. *name gets the header
+  // name when the file parsed, *error the reason of a refusal.
+  long importFile(const std::string& source, std::string* name, std::string* error);
   // Renames a database (header and file); answers a module result code.
   uint32_t rename(const std::string& oldName, const std::string& newName);
   // The creation date for a new database: now, but never a date this
@@ -101,8 +107,8 @@ class HandheldImage {
   int openCount_ = 0;
 };
 
-// File name of a database: `/`, `%`, control bytes and bytes from 0x80 up
-// percent-encoded, then ".pdb".
+// File name of a database: `/`, `%`, control bytes, bytes from 0x80 up and a
+// leading `.` percent-encoded, then ".pdb".
 std::string databaseFileName(const std::string& name);
 
 }  // namespace tolvex

@@ -434,6 +434,16 @@ long SyncHostCreateImage(const char* folder, const char* userName) {
   return SYNCERR_NONE;
 }
 
+long SyncHostImportDatabase(const char* path, char* message, size_t size) {
+  if (injected("SyncHostImportDatabase")) return SYNCERR_FAULT;
+  if (!path || !*path || (size > 0 && !message)) return SYNCERR_BAD_ARG;
+  if (!image()) return SYNCERR_NOT_OPEN;
+  std::string name, error;
+  long rc = image()->importFile(path, &name, &error);
+  if (size > 0) copyText(message, size, rc == SYNCERR_NONE ? name : error);
+  return rc;
+}
+
 long SyncHostSetLastDesktop(uint32_t desktopId) {
   if (injected("SyncHostSetLastDesktop")) return SYNCERR_FAULT;
   if (!image()) return SYNCERR_NOT_OPEN;

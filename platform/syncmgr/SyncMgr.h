@@ -209,6 +209,13 @@ SYNC_API void SyncHostSetLogSink(SyncHostLogSink sink, void* context);
 // Creates a new handheld image: the folder (made when missing) and its device.ini
 // with user `userName` (NULL: no [user] group) and the defaults of the other groups.
 SYNC_API long SyncHostCreateImage(const char* folder, const char* userName);
+// Copies the database file `path` (a .pdb of a backup) into the attached image
+// unchanged, under the image's file name for its header name. Refuses a
+// symbolic link, anything but a regular file, a file that is not a well-formed
+// record database (SYNCERR_BAD_ARG) and a name the image already holds
+// (SYNCERR_EXISTS). `message` (NUL-terminated, cut to `size`) gets the
+// database name on success, the reason otherwise.
+SYNC_API long SyncHostImportDatabase(const char* path, char* message, size_t size);
 // Writes an open database's application-info block (image preparation and tests).
 SYNC_API long SyncWriteDBAppInfoBlock(uint8_t handle, const uint8_t* bytes, uint16_t size);
 // Sets attributes (SYNC_REC_DELETED, ...) and category of record `index` of an open database.

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 
 #include "platform/condmgr/CondMgr.h"
 #include "platform/syncmgr/SyncMgr.h"
+#include "tests/hotsync/Shell.h"
 #include "tests/os/TempHome.h"
 
 namespace {
@@ -19,23 +19,9 @@ const std::string kHotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
 const std::string kConduit = TOLVEX_BINARY_DIR "/testlib/libtest_conduit.so";
 const std::string kNotConduit = TOLVEX_BINARY_DIR "/testlib/libtest_not_conduit.so";
 
-struct Result {
-  int code = -1;
-  std::string out;  // stdout and stderr together
-};
+using Result = tolvex::testing::ShellResult;  // stdout and stderr together
 
-Result hotsync(const std::string& args) {
-  Result result;
-  std::string command = kHotsync + " " + args + " 2>&1 </dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = ::pclose(pipe);
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+Result hotsync(const std::string& args) { return tolvex::testing::shell(kHotsync + " " + args + " 2>&1 </dev/null"); }
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path);

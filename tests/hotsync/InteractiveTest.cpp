@@ -1,52 +1,15 @@
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <string>
 
+#include "tests/hotsync/Terminal.h"
 #include "tests/os/TempHome.h"
 
 namespace {
 
-// Runs `hotsync configure` on a pseudo terminal, typing `keys` once the dialog
-// is drawn; answers everything the terminal showed.
 std::string configureOnTerminal(const std::string& keys, int* exitCode) {
-  const std::string hotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
   const std::string conduit = TOLVEX_BINARY_DIR "/testlib/libtest_conduit.so";
-  int master = -1;
-  pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
-  if (child == 0) {
-    ::execl(hotsync.c_str(), hotsync.c_str(), "configure", "--conduit", conduit.c_str(), nullptr);
-    ::_exit(127);
-  }
-  std::string screen;
-  bool typed = false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 100) > 0) {
-      char buffer[1024];
-      ssize_t n = ::read(master, buffer, sizeof buffer);
-      if (n <= 0) break;  // the program ended
-      screen.append(buffer, static_cast<size_t>(n));
-    }
-    if (!typed && screen.find("Esc Cancel") != std::string::npos) {
-      for (char key : keys) {
-        ssize_t ignored = ::write(master, &key, 1);
-        (void)ignored;
-        ::usleep(50000);
-      }
-      typed = true;
-    }
-  }
-  ::close(master);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return screen;
+  return tolvex::testing::hotsyncOnTerminal({"configure", "--conduit", conduit}, "Esc Cancel", keys, exitCode);
 }
 
 TEST(InteractiveDialogTest, KeysDriveTheDialogOnATerminal) {

@@ -1,28 +1,23 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 
 #include "outline/ItemList.h"
 #include "outline/ItemRecord.h"
 #include "outline/ListNode.h"
 #include "platform/syncmgr/SyncMgr.h"
+#include "tests/hotsync/Shell.h"
 #include "tests/os/TempHome.h"
 
 namespace {
 
-std::string run(const std::string& args) {
-  std::string command = TOLVEX_BINARY_DIR "/bin/hotsync " + args + " 2>&1";
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while (pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  if (pipe) ::pclose(pipe);
-  return out;
+std::string run(const std::string& args, int* code = nullptr) {
+  tolvex::testing::ShellResult result = tolvex::testing::shell(TOLVEX_BINARY_DIR "/bin/hotsync " + args + " 2>&1");
+  if (code) *code = result.code;
+  return result.out;
 }
 
 void writeRecord(uint8_t handle, const std::vector<uint8_t>& bytes) {
@@ -41,42 +36,137 @@ std::unique_ptr<tolvex::ListNode> item(tolvex::ItemList* list, uint32_t id, cons
   return node;
 }
 
-TEST(ListDumpTest, ListDatabasesAreShownAsTheirItemTree) {
+class ListDumpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    device = home.file("device");
+    ASSERT_EQ(SyncHostCreateImage(device.c_str(), "Ann"), 0);
+  }
+  // Writes `list` as list database `name`; items whose ID is in `deleted`
+  // carry the deleted attribute. `trailing` records follow the tree, deleted,
+  // as the handheld keeps items deleted there.
+  void writeList(const char* name, tolvex::ItemList& list, std::vector<uint32_t> deleted = {},
+                 std::vector<std::vector<uint8_t>> trailing = {}) {
+    ASSERT_EQ(SyncHostAttach(device.c_str()), 0);
+    SyncCreateRecord create;
+    std::memset(&create, 0, sizeof create);
+    create.creator = SYNC_FOURCC('W', 'k', 'd', 'q');
+    create.dbType = SYNC_FOURCC('W', 'k', 'd', 'q');
+    std::strcpy(create.name, name);
+    ASSERT_EQ(SyncCreateDB(&create), 0);
+    writeRecord(create.handle, tolvex::newListHeaderRecord());
+    uint16_t index = 1;
+    tolvex::ItemList::forEach(list.head(), tolvex::WalkScope::kSubtree, [&](tolvex::ListNode* node) {
+      writeRecord(create.handle, tolvex::packItemRecord(*node));
+      for (uint32_t id : deleted) {
+        if (id == node->uniqueID()) {
+          EXPECT_EQ(SyncHostSetRecordAttributes(create.handle, index, SYNC_REC_DELETED, 0), 0);
+        }
+      }
+      ++index;
+      return true;
+    });
+    for (const std::vector<uint8_t>& record : trailing) {
+      writeRecord(create.handle, record);
+      EXPECT_EQ(SyncHostSetRecordAttributes(create.handle, index++, SYNC_REC_DELETED, 0), 0);
+    }
+    ASSERT_EQ(SyncCloseDB(create.handle), 0);
+    SyncHostDetach();
+  }
   tolvex::testing::TempHome home;
-  std::string device = home.file("device");
-  ASSERT_EQ(SyncHostCreateImage(device.c_str(), "Ann"), 0);
+  std::string device;
+};
 
+TEST_F(ListDumpTest, ListDatabasesAreShownAsAnIndentedOutline) {
   tolvex::ItemList list;
   list.pushBack(item(&list, 1, "Garden"));
   list.pushBack(item(&list, 4, "Kitchen"));
+  list.head()->setPriority(2);
   list.head()->insertFirstChild(item(&list, 2, "Roses"));
-  list.head()->firstChild()->insertAfter(item(&list, 3, "Tulips"));
+  tolvex::ListNode* roses = list.head()->firstChild();
+  roses->setChecked(true);
+  roses->setNote(std::string("Prune in March\nand again in June"));
+  roses->insertAfter(item(&list, 3, "Tulips"));
+  roses->next()->setNote(std::string(100, 'x'));
+  roses->insertFirstChild(item(&list, 5, "Red"));
+  tolvex::ItemList gone;
+  gone.pushBack(item(&gone, 9, "Weeds"));
+  writeList("Tolvk-Garden", list, {3}, {tolvex::packItemRecord(*gone.head()), {}});
 
+  int code = -1;
+  std::string out = run("device dump " + device + " Tolvk-Garden", &code);
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_NE(out.find("  outline, 7 items (3 deleted, marked):\n"
+                     "    [ ] Garden  (priority 2)\n"
+                     "      [x] Roses  note: Prune in March\u2026\n"
+                     "        [ ] Red\n"
+                     "      [ ] Tulips  (deleted)  note: " + std::string(60, 'x') + "\u2026\n"
+                     "    [ ] Kitchen\n"
+                     "    [ ] Weeds  (deleted)\n"
+                     "    [ ]   (deleted)\n"),
+            std::string::npos)
+      << out;
+  // The records themselves only on request.
+  EXPECT_EQ(out.find("record 1 "), std::string::npos) << out;
+  out = run("device dump --records " + device + " Tolvk-Garden");
+  EXPECT_NE(out.find("  record 1  id "), std::string::npos) << out;
+  EXPECT_NE(out.find("    [ ] Kitchen\n"), std::string::npos) << out;
+}
+
+TEST_F(ListDumpTest, JsonNestsTheItemsAndEscapesHandheldText) {
+  tolvex::ItemList list;
+  // U+2022 goes to the handheld as the Windows-1252 byte 0x95.
+  list.pushBack(item(&list, 1, "Buy \u2022 milk \"now\" \\ \x1b[31m"));
+  list.pushBack(item(&list, 3, "Last"));
+  list.head()->insertFirstChild(item(&list, 2, "Child"));
+  list.head()->firstChild()->setNote(std::string("line one\nline two\t\xc3\xa9"));
+  writeList("Tolvk-Shop", list);
+
+  int code = -1;
+  // Item IDs are the stand-in's; they are not what this checks.
+  std::string out = std::regex_replace(run("device dump --json " + device, &code), std::regex("\"id\":[0-9]+"),
+                                       "\"id\":N");
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_EQ(out.rfind("{\"image\":\"" + device + "\",\"user\":{\"name\":\"Ann\",\"id\":N},\"databases\":[", 0), 0u)
+      << out;
+  EXPECT_NE(out.find("\"items\":["
+                     "{\"id\":N,\"title\":\"Buy \u2022 milk \\\"now\\\" \\\\ \\u001b[31m\",\"checked\":false,"
+                     "\"priority\":0,\"deleted\":false,\"note\":null,\"children\":["
+                     "{\"id\":N,\"title\":\"Child\",\"checked\":false,\"priority\":0,\"deleted\":false,"
+                     "\"note\":\"line one\\nline two\\t\xc3\xa9\",\"children\":[]}]},"
+                     "{\"id\":N,\"title\":\"Last\",\"checked\":false,\"priority\":0,\"deleted\":false,"
+                     "\"note\":null,\"children\":[]}]"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.substr(out.size() - 3), "]}\n") << out;
+
+  // On a terminal the escape byte cannot reach it.
+  out = run("device dump " + device + " Tolvk-Shop");
+  EXPECT_NE(out.find("    [ ] Buy \u2022 milk \"now\" \\ ?[31m\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("      [ ] Child  note: line one\u2026\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find('\x1b'), std::string::npos);
+}
+
+TEST_F(ListDumpTest, RecordsThatDoNotMakeATreeAreReported) {
+  tolvex::ItemList list;
+  list.pushBack(item(&list, 1, "Parent"));
+  list.head()->insertFirstChild(item(&list, 2, "Child"));
   ASSERT_EQ(SyncHostAttach(device.c_str()), 0);
   SyncCreateRecord create;
   std::memset(&create, 0, sizeof create);
-  create.creator = SYNC_FOURCC('W', 'k', 'd', 'q');
-  create.dbType = SYNC_FOURCC('W', 'k', 'd', 'q');
-  std::strcpy(create.name, "Tolvk-Garden");
+  create.creator = create.dbType = SYNC_FOURCC('W', 'k', 'd', 'q');
+  std::strcpy(create.name, "Tolvk-Cut");
   ASSERT_EQ(SyncCreateDB(&create), 0);
   writeRecord(create.handle, tolvex::newListHeaderRecord());
-  tolvex::ItemList::forEach(list.head(), tolvex::WalkScope::kSubtree, [&](tolvex::ListNode* node) {
-    writeRecord(create.handle, tolvex::packItemRecord(*node));
-    return true;
-  });
+  // The parent announces a child that never comes.
+  writeRecord(create.handle, tolvex::packItemRecord(*list.head()));
   ASSERT_EQ(SyncCloseDB(create.handle), 0);
   SyncHostDetach();
 
-  std::string out = run("device dump " + device + " Tolvk-Garden");
-  EXPECT_NE(out.find("  item tree:\n"), std::string::npos) << out;
-  size_t garden = out.find("\n    [0x");
-  ASSERT_NE(garden, std::string::npos) << out;
-  std::string tree = out.substr(out.find("  item tree:\n"));
-  EXPECT_NE(tree.find("] Garden\n"), std::string::npos) << tree;
-  EXPECT_NE(tree.find("\n      [0x"), std::string::npos) << tree;
-  EXPECT_NE(tree.find("] Roses\n"), std::string::npos) << tree;
-  EXPECT_NE(tree.find("] Tulips\n    [0x"), std::string::npos) << tree;
-  EXPECT_NE(tree.find("] Kitchen\n"), std::string::npos) << tree;
+  std::string out = run("device dump " + device + " Tolvk-Cut");
+  EXPECT_NE(out.find("    [ ] Parent\n  ! the records end before the tree flags say\n"), std::string::npos) << out;
+  out = run("device dump --json " + device + " Tolvk-Cut");
+  EXPECT_NE(out.find("\"outlineError\":\"the records end before the tree flags say\""), std::string::npos) << out;
 }
 
 }  // namespace

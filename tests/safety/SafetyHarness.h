@@ -112,7 +112,34 @@ class World {
                     const std::map<std::string, std::string>& env = {},
                     const std::function<bool(pid_t)>& killWhen = nullptr) const {
     RunResult r;
-    std::string outPath = root_ + "/run.out";
+    pid_t pid = start(args, env);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    for (;;) {
+      pid_t w = waitpid(pid, &status, WNOHANG);
+      if (w == pid) break;
+      if (killWhen && killWhen(pid)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) {
+        r.timedOut = true;
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(killWhen ? 1 : 5));
+    }
+    RunResult done = finished(status);
+    done.timedOut = r.timedOut;
+    return done;
+  }
+
+  // Starts hotsync without waiting; its output goes to run.out in the root.
+  pid_t start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {}) const {
+    const std::string outPath = root_ + "/run.out";
+    std::fflush(nullptr);  // or the child writes this process's pending output again
     pid_t pid = fork();
     if (pid == 0) {
       setenv("HOTSYNC_HOME", home.c_str(), 1);
@@ -134,28 +161,15 @@ class World {
       execv(argv[0], argv.data());
       _exit(127);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-      pid_t w = waitpid(pid, &status, WNOHANG);
-      if (w == pid) break;
-      if (killWhen && killWhen(pid)) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        r.timedOut = true;
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(killWhen ? 1 : 5));
-    }
+    return pid;
+  }
+  // The result of a run started with `start`, from its wait status.
+  RunResult finished(int status) const {
+    RunResult r;
     r.signaled = WIFSIGNALED(status);
     r.signal = r.signaled ? WTERMSIG(status) : 0;
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = readFile(outPath);
+    r.out = readFile(root_ + "/run.out");
     return r;
   }
 

@@ -159,7 +159,23 @@ TEST(DatabaseFileName, EncodesWhatAFileNameCannotHold) {
   EXPECT_EQ(databaseFileName("Tolvk-Shop"), "Tolvk-Shop.pdb");
   EXPECT_EQ(databaseFileName("a/b%c"), "a%2Fb%25c.pdb");
   EXPECT_EQ(databaseFileName(std::string("x\x01\x7f\xe9", 4)), "x%01%7F%E9.pdb");
-  EXPECT_EQ(databaseFileName(".."), "...pdb");  // stays inside the folder: it ends in .pdb
+  // Never a hidden file, which the image would pass over when it loads.
+  EXPECT_EQ(databaseFileName(".."), "%2E..pdb");
+  EXPECT_EQ(databaseFileName(".profile"), "%2Eprofile.pdb");
+}
+
+TEST_F(ImageTest, DatabasesNamedWithALeadingDotSurviveAReattach) {
+  for (const char* name : {".hidden", ".."}) {
+    uint8_t h = create(name);
+    write(h, "kept");
+    ASSERT_EQ(SyncCloseDB(h), 0);
+  }
+  reattach();
+  for (const char* name : {".hidden", ".."}) {
+    uint8_t h = 0;
+    EXPECT_EQ(SyncOpenDB(name, 0, &h, SYNC_MODE_READ), 0) << name;
+    if (h) SyncCloseDB(h);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+// A run cut short while a rebuilt list waits under the temporary name, its
+// old database already deleted and its desktop file not yet saved: the list
+// must come back, whether another rebuild or the next run meets it first.
+#include <cstdlib>
+
+#include "ImageFixture.h"
+#include "outline/HandheldList.h"
+#include "outline/ListCopy.h"
+#include "outline/PendingRebuilds.h"
+
+namespace tolvex::testing {
+namespace {
+
+class InterruptedRebuildTest : public ImageFixture {
+ protected:
+  // Tolvk-W on both sides in step, then a rebuild holding an item that
+  // exists nowhere else, stopped between the delete and the rename.
+  void interruptedRebuild() {
+    makeDatabase("Tolvk-W", {headerRecord(), itemRecord("A", kHasNextSibling), itemRecord("B", 0)});
+    ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-W"), desktop_), 0);
+    desktopBefore_ = slurp(desktopFile("Tolvk-W"));
+    auto list = desktopList("Tolvk-W");
+    list->setHeaderRecord(headerRecord().bytes.data(), kListHeaderSize);
+    auto added = std::make_unique<ListNode>(0, list.get());
+    added->setTitle("only in the rebuild");
+    list->head()->next()->insertAfter(std::move(added));
+    faults("SyncCallRemoteModule:1");  // the rename stands for the moment the run ended
+    ASSERT_TRUE(rebuildHandheldList(env_, *list, entry("Tolvk-W")));
+    ::unsetenv("SYNCMGR_FAULTS");
+    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+    ASSERT_FALSE(databaseExists("Tolvk-W"));
+    ASSERT_EQ(readPendingRebuilds(desktop_).size(), 1u);
+    log_.clear();
+  }
+  const std::vector<std::string> rebuilt_{"A", "B", "only in the rebuild"};
+  std::string desktopBefore_;
+};
+
+TEST_F(InterruptedRebuildTest, AnotherRebuildPutsTheListBackFirst) {
+  interruptedRebuild();
+  makeDatabase("Tolvk-Other", {headerRecord(), itemRecord("X", 0)});
+  auto other = std::make_unique<ItemList>();
+  other->setHeaderRecord(headerRecord().bytes.data(), kListHeaderSize);
+  other->setHead(std::make_unique<ListNode>(0, other.get()));
+  other->head()->setTitle("Y");
+  ASSERT_TRUE(rebuildHandheldList(env_, *other, entry("Tolvk-Other")));
+  EXPECT_TRUE(logHas("# Put the list left by an interrupted rebuild back as Tolvk-W.\n")) << log_.text();
+  EXPECT_EQ(titles("Tolvk-W"), rebuilt_);
+  EXPECT_EQ(titles("Tolvk-Other"), std::vector<std::string>{"Y"});
+  EXPECT_FALSE(databaseExists(kTempDatabaseName));
+}
+
+TEST_F(InterruptedRebuildTest, NextRunPutsTheListBackAndFinishesIt) {
+  interruptedRebuild();
+  SyncHostDetach();
+  const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +
+                           image_ + " --desktop " + desktop_ + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(sync.c_str()), 0);
+  const std::string log = slurp(desktop_ + "lastsync.txt");
+  EXPECT_NE(log.find("# Put the list left by an interrupted rebuild back as Tolvk-W.\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Tolvk-W: Rebuild was interrupted. Copy from HH to DT.\n"), std::string::npos) << log;
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  EXPECT_EQ(titles("Tolvk-W"), rebuilt_);
+  EXPECT_FALSE(databaseExists(kTempDatabaseName));
+  auto saved = desktopList("Tolvk-W");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->head()->next()->next()->title(), "only in the rebuild");
+  EXPECT_EQ(saved->uniqueTime(), createDate("Tolvk-W"));
+  EXPECT_EQ(slurp(desktop_ + "Backup/Tolvk-W.0"), desktopBefore_);
+  EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
+
+  // Both sides are one list again.
+  SyncHostDetach();
+  ASSERT_EQ(std::system(sync.c_str()), 0);
+  EXPECT_NE(slurp(desktop_ + "lastsync.txt").find("# No changes were made. Natch.\n"), std::string::npos);
+}
+
+TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
+  // A list whose rebuild stopped before its old database was deleted: the
+  // note names a database the handheld still holds under another date.
+  makeDatabase("Tolvk-S", {headerRecord(), itemRecord("A", 0)});
+  ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-S"), desktop_), 0);
+  EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
+  ASSERT_TRUE(notePendingRebuild(desktop_, "Tolvk-S", createDate("Tolvk-S") + 1));
+  ASSERT_TRUE(notePendingRebuild(desktop_, "Tolvk-Gone", 0));
+  const std::string before = slurp(desktopFile("Tolvk-S"));
+  SyncHostDetach();
+  const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +
+                           image_ + " --desktop " + desktop_ + " --type fast >/dev/null 2>&1";
+  ASSERT_EQ(std::system(sync.c_str()), 0);
+  const std::string log = slurp(desktop_ + "lastsync.txt");
+  EXPECT_EQ(log.find("Rebuild was interrupted"), std::string::npos) << log;
+  EXPECT_NE(log.find("# No changes were made. Natch.\n"), std::string::npos) << log;
+  EXPECT_EQ(slurp(desktopFile("Tolvk-S")), before);
+  EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
+}
+
+}  // namespace
+}  // namespace tolvex::testing
