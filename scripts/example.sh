@@ -16,8 +16,9 @@ echo "=== hotsync sync"
 status=0
 build/bin/hotsync sync --device "$work/handheld" --desktop "$work/desktop" || status=$?
 echo
-echo "=== the handheld now"
-build/bin/hotsync device dump "$work/handheld" | head -80
+echo "=== the handheld now (lists only)"
+build/bin/hotsync device dump "$work/handheld" |
+  awk '/^Database /{show = ($2 ~ /^"Tolvk-/)} /^Handheld image/ || show' | head -120
 echo
 echo "=== the desktop folder now"
 ls -1 "$work/desktop" "$work/desktop/Backup" 2>/dev/null
