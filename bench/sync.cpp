@@ -36,10 +36,16 @@ constexpr uint8_t kRecordDirty = 0x40;
 const char* const kListName = "Tolvk-Bench";
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string out;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    struct stat st{};
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0) {
+      out.resize(static_cast<size_t>(st.st_size));
+      out.resize(std::fread(out.data(), 1, out.size(), f));
+    }
+    std::fclose(f);
+  }
+  return out;
 }
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -5,6 +5,8 @@
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
+#include <vector>
+
 namespace tolvex {
 namespace {
 
@@ -62,14 +64,62 @@ void copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext&
   engineLine(context, "#       BAD REFERENT!\n");
 }
 
-void differingItem(ItemList& desktop, ListNode* target, const ListNode& source, int32_t method,
-                   const SyncContext& context) {
+// Desktop items below `doomed` whose handheld twins stand outside `kept`'s
+// subtree (anywhere, when `kept` is null) are not rebuilt from the handheld
+// when `doomed` goes with its subtree, so they would be lost from both sides.
+// They are moved out, whole and in order, to just after `doomed`; the
+// position pass later puts them where the handheld has them. Deleted items
+// are moved out only with `withDeleted` (they still serve as referents of
+// the copies that follow); otherwise the walk looks inside them.
+void keepMovedOutItems(ListNode* doomed, const ItemList& handheld, const ListNode* kept, bool withDeleted,
+                       const char* format, const SyncContext& context) {
+  std::vector<ListNode*> keep;
+  std::vector<ListNode*> rows;
+  if (doomed->firstChild()) rows.push_back(doomed->firstChild());
+  while (!rows.empty()) {
+    ListNode* row = rows.back();
+    rows.pop_back();
+    // The row's later siblings wait below its children, so the walk stays in pre-order.
+    if (row->next()) rows.push_back(row->next());
+    const ListNode* twin = handheld.findByUniqueId(row->uniqueID());
+    if (twin && (withDeleted || !row->deleted()) && !twin->isWithinSubtreeOf(kept)) keep.push_back(row);
+    else if (row->firstChild()) rows.push_back(row->firstChild());
+  }
+  ListNode* anchor = doomed;
+  for (ListNode* item : keep) {
+    engineLine(context, format, item->title().c_str());
+    anchor->insertAfter(item->unlink());
+    anchor = item;
+  }
+}
+
+// The purge takes every deleted desktop item with its subtree; items in it
+// that the handheld keeps outside the deleted item's twin are moved out
+// first. An item's next sibling is read after the item is handled, so the
+// moved-out items are visited too.
+void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
+  std::vector<ListNode*> rows;
+  if (desktop.head()) rows.push_back(desktop.head());
+  while (!rows.empty()) {
+    ListNode* item = rows.back();
+    rows.pop_back();
+    if (item->deleted())
+      keepMovedOutItems(item, handheld, handheld.findByUniqueId(item->uniqueID()), false,
+                        "#   Keep moved-out item: %s\n", context);
+    if (item->next()) rows.push_back(item->next());
+    if (item->firstChild()) rows.push_back(item->firstChild());
+  }
+}
+
+void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
+                   int32_t method, const SyncContext& context) {
   engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
   engineLine(context, "#     Item different on both sides.\n");
   engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
   switch (method) {
     case kHhOverDt:
       engineLine(context, "#       Clobber desktop.\n");
+      keepMovedOutItems(target, handheld, &source, true, "#       Keep moved-out item: %s\n", context);
       target->unlink().reset();
       copyToDesktop(desktop, source, context);
       break;
@@ -114,7 +164,7 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
     if (!target) {
       handheldOnlyItem(desktop, *source, method, context);
     } else if (source->compareContent(*target) != 0) {
-      differingItem(desktop, target, *source, method, context);
+      differingItem(desktop, handheld, target, *source, method, context);
     }
     return true;
   });
@@ -162,6 +212,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
+  keepMovedOutOfDeleted(desktop, handheld, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

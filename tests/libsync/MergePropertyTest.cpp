@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "libsync/SyncContext.h"
 #include "tests/libsync/EngineTestSupport.h"
 #include "libsync/EngineSteps.h"
@@ -45,7 +47,26 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     bool idle = fast && !foreign && !desktop.hasChanges() && !handheld.hasChanges();
     size_t sizeBefore = desktop.size();
 
+    // Under a slow "HH over DT" every handheld item must reach the desktop,
+    // unless it or an ancestor was deleted on either side (the deletion wins).
+    std::vector<uint32_t> mustSurvive;
+    if (context.kind == kSyncSlow && context.method == kHhOverDt) {
+      std::set<uint32_t> deletedOnDesktop;
+      ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+        if (item->deleted()) deletedOnDesktop.insert(item->uniqueID());
+        return true;
+      });
+      ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* item) {
+        bool live = true;
+        for (const ListNode* up = item; up; up = up->parent())
+          live = live && !up->deleted() && !deletedOnDesktop.count(up->uniqueID());
+        if (live) mustSurvive.push_back(item->uniqueID());
+        return true;
+      });
+    }
+
     EXPECT_EQ(synchronizeFile(desktop, handheld, context), 0);
+    for (uint32_t id : mustSurvive) EXPECT_NE(desktop.findByUniqueId(id), nullptr) << "lost item " << id;
     ASSERT_NE(context.result, nullptr);
     EXPECT_EQ(treeError(desktop), "");
     EXPECT_EQ(treeError(handheld), "");

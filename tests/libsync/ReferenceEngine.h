@@ -455,14 +455,48 @@ void copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext&
   engineLine(context, "#       BAD REFERENT!\n");
 }
 
-void differingItem(ItemList& desktop, ListNode* target, const ListNode& source, int32_t method,
-                   const SyncContext& context) {
+// Desktop items below a doomed one whose handheld twins stand outside
+// `kept`'s subtree: found by a recursive pre-order walk, moved out in that
+// order to just after the doomed item.
+void collectMovedOut(ListNode* row, const ItemList& handheld, const ListNode* kept, bool withDeleted,
+                     std::vector<ListNode*>& keep) {
+  for (; row; row = row->next()) {
+    const ListNode* twin = walkFind(handheld, row->uniqueID());
+    if (twin && (withDeleted || !row->deleted()) && !walkWithin(twin, kept)) keep.push_back(row);
+    else collectMovedOut(row->firstChild(), handheld, kept, withDeleted, keep);
+  }
+}
+
+void keepMovedOut(ListNode* doomed, const ItemList& handheld, const ListNode* kept, bool withDeleted,
+                  const char* format, const SyncContext& context) {
+  std::vector<ListNode*> keep;
+  collectMovedOut(doomed->firstChild(), handheld, kept, withDeleted, keep);
+  ListNode* anchor = doomed;
+  for (ListNode* item : keep) {
+    engineLine(context, format, item->title().c_str());
+    anchor->insertAfter(item->unlink());
+    anchor = item;
+  }
+}
+
+// Recursive pre-order; the next sibling is read after the item is handled.
+void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const SyncContext& context) {
+  for (; row; row = row->next()) {
+    if (row->deleted())
+      keepMovedOut(row, handheld, walkFind(handheld, row->uniqueID()), false, "#   Keep moved-out item: %s\n", context);
+    keepMovedOutOfDeleted(row->firstChild(), handheld, context);
+  }
+}
+
+void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
+                   int32_t method, const SyncContext& context) {
   engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
   engineLine(context, "#     Item different on both sides.\n");
   engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
   switch (method) {
     case kHhOverDt:
       engineLine(context, "#       Clobber desktop.\n");
+      keepMovedOut(target, handheld, &source, true, "#       Keep moved-out item: %s\n", context);
       target->unlink().reset();
       copyToDesktop(desktop, source, context);
       break;
@@ -507,7 +541,7 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
     if (!target) {
       handheldOnlyItem(desktop, *source, method, context);
     } else if (source->compareContent(*target) != 0) {
-      differingItem(desktop, target, *source, method, context);
+      differingItem(desktop, handheld, target, *source, method, context);
     }
     return true;
   });
@@ -555,6 +589,7 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
+  keepMovedOutOfDeleted(desktop.head(), handheld, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

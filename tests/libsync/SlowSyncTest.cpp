@@ -105,25 +105,45 @@ TEST(SlowSyncTest, EmptyDesktopTakesHandheldOutline) {
   }
 }
 
-TEST(SlowSyncTest, MissingReferentDropsCopy) {
-  // Clobbering 1 takes the desktop 2 below it; the copy of 1 then has no
-  // referent for its handheld sibling 2, and neither has the new item 3.
+TEST(SlowSyncTest, ClobberKeepsItemsTheHandheldMovedOut) {
+  // Clobbering 1 would take the desktop 2 below it along, though the handheld
+  // moved 2 out before 1: 2 is moved out first, so the copy of 1 and the new
+  // item 3 find their referents and nothing is lost.
   SlowMerge m("1(2)", "2,1,3", kHhOverDt);
   m.hh(1)->setTitle("hh");
   m.run();
-  EXPECT_TRUE(m.log.contains(written({"#       Clobber desktop.\n", "#       Copy to desktop as sibling.\n",
-                                      "#       BAD REFERENT!\n", "#   Item on handheld only: T3\n",
+  EXPECT_TRUE(m.log.contains(written({"#       Clobber desktop.\n", "#       Keep moved-out item: T2\n",
+                                      "#       Copy to desktop as sibling.\n", "#   Item on handheld only: T3\n",
                                       "#     Configured: HH over DT\n", "#       Copy to desktop as sibling.\n",
-                                      "#       BAD REFERENT!\n"})));
-  EXPECT_EQ(shape(m.desktop), "");
+                                      "#\n"})));
+  EXPECT_FALSE(m.log.contains(written({"#       BAD REFERENT!\n"})));
+  EXPECT_EQ(shape(m.desktop), "2,1,3");
+  EXPECT_EQ(m.dt(1)->title(), "hh");
+}
+
+TEST(SlowSyncTest, ClobberRebuildsItsOwnSubtreeAndKeepsTheRest) {
+  // Below the clobbered 1: 2 stays in 1's handheld subtree and is rebuilt
+  // from the handheld; 3 (with its child 4) moved to the top level and is
+  // kept whole; 5 is desktop-only and goes.
+  SlowMerge m("1(2,3(4),5)", "1(2),3(4)", kHhOverDt);
+  m.dt(2)->setLocalID("L2");
+  m.dt(3)->setLocalID("L3");
+  m.hh(1)->setTitle("hh");
+  m.run();
+  EXPECT_EQ(shape(m.desktop), "1(2),3(4)");
+  EXPECT_FALSE(m.dt(2)->localID());
+  EXPECT_EQ(m.dt(3)->localID().value_or(""), "L3");
 }
 
 TEST(SlowSyncTest, DeletedFlagsAndDesktopOnlySubtrees) {
   // A deleted handheld item equal to the desktop one leaves it alive; a
-  // copied deleted item carries the flag and goes at the purge.
+  // copied deleted item carries the flag and goes at the purge. 9 is
+  // desktop-only and goes, but 2, which the handheld keeps at the top level,
+  // is moved out of it first.
   SlowMerge m("1,9(2)", "1d,2,3d", kHhOverDt);
   m.run();
-  EXPECT_EQ(shape(m.desktop), "1");  // 9 was desktop-only and took 2 along
+  EXPECT_EQ(shape(m.desktop), "1,2");
+  EXPECT_TRUE(m.log.contains(written({"#   Keep moved-out item: T2\n", "#\n", "# Desktop deletion listing:\n"})));
   EXPECT_TRUE(m.log.contains(written({"# T9 <del>\n"})));
   EXPECT_EQ(flagsOf(m.desktop), "");
 }
