@@ -31,8 +31,10 @@ const char* collisionMethodName(int32_t method) {
 
 void engineLine(const SyncContext& context, const char* format, ...) {
   if (!context.log) return;
+  // vsnprintf terminates the text, and a cut line is cut only within what
+  // it wrote, so the rest of the buffer is never read and need not be zeroed.
   char buffer[kLineBytes];
-  std::memset(buffer, 0, sizeof buffer);
+  buffer[0] = '\0';
   va_list args;
   va_start(args, format);
   int length = std::vsnprintf(buffer, sizeof buffer, format, args);
@@ -45,7 +47,9 @@ void engineLine(const SyncContext& context, const char* format, ...) {
   // The engine works in memory only, so its lines wait in the stream's
   // buffer: synchronizeFile flushes them when it returns, and a full buffer
   // goes out on its own. One write per line cost more than the merge.
-  std::fprintf(context.log, "%c    %s", buffer[0], buffer + 1);
+  std::fputc(buffer[0], context.log);
+  std::fputs("    ", context.log);
+  std::fputs(buffer + 1, context.log);
 }
 
 namespace {

@@ -28,7 +28,7 @@ struct SyncContext {
 // Name of a method for the "Configured" lines ("nil" outside 0..4).
 const char* collisionMethodName(int32_t method);
 
-// Engine log line: formatted into a zero-filled 512-byte buffer and written
+// Engine log line: formatted into a 512-byte buffer and written
 // as its first character, four blanks and the rest. Left in the stream's
 // buffer; synchronizeFile flushes the log before it returns.
 void engineLine(const SyncContext& context, const char* format, ...)
