@@ -1,22 +1,22 @@
 #!/bin/bash
 # Long fuzzing, by hand (not part of scripts/test.sh):
 #   scripts/fuzz-long.sh [SECONDS_PER_TARGET] [TARGET...]
-# Builds the fuzz targets into build-fuzz/ the way scripts/test.sh does, then
-# runs each target for SECONDS_PER_TARGET (default 1200), FUZZ_PARALLEL (2) at a
-# time under nice -n FUZZ_NICE (19). Seeds are fuzz/corpus/<target>/ plus
-# fuzz/regressions/<target>/; new finds stay in the scratch folder
-# build-fuzz/fuzz-long/<target>/ unless FUZZ_MERGE=1, which adds back to
-# fuzz/corpus/<target>/ only the inputs that reach new code (-merge=1), so the
-# repository corpus stays small. A crashing input is copied to
-# fuzz/regressions/<target>/, which scripts/fuzz.sh replays on every test run,
-# and the target is restarted for the rest of its time.
+# Builds the fuzz targets into build-fuzz/ (or $FUZZ_BUILD) the way
+# scripts/test.sh does, then runs each target for SECONDS_PER_TARGET (default
+# 1200), FUZZ_PARALLEL (2) at a time under nice -n FUZZ_NICE (19). Seeds are
+# fuzz/corpus/<target>/ plus fuzz/regressions/<target>/; new finds stay in the
+# scratch folder <build>/fuzz-long/<target>/ unless FUZZ_MERGE=1, which adds
+# back to fuzz/corpus/<target>/ only the inputs that reach new code
+# (-merge=1), so the repository corpus stays small. A crashing input is copied
+# to fuzz/regressions/<target>/, which scripts/fuzz.sh replays on every test
+# run, and the target is restarted for the rest of its time.
 # Prints executions per target and every crash; the full log is
-# build-fuzz/fuzz-long/fuzz-long.log. Exits 1 if anything crashed.
+# <build>/fuzz-long/fuzz-long.log. Exits 1 if anything crashed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-1200}; shift || true
 parallel=${FUZZ_PARALLEL:-2}; niceness=${FUZZ_NICE:-19}
-dir=build-fuzz
+dir=${FUZZ_BUILD:-build-fuzz}
 
 if [ -z "${FUZZ_NO_BUILD:-}" ]; then
   CC=clang CXX=clang++ CFLAGS="-fsanitize=fuzzer-no-link,address,undefined" \

@@ -473,6 +473,12 @@ bool HandheldImage::writeBack(ImageDatabase& db) {
   return true;
 }
 
+size_t HandheldImage::finish() {
+  flush();
+  for (auto& [name, db] : databases_) db->dirty = false;
+  return writeFailures();
+}
+
 void HandheldImage::report(const std::string& text) const {
   std::fprintf(stderr, "syncmgr: %s\n", text.c_str());
   if (report_) report_(text);

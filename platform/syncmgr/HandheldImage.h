@@ -93,6 +93,10 @@ class HandheldImage {
   bool flush();
   // Databases whose write-back failed at least once since attaching.
   size_t writeFailures() const { return writeFailures_.size(); }
+  // The last write-back before detaching: tries every changed database once
+  // more, then gives up what still could not be written (those files keep
+  // their earlier contents). Answers writeFailures().
+  size_t finish();
 
   static uint32_t now1904();
 

@@ -426,8 +426,7 @@ long SyncHostAttach(const char* folder) {
 long SyncHostDetach(void) {
   SyncState& s = state();
   if (!s.image) return SYNCERR_NONE;
-  s.image->flush();  // what is still open
-  const bool failed = s.image->writeFailures() > 0;
+  const bool failed = s.image->finish() > 0;  // writes back what is still open
   s.image.reset();
   return failed ? SYNCERR_IO : SYNCERR_NONE;
 }

@@ -7,6 +7,7 @@
 
 #include "ListFixtures.h"
 #include "SafetyHarness.h"
+#include "platform/syncmgr/PdbFile.h"
 
 namespace tolvex::safety {
 namespace {
@@ -123,6 +124,31 @@ TEST(ReadOnlyImage, DesktopUploadSurvives) {
   // The upload request is kept for the next run.
   EXPECT_EQ(readFile(w.desktop + "/Tolvk-Kill5.XML"), upload);
   expectDesktopFilesParse(w);
+  EXPECT_EQ(lostItems(items, everythingIn(w)), 0);
+}
+
+TEST(FullImageDisk, UploadThatDoesNotFitFailsTheRunAndLosesNothing) {
+  World w;
+  ScopedMount tiny(w.device);
+  mkdir(w.device.c_str(), 0755);
+  if (!tiny.tmpfs("size=64k")) GTEST_SKIP() << "cannot mount here";
+  ASSERT_EQ(w.initDevice().exitCode, 0);
+  std::vector<std::set<std::string>> items;
+  writeList(w, 0, items, 80);  // about 800 records: more than the image can hold
+  const std::string upload = readFile(w.desktop + "/Tolvk-Kill0.XML");
+  RunResult r = w.sync();
+  expectCleanEnd(r);
+  if (w.pipelinePlaceholder()) GTEST_SKIP() << "run driver not in yet";
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(readFile(w.home + "/hotsync.log").find("cannot be written"), std::string::npos);
+  EXPECT_EQ(readFile(w.desktop + "/Tolvk-Kill0.XML"), upload);
+  for (const auto& [name, content] : snapshot(w.device)) {
+    EXPECT_NE(name.rfind('.', 0), 0u) << "temporary file left: " << name;
+    if (name.size() < 4 || name.substr(name.size() - 4) != ".pdb") continue;
+    std::string error, bytes = content.substr(2);
+    EXPECT_TRUE(PdbFile::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error))
+        << name << ": " << error;
+  }
   EXPECT_EQ(lostItems(items, everythingIn(w)), 0);
 }
 
