@@ -35,13 +35,13 @@ class ResultBuffer {
 };
 
 ResultBuffer& handheldBuffer() {
-  static ResultBuffer* buffer = new ResultBuffer(kHandheldBytes);
-  return *buffer;
+  static ResultBuffer buffer(kHandheldBytes);
+  return buffer;
 }
 
 ResultBuffer& utf8Buffer() {
-  static ResultBuffer* buffer = new ResultBuffer(kUtf8Bytes);
-  return *buffer;
+  static ResultBuffer buffer(kUtf8Bytes);
+  return buffer;
 }
 
 struct PseudoEntity {
