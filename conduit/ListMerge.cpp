@@ -1,6 +1,5 @@
 #include "conduit/ListMerge.h"
 
-#include <cstdarg>
 #include <memory>
 
 #include "conduit/Backups.h"
@@ -18,55 +17,60 @@ class NullLog : public RunLog {
   void write(const char*) override {}
 };
 
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
+std::string listPath(const RunEnv& env, const DatabaseEntry& entry) {
+  return env.desktopFolder + entry.name + ".XML";
 }
 
 // Writes the merged list to both sides: the handheld first, then, once the
-// handheld holds it, the desktop file after its backup roll.
+// handheld holds it, the desktop file. The backup ring turns only once the
+// new desktop file is written whole, just before it replaces the old one.
 void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
-                   const std::string& path) {
+                   const DesktopBefore& before) {
   logLine(env, "# Some changes were made. Do the works.\n");
   bool renamed = false;
-  if (!rebuildHandheldList(env, result, entry, &renamed)) {
+  if (!rebuildHandheldList(env, result, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't update handheld. Skipping desktop save.\n");
     return;
   }
   // The merged list waits under the temporary name: ask the next run to put
   // the desktop copy back on the handheld.
   if (!renamed) result.setUploadFile(1);
-  logLine(env, "# Roll desktop-side backups.\n");
   NullLog silent;
-  rollBackups(env.log ? *env.log : silent, env.desktopFolder, entry.name);
+  RunLog& log = env.log ? *env.log : silent;
+  auto roll = [&] {
+    log.line("# Roll desktop-side backups.\n");
+    rollBackups(log, env.desktopFolder, entry.name);
+  };
   std::string message;
-  if (ListFileWriter("utf-8").write(result, path, message) != 0) {
+  if (ListFileWriter("utf-8").write(result, listPath(env, entry), message, roll) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
   } else {
     logLine(env, "# Saved updated list to desktop.\n");
-    clearPendingRebuild(env.desktopFolder, entry.name);
+    settleRebuildNote(env, entry.name, result, renamed);
   }
 }
 
-}  // namespace
+// Both sides of one list, read whole. Null members when a side could not be
+// read (logged).
+struct BothSides {
+  std::unique_ptr<ItemList> handheld, desktop;
+  DesktopBefore before;
+};
 
-bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+bool readBothSides(const RunEnv& env, const DatabaseEntry& entry, BothSides& sides) {
   std::optional<uint8_t> handle = openListDatabase(env, entry);
   if (!handle) return false;
   logLine(env, "#   Fetching details from handheld\n");
   bool complete = false;
-  std::unique_ptr<ItemList> handheld = readHandheldList(env, *handle, &complete);
-  if (handheld) handheld->setUniqueTime(entry.created);
+  sides.handheld = readHandheldList(env, *handle, &complete);
+  if (sides.handheld) sides.handheld->setUniqueTime(entry.created);
   SyncCloseDB(*handle);
 
   logLine(env, "#   Fetching details from desktop\n");
-  std::string path = env.desktopFolder + entry.name + ".XML";
-  std::unique_ptr<ItemList> desktop = readDesktopList(env, path);
-  if (!handheld || !desktop) {
+  const std::string path = listPath(env, entry);
+  sides.before.stamp = stampOf(path);
+  sides.desktop = readDesktopList(env, path);
+  if (!sides.handheld || !sides.desktop) {
     logLine(env, "!   Couldn't fetch at least one. Bailing.\n");
     return false;
   }
@@ -76,21 +80,57 @@ bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntr
     logLine(env, "!   Handheld list could not be read whole. Leaving both sides as they are.\n");
     return false;
   }
-  desktop->copyHeaderRecordFrom(*handheld);
+  sides.before.snapshot = DesktopSnapshot(*sides.desktop);
+  return true;
+}
+
+bool mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry, BothSides& sides) {
+  sides.desktop->copyHeaderRecordFrom(*sides.handheld);
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
   context.changed = false;
-  synchronizeFile(*desktop, *handheld, context);
+  synchronizeFile(*sides.desktop, *sides.handheld, context);
   if (!context.result) {
     logLine(env, "!   Something bad happened. Bailing.\n");
     return false;
   }
   if (context.changed)
-    saveBothSides(env, *context.result, entry, path);
+    saveBothSides(env, *context.result, entry, sides.before);
   else
     logLine(env, "# No changes were made. Natch.\n");
   context.result = nullptr;
   return true;
+}
+
+}  // namespace
+
+bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+  BothSides sides;
+  return readBothSides(env, entry, sides) && mergeSides(env, context, entry, sides);
+}
+
+bool mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+  BothSides sides;
+  if (!readBothSides(env, entry, sides)) return false;
+  if (sides.desktop->uniqueTime() == entry.created) {
+    // The desktop file was saved after all; only the note was left.
+    clearPendingRebuild(env.desktopFolder, entry.name);
+    return mergeSides(env, context, entry, sides);
+  }
+  std::optional<RebuildRecord> record = readRebuildRecord(env.desktopFolder, entry.name);
+  if (!record) {
+    logLine(env, "!   The record of the interrupted rebuild is missing or damaged. Leaving both sides as they are;\n");
+    logLine(env, "!   copy one side over the other with the HotSync action to settle the list.\n");
+    return false;
+  }
+  logLine(env, "#   Merging the desktop edits made since with the list the interrupted run left on the handheld.\n");
+  prepareReplay(*record, *sides.desktop, *sides.handheld);
+  // The flags say exactly what changed on each side since that run.
+  const int32_t kind = context.kind;
+  context.kind = kSyncFast;
+  const bool merged = mergeSides(env, context, entry, sides);
+  context.kind = kind;
+  return merged;
 }
 
 }  // namespace tolvex

@@ -10,6 +10,11 @@ namespace tolvex {
 
 // True when the merge ran to the end (changed or not).
 bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
+// For a list whose rebuild a run before this one finished on the handheld but
+// never saved to the desktop, where the file was edited since: merges those
+// edits with what the handheld holds, using the rebuild's record (see
+// outline/RebuildRecord.h). False, with both sides left alone, without one.
+bool mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
 
 }  // namespace tolvex
 #endif

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "conduit/Backups.h"
@@ -285,6 +286,7 @@ void RunDriver::restoreLeftoverList() {
 // Every other note is stale, unless the temporary it names had to stay.
 void RunDriver::sortPendingRebuilds() {
   for (const PendingRebuild& p : pending_) {
+    if (p.name == kTempDatabaseName) continue;  // the rebuilds look after it
     const DatabaseEntry* row = table_.find(p.name);
     const bool onHandheld = row && (row->presence & kOnHandheld);
     if (onHandheld && ((p.created != 0 && row->created == p.created) || p.name == restored_))
@@ -381,8 +383,7 @@ void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
       break;
     case kStrategyHhOverDt:
       log_.line("#   Strategy: Copy HH file over DT\n");
-      rollBackups(log_, folder_, row.name);
-      result_ = copyHandheldToDesktop(env_, row, folder_);
+      result_ = copyHandheldToDesktop(env_, row, folder_, rollFor(row));
       break;
     case kStrategyDtOverHh:
       log_.line("#   Strategy: Copy DT file over HH\n");
@@ -394,11 +395,33 @@ void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
   log_.line("# Done.\n");
 }
 
+std::function<void()> RunDriver::rollFor(const DatabaseEntry& row) {
+  if (!(row.presence & kOnDesktop)) return nullptr;
+  return [this, name = row.name] { rollBackups(log_, folder_, name); };
+}
+
+// The handheld holds the outcome of a run cut short before it saved the
+// desktop file. When that file is as the run read it, the handheld's list is
+// copied over it; when it was edited since, the edits are merged in. A copy
+// the user chose for this run still goes the way the user chose.
 void RunDriver::finishInterruptedRebuild(int index, const DatabaseEntry& row) {
-  run_.progress().setTexts(row.name.c_str(), "Finishing an interrupted rebuild", "");
-  log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, row.name.c_str());
-  if (row.presence & kOnDesktop) rollBackups(log_, folder_, row.name);
-  result_ = copyHandheldToDesktop(env_, row, folder_);
+  if (row.presence == kOnBoth && strategy_ == kStrategyDtOverHh) {
+    actOnBoth(index, row);
+    return;
+  }
+  const std::string name = row.name;
+  auto note = std::find_if(pending_.begin(), pending_.end(), [&](const PendingRebuild& p) { return p.name == name; });
+  const bool edited = (row.presence & kOnDesktop) && note != pending_.end() && note->desktop &&
+                      stampOf(folder_ + name + ".XML") != *note->desktop;
+  run_.progress().setTexts(name.c_str(), "Finishing an interrupted rebuild", "");
+  if (edited && strategy_ != kStrategyHhOverDt) {
+    log_.line("# [%d] %s: Rebuild was interrupted and the desktop file was edited since. Merge.\n", index,
+              name.c_str());
+    mergeAfterInterruptedRebuild(env_, context_, row);
+    return;
+  }
+  log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, name.c_str());
+  result_ = copyHandheldToDesktop(env_, row, folder_, rollFor(row));
 }
 
 }  // namespace tolvex

@@ -67,11 +67,12 @@ bool AtomicFile::flush() {
   return true;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(const std::function<void()>& beforeReplace) {
   if (fd_ < 0) return false;
   bool ok = !failed_ && flush() && ::fsync(fd_) == 0;
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
+  if (ok && beforeReplace) beforeReplace();
   if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0;
   if (!ok) {
     ::unlink(tempPath_.c_str());

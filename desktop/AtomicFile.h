@@ -4,6 +4,7 @@
 // by a failure is removed. One object per file; single-threaded.
 #ifndef TOLVEX_DESKTOP_ATOMICFILE_H
 #define TOLVEX_DESKTOP_ATOMICFILE_H
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,7 +22,10 @@ class AtomicFile {
   // Buffered; a failed write is remembered and reported by commit.
   void write(std::string_view text);
   // Flushes, syncs and renames into place; false when any step failed.
-  bool commit();
+  // `beforeReplace`, when given, runs once the new text is on disk whole and
+  // just before it takes the target's place; it does not run when the text
+  // could not be written.
+  bool commit(const std::function<void()>& beforeReplace = nullptr);
 
  private:
   bool flush();

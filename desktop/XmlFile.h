@@ -2,6 +2,7 @@
 // the tag store. Each reader/writer object serves one call.
 #ifndef TOLVEX_DESKTOP_XMLFILE_H
 #define TOLVEX_DESKTOP_XMLFILE_H
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,7 +37,10 @@ class ListFileWriter : public XmlFileWriter {
  public:
   explicit ListFileWriter(std::string encoding = "utf-8");
   // 0 when written, -2 when the file cannot be created (or written whole).
-  int write(const ItemList& list, const std::string& path, std::string& message);
+  // `beforeReplace` runs once the new file is written whole, just before it
+  // replaces the one at `path` (never when the write failed).
+  int write(const ItemList& list, const std::string& path, std::string& message,
+            const std::function<void()>& beforeReplace = nullptr);
  private:
   std::string encoding_;
 };

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -28,15 +27,6 @@ constexpr uint32_t kSyncRequestFlag = 0x80;
 constexpr size_t kRenameBlockSize = 71;
 constexpr size_t kRenameNameField = 35;
 constexpr uint8_t kRenameTrailer = 0x7B;
-
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
-}
 
 uint32_t bigEndian32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
@@ -278,7 +268,8 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
   return ok;
 }
 
-bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name) {
+bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
+                        const CreatedHook& onCreated) {
   SyncCreateRecord create;
   std::memset(&create, 0, sizeof create);
   create.creator = kListCreator;
@@ -298,11 +289,17 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
   SyncOpenDbInfoRequest request{0x80, handle};
   SyncDbRecord info;
   std::memset(&info, 0, sizeof info);
+  std::optional<uint32_t> created;
   if (SyncReadOpenDbInfo(&request, &info) == 0) {
+    created = info.createDate;
     list.setUniqueTime(info.createDate);
     logLine(env, "#   Picked up unique value to: %u\n", list.uniqueTime());
   } else {
     logLine(env, "#   ERROR: Couldn't pick up unique value. Continuing.\n");
+  }
+  if (onCreated && !onCreated(created)) {
+    SyncCloseDB(handle);
+    return false;
   }
 
   // Closing saves the new, empty database; a failure means it is not there.
@@ -379,10 +376,14 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   if (pending.empty()) return true;
   uint32_t tempCreated = 0;
   DbState temp = databasePresence(kTempDatabaseName, &tempCreated);
-  if (temp == DbState::kMissing) return true;
+  if (temp == DbState::kMissing) {
+    clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+    return true;
+  }
   if (temp == DbState::kUnknown) return false;
   // Newest first: a later rebuild's temporary replaced any earlier one.
   for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+    if (it->name == kTempDatabaseName) continue;
     if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
     DbState list = databasePresence(it->name.c_str(), nullptr);
     if (list == DbState::kPresent) continue;
@@ -394,29 +395,84 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   return true;
 }
 
-bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed) {
+namespace {
+
+// A "Tolvk-*Sync*" the handheld still holds goes only when this conduit made
+// it: the note in the desktop folder knows its creation date. Any other
+// database of that name is the user's and stays; the rebuild cannot go on.
+bool clearLeftoverTemporary(const RunEnv& env) {
+  uint32_t created = 0;
+  const DbState temp = databasePresence(kTempDatabaseName, &created);
+  if (temp == DbState::kMissing) return true;
+  if (temp == DbState::kUnknown) return false;
+  if (created != 0) {
+    for (const PendingRebuild& p : readPendingRebuilds(env.desktopFolder)) {
+      if (p.created != created) continue;
+      if (SyncDeleteDB(kTempDatabaseName, 0) != 0) return false;
+      clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+      return true;
+    }
+  }
+  logLine(env, "#   A database named %s that this conduit did not make is on the handheld; left alone.\n",
+          kTempDatabaseName);
+  return false;
+}
+
+// The temporary database this rebuild made, deleted again with its note.
+void dropOwnTemporary(const RunEnv& env) {
+  SyncDeleteDB(kTempDatabaseName, 0);
+  clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+}
+
+}  // namespace
+
+bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed,
+                         const DesktopBefore* before) {
   if (renamed) *renamed = false;
   // A leftover temporary may hold the only copy of a list whose rebuild was
   // cut short after its old database was deleted.
-  if (!restoreLeftoverTemporary(env, nullptr)) {
+  if (!restoreLeftoverTemporary(env, nullptr) || !clearLeftoverTemporary(env)) {
     logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
     return false;
   }
-  SyncDeleteDB(kTempDatabaseName, 0);
   logLine(env, "#   Normalize file on handheld.\n");
-  const uint32_t before = list.uniqueTime();
-  if (!createHandheldList(env, list, kTempDatabaseName)) {
+  RebuildRecord record;
+  if (before) record.written = describeWritten(before->snapshot, list);
+  // The temporary is noted as this conduit's own the moment it exists, so
+  // that a run cut short while building it knows it later.
+  bool made = false;
+  auto claim = [&](std::optional<uint32_t> created) {
+    made = true;
+    if (!created) {
+      logLine(env, "#   ERROR: Without its creation date the new database cannot be told from another; abandoned.\n");
+      return false;
+    }
+    if (notePendingRebuild(env.desktopFolder, {kTempDatabaseName, *created, std::nullopt})) return true;
+    logLine(env, "#   ERROR: Couldn't note the new database in %s.\n", kPendingRebuildsFile);
+    return false;
+  };
+  if (!createHandheldList(env, list, kTempDatabaseName, claim)) {
     // Whatever part of the temporary database was made holds nothing the
     // handheld lacks: the list's own database is still there.
-    SyncDeleteDB(kTempDatabaseName, 0);
+    if (made) dropOwnTemporary(env);
     logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
     return false;
   }
   // From here until the desktop file is saved the list may exist only in the
-  // temporary database: note which list it is, for a run that gets cut short.
-  const uint32_t created = list.uniqueTime() != before ? list.uniqueTime() : 0;
-  if (!notePendingRebuild(env.desktopFolder, entry.name, created))
-    logLine(env, "#   WARNING: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
+  // temporary database: note which list it is and what the desktop file was,
+  // for a run that gets cut short. Without the note the old database stays.
+  PendingRebuild note{entry.name, list.uniqueTime(), std::nullopt};
+  if (before) {
+    note.desktop = before->stamp;
+    record.desktop = before->snapshot.items();
+    fillNewIds(record.written, list);
+  }
+  if (!notePendingRebuild(env.desktopFolder, note, before ? &record : nullptr)) {
+    logLine(env, "#   ERROR: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
+    dropOwnTemporary(env);
+    logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
+    return false;
+  }
   logLine(env, "# Delete original file.\n");
   SyncDeleteDB(entry.name.c_str(), 0);
   if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {
@@ -426,6 +482,11 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
     logLine(env, "! ERROR: Couldn't rename file to replace old file!\n");
   }
   return true;
+}
+
+void settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed) {
+  if (!renamed) notePendingRebuild(env.desktopFolder, {kTempDatabaseName, list.uniqueTime(), std::nullopt});
+  clearPendingRebuild(env.desktopFolder, name);
 }
 
 bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName) {

@@ -3,6 +3,7 @@
 #ifndef TOLVEX_OUTLINE_HANDHELDLIST_H
 #define TOLVEX_OUTLINE_HANDHELDLIST_H
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,6 +11,8 @@
 #include "common/DatabaseEntry.h"
 #include "common/RunLog.h"
 #include "outline/ItemList.h"
+#include "outline/PendingRebuilds.h"
+#include "outline/RebuildRecord.h"
 
 namespace tolvex {
 
@@ -26,13 +29,29 @@ std::unique_ptr<ItemList> readHandheldList(const RunEnv& env, uint8_t handle,
 // True when every item was written; stops at the first failure.
 bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle);
 // True only when the database holds the header and every item and was saved.
-bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name);
+// `onCreated`, when given, hears the creation date (none when it could not be
+// read) as soon as the database exists; when it answers false the creation
+// is abandoned, and the empty database stays for the caller to delete.
+using CreatedHook = std::function<bool(std::optional<uint32_t> created)>;
+bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
+                        const CreatedHook& onCreated = nullptr);
 // Builds the list under the temporary name and only then replaces the entry's
 // database. False when the temporary database could not be completed (the
 // existing one is untouched). `renamed` (may be null) tells whether the new
-// database now carries the entry's name.
+// database now carries the entry's name. `before` is the desktop file as the
+// caller read it (stamp and snapshot; null when the caller has none): it goes
+// into the note of the rebuild so that a run cut short can still merge the
+// desktop edits made after it.
+struct DesktopBefore {
+  FileStamp stamp;
+  DesktopSnapshot snapshot;
+};
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry,
-                         bool* renamed = nullptr);
+                         bool* renamed = nullptr, const DesktopBefore* before = nullptr);
+// Once the desktop file of a rebuilt list is saved, the rebuild's note is
+// done with; a temporary database the rename could not place (`renamed`
+// false) stays noted as this conduit's own.
+void settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed);
 // When the desktop folder's note of pending rebuilds names a list the
 // handheld lacks and the leftover temporary database is that list's, renames
 // the temporary into its place (`restored`, may be null, gets the name).

@@ -1,7 +1,5 @@
 #include "outline/ListCopy.h"
 
-#include <cstdarg>
-
 #include "desktop/XmlFile.h"
 #include "outline/HandheldList.h"
 #include "outline/PendingRebuilds.h"
@@ -9,15 +7,6 @@
 
 namespace tolvex {
 namespace {
-
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
-}
 
 std::string listPath(const std::string& folder, const std::string& name) {
   return folder + name + ".XML";
@@ -38,6 +27,8 @@ std::unique_ptr<ItemList> readDesktopList(const RunEnv& env, const std::string& 
 int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool ignoreUpload) {
   std::string path = listPath(env.desktopFolder, name);
   std::string message;
+  DesktopBefore before;
+  before.stamp = stampOf(path);
   std::unique_ptr<ItemList> list = ListFileReader().read(path, message);
   if (!list || !message.empty()) {
     logLine(env, "#   ERROR: Couldn't build list from file!\n");
@@ -52,6 +43,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
     return 0;
   }
   logLine(env, "#   Upload attribute found; clear attribute and go.\n");
+  before.snapshot = DesktopSnapshot(*list);
   list->setUploadFile(0);
   logLine(env, "#     Dump deleted items.\n");
   list->purgeDeleted();
@@ -61,7 +53,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   DatabaseEntry entry;
   entry.name = name;
   bool renamed = false;
-  if (!rebuildHandheldList(env, *list, entry, &renamed)) {
+  if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't create the list on handheld. Desktop file left as it was.\n");
     return 0;
   }
@@ -72,16 +64,24 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
   } else {
     logLine(env, "#   Saved updated record info to desktop.\n");
-    clearPendingRebuild(env.desktopFolder, name);
+    settleRebuildNote(env, name, *list, renamed);
   }
   return 0;
 }
 
-int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder) {
+int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
+                              const std::function<void()>& beforeReplace) {
   std::optional<uint8_t> handle = openListDatabase(env, entry);
   if (!handle) return 0;
   std::string path = listPath(folder, entry.name);
   std::string message;
+  // What the desktop file holds now, for the note of the rebuild.
+  DesktopBefore before;
+  before.stamp = stampOf(path);
+  std::unique_ptr<ItemList> replaced;
+  if (before.stamp.present) replaced = ListFileReader().read(path, message);
+  if (replaced && message.empty()) before.snapshot = DesktopSnapshot(*replaced);
+  message.clear();
   logLine(env, "#   Reading list details.\n");
   bool complete = false;
   std::unique_ptr<ItemList> list = readHandheldList(env, *handle, &complete);
@@ -100,19 +100,19 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   logLine(env, "#   List ID: %lu (%lu)\n", (unsigned long)entry.created, (unsigned long)list->uniqueTime());
   list->clearAllDirtyContent();
   bool renamed = false;
-  if (!rebuildHandheldList(env, *list, entry, &renamed)) {
+  if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't normalize on handheld. Not writing out desktop.\n");
     return 0;
   }
   if (!renamed) list->setUploadFile(1);
-  int result = ListFileWriter("utf-8").write(*list, path, message);
+  int result = ListFileWriter("utf-8").write(*list, path, message, beforeReplace);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());
     return -12;
   }
   logLine(env, "#   Written to XML file (%u).\n", list->uniqueTime());
-  clearPendingRebuild(env.desktopFolder, entry.name);
+  settleRebuildNote(env, entry.name, *list, renamed);
   return 0;
 }
 

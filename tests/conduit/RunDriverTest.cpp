@@ -372,19 +372,40 @@ TEST_F(ConduitTest, DecisionPerStrategyForAListOnBothSides) {
   EXPECT_EQ(runConduit(0), 0);
   EXPECT_NE(log().find(head + "# Done.\n\n# Log open"), std::string::npos);
 
+  // The ring turns once the new desktop file is written, just before it
+  // replaces the old one.
   RegistryStore::writeValue("StrategyFast", 2);
   runConduit(0);
   const std::string live = desktop_ + "Tolvk-A.XML";
   const std::string backup = desktop_ + "Backup/Tolvk-A";
-  EXPECT_NE(log().find(head + "#   Strategy: Copy HH file over DT\n"
+  EXPECT_NE(log().find("# Renamed new file to replace old file.\n"
                        "#   Created Backup directory.\n"
                        "#   WARN: Couldn't remove backup: " + backup + ".2 (2)\n"
                        "#   WARN: Couldn't roll backup: " + backup + ".1 to " + backup + ".2 (2)\n"
                        "#   WARN: Couldn't roll backup: " + backup + ".0 to " + backup + ".1 (2)\n"
-                       "#   Backup: " + live + " to " + backup + ".0\n"),
+                       "#   Backup: " + live + " to " + backup + ".0\n"
+                       "#   Written to XML file"),
             std::string::npos)
       << log();
+  EXPECT_NE(log().find(head + "#   Strategy: Copy HH file over DT\n"), std::string::npos);
   EXPECT_TRUE(exists(backup + ".0"));
+  EXPECT_TRUE(exists(live));
+}
+
+// "HH over DT" when the handheld list cannot be copied (here it holds no
+// records): the desktop file stays where it is and the ring does not turn.
+TEST_F(ConduitTest, CopyThatWritesNothingLeavesTheDesktopFile) {
+  createHandheldDatabase("Tolvk-A");
+  createDesktopList("Tolvk-A");
+  RegistryStore::writeValue("StrategyFast", 2);
+  const std::string live = desktop_ + "Tolvk-A.XML";
+  const std::string before = readFile(live);
+  runConduit(0);
+  EXPECT_NE(log().find("#   Strategy: Copy HH file over DT\n#   ERROR: Skipped DB; not enough records!\n"),
+            std::string::npos)
+      << log();
+  EXPECT_EQ(readFile(live), before);
+  EXPECT_FALSE(exists(desktop_ + "Backup"));
 }
 
 TEST_F(ConduitTest, ListWithOpenDesktopFileIsSkipped) {

@@ -127,7 +127,7 @@ TEST_F(CopyMergeTest, FailedRenameKeepsTheListAndAsksForUpload) {
   // The next run puts the list back and clears the leftover.
   log_.clear();
   EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-R", false), 0);
-  EXPECT_FALSE(databaseExists(kTempDatabaseName));
+  EXPECT_FALSE(databaseExists(kTempDatabaseName)) << log_.text();
   EXPECT_EQ(titles("Tolvk-R"), std::vector<std::string>{"A"});
   EXPECT_EQ(desktopList("Tolvk-R")->uploadFile(), 0);
 }
