@@ -130,6 +130,11 @@ void enumerateDesktopLists(RunLog& log, const std::string& folder, DatabaseTable
       logUnsafeName(log, name);
       continue;
     }
+    if (name.find('*') != std::string::npos) {  // like "Tolvk-*Sync*": never a handheld list
+      log.line("# ERROR: List name '%s' holds a \"*\", kept for the conduit's temporary database. Skipped.\n",
+               name.c_str());
+      continue;
+    }
     if (DatabaseEntry* row = table.find(name)) {
       row->presence += kOnDesktop;
       continue;

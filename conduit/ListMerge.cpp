@@ -24,13 +24,13 @@ std::string listPath(const RunEnv& env, const DatabaseEntry& entry) {
 // Writes the merged list to both sides: the handheld first, then, once the
 // handheld holds it, the desktop file. The backup ring turns only once the
 // new desktop file is written whole, just before it replaces the old one.
-void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
+bool saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
                    const DesktopBefore& before) {
   logLine(env, "# Some changes were made. Do the works.\n");
   bool renamed = false;
   if (!rebuildHandheldList(env, result, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't update handheld. Skipping desktop save.\n");
-    return;
+    return false;
   }
   // The merged list waits under the temporary name: ask the next run to put
   // the desktop copy back on the handheld.
@@ -44,10 +44,11 @@ void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
   std::string message;
   if (ListFileWriter("utf-8").write(result, listPath(env, entry), message, roll) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
-  } else {
-    logLine(env, "# Saved updated list to desktop.\n");
-    settleRebuildNote(env, entry.name, result, renamed);
+    return false;
   }
+  logLine(env, "# Saved updated list to desktop.\n");
+  settleRebuildNote(env, entry.name, result, renamed);
+  return true;
 }
 
 // Both sides of one list, read whole. Null members when a side could not be
@@ -55,10 +56,11 @@ void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
 struct BothSides {
   std::unique_ptr<ItemList> handheld, desktop;
   DesktopBefore before;
+  bool declined = false;  // the handheld list asks not to be synchronized
 };
 
 bool readBothSides(const RunEnv& env, const DatabaseEntry& entry, BothSides& sides) {
-  std::optional<uint8_t> handle = openListDatabase(env, entry);
+  std::optional<uint8_t> handle = openListDatabase(env, entry, &sides.declined);
   if (!handle) return false;
   logLine(env, "#   Fetching details from handheld\n");
   bool complete = false;
@@ -84,7 +86,9 @@ bool readBothSides(const RunEnv& env, const DatabaseEntry& entry, BothSides& sid
   return true;
 }
 
-bool mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry, BothSides& sides) {
+int32_t unread(const BothSides& sides) { return sides.declined ? 0 : kListNotInSync; }
+
+int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry, BothSides& sides) {
   sides.desktop->copyHeaderRecordFrom(*sides.handheld);
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
@@ -92,26 +96,28 @@ bool mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& en
   synchronizeFile(*sides.desktop, *sides.handheld, context);
   if (!context.result) {
     logLine(env, "!   Something bad happened. Bailing.\n");
-    return false;
+    return kListNotInSync;
   }
+  bool saved = true;
   if (context.changed)
-    saveBothSides(env, *context.result, entry, sides.before);
+    saved = saveBothSides(env, *context.result, entry, sides.before);
   else
     logLine(env, "# No changes were made. Natch.\n");
   context.result = nullptr;
-  return true;
+  return saved ? 0 : kListNotInSync;
 }
 
 }  // namespace
 
-bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+int32_t synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
   BothSides sides;
-  return readBothSides(env, entry, sides) && mergeSides(env, context, entry, sides);
+  if (!readBothSides(env, entry, sides)) return unread(sides);
+  return mergeSides(env, context, entry, sides);
 }
 
-bool mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+int32_t mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
   BothSides sides;
-  if (!readBothSides(env, entry, sides)) return false;
+  if (!readBothSides(env, entry, sides)) return unread(sides);
   if (sides.desktop->uniqueTime() == entry.created) {
     // The desktop file was saved after all; only the note was left.
     clearPendingRebuild(env.desktopFolder, entry.name);
@@ -121,14 +127,14 @@ bool mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const
   if (!record) {
     logLine(env, "!   The record of the interrupted rebuild is missing or damaged. Leaving both sides as they are;\n");
     logLine(env, "!   copy one side over the other with the HotSync action to settle the list.\n");
-    return false;
+    return kListNotInSync;
   }
   logLine(env, "#   Merging the desktop edits made since with the list the interrupted run left on the handheld.\n");
   prepareReplay(*record, *sides.desktop, *sides.handheld);
   // The flags say exactly what changed on each side since that run.
   const int32_t kind = context.kind;
   context.kind = kSyncFast;
-  const bool merged = mergeSides(env, context, entry, sides);
+  const int32_t merged = mergeSides(env, context, entry, sides);
   context.kind = kind;
   return merged;
 }

@@ -45,12 +45,16 @@ class RunDriver {
   bool checkHotSyncId();
   bool checkModuleVersion();
   void reportEncoding();
+  void removeLeftoverTemporaries();
   void exportTagsAndFilters();
   void restoreLeftoverList();
   bool buildTable();
   void sortPendingRebuilds();
   void checkForceVerbose();
   void processRows();
+  void reportCancel(int next);
+  // Keeps the first failure as the run's result.
+  void noteResult(int32_t result);
   void processRow(int index, const DatabaseEntry& row);
   void actOnBoth(int index, const DatabaseEntry& row);
   void finishInterruptedRebuild(int index, const DatabaseEntry& row);

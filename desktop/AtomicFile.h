@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvex {
 
@@ -26,6 +27,12 @@ class AtomicFile {
   // just before it takes the target's place; it does not run when the text
   // could not be written.
   bool commit(const std::function<void()>& beforeReplace = nullptr);
+
+  // The temporary files in `folder` that writers of this program left when
+  // their process was killed (it no longer runs, or it is this one: none of
+  // them is open between runs), for targets that `ours` accepts. Names only.
+  static std::vector<std::string> abandonedIn(const std::string& folder,
+                                              const std::function<bool(const std::string& target)>& ours);
 
  private:
   bool flush();

@@ -24,9 +24,15 @@ class XmlFileWriter {
 
 // Writes go to a temporary file beside the target, flushed, then renamed into
 // place; on failure the target is untouched.
+// Only a regular file is read (opened without blocking), and none larger
+// than any list the handheld can hold.
 class ListFileReader : public XmlFileReader {
  public:
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
+  // Blocks handed to the parser by the last read.
+  size_t parserCalls() const { return parserCalls_; }
+ private:
+  size_t parserCalls_ = 0;
 };
 
 // Texts are escaped (attributes with " as &quot; too); characters an XML
@@ -52,7 +58,8 @@ class TagFileWriter : public XmlFileWriter {
 
 class ConfigStore {
  public:
-  bool load(const std::string& path);
+  // `why` (may be null) gets the reader's explanation when nothing was loaded.
+  bool load(const std::string& path, std::string* why = nullptr);
   void setInt(const std::string& key, int value);
   const ItemList* list() const { return list_.get(); }
  private:

@@ -27,6 +27,7 @@ constexpr uint32_t kSyncRequestFlag = 0x80;
 constexpr size_t kRenameBlockSize = 71;
 constexpr size_t kRenameNameField = 35;
 constexpr uint8_t kRenameTrailer = 0x7B;
+constexpr size_t kMaxRecords = 65535;  // a handheld database's record index is 16 bits
 
 uint32_t bigEndian32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
@@ -164,17 +165,21 @@ void readDeletedRecords(ListRead& read, uint16_t count) {
 
 }  // namespace
 
-bool checkListHeader(const RunEnv& env, uint8_t handle) {
+bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined) {
+  if (declined) *declined = false;
   RecordReader reader(handle);
   if (reader.read(0, false) != 0 || reader.size() < kListHeaderSize) return false;
   if (bigEndian32(reader.bytes() + kHeaderMagicOffset) != kHeaderMagic) {
     logLine(env, "#   ERROR: List doesn't appear to have a header! Resave!\n");
     return false;
   }
-  return bigEndian32(reader.bytes() + kHeaderFlagsOffset) & kSyncRequestFlag;
+  const bool requested = bigEndian32(reader.bytes() + kHeaderFlagsOffset) & kSyncRequestFlag;
+  if (declined) *declined = !requested;
+  return requested;
 }
 
-std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry) {
+std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry, bool* declined) {
+  if (declined) *declined = false;
   uint8_t handle = 0;
   long err = SyncOpenDB(entry.name.c_str(), entry.card, &handle, kListOpenMode);
   if (err != 0) {
@@ -192,7 +197,7 @@ std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& 
     SyncCloseDB(handle);
     return std::nullopt;
   }
-  if (!checkListHeader(env, handle)) {
+  if (!checkListHeader(env, handle, declined)) {
     logLine(env, "#   SKIPPING: Sync request flag not set. (%d recs)\n", int(count));
     SyncCloseDB(handle);
     return std::nullopt;
@@ -418,10 +423,11 @@ bool clearLeftoverTemporary(const RunEnv& env) {
   return false;
 }
 
-// The temporary database this rebuild made, deleted again with its note.
+// The temporary database this rebuild made, deleted again; while it cannot
+// be deleted it stays noted as this conduit's own.
 void dropOwnTemporary(const RunEnv& env) {
-  SyncDeleteDB(kTempDatabaseName, 0);
-  clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+  const long err = SyncDeleteDB(kTempDatabaseName, 0);
+  if (err == SYNCERR_NONE || err == SYNCERR_NOT_FOUND) clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
 }
 
 }  // namespace
@@ -429,6 +435,13 @@ void dropOwnTemporary(const RunEnv& env) {
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed,
                          const DesktopBefore* before) {
   if (renamed) *renamed = false;
+  // Checked before anything is built: a database cut short at the limit
+  // would drop items, and every later run would fail the same way.
+  if (const size_t items = list.size(); items + 1 > kMaxRecords) {
+    logLine(env, "!   List too large for the handheld: %zu items, the limit is 65,534 (65,535 records with the list header).\n",
+            items);
+    return false;
+  }
   // A leftover temporary may hold the only copy of a list whose rebuild was
   // cut short after its old database was deleted.
   if (!restoreLeftoverTemporary(env, nullptr) || !clearLeftoverTemporary(env)) {

@@ -19,8 +19,13 @@ namespace tolvex {
 extern const char* const kTempDatabaseName;  // "Tolvk-*Sync*"
 
 // checkListHeader: record 0 present, >= 122 bytes, magic "Tlvk", flag 0x80.
-bool checkListHeader(const RunEnv& env, uint8_t handle);
-std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry);
+// `declined` (may be null) tells a header whose sync-request flag is clear
+// (the user asked not to synchronize the list) from one that is unusable.
+bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined = nullptr);
+// An open handle, or none (logged); `declined` (may be null) is set when the
+// list is skipped only because its sync-request flag is clear.
+std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry,
+                                        bool* declined = nullptr);
 // A list, or null when even the header could not be read. `complete` (may be
 // null) tells whether every record was read and placed; a list that was not
 // read whole must never be written back, or the records it missed are lost.

@@ -34,7 +34,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
     logLine(env, "#   ERROR: Couldn't build list from file!\n");
     logLine(env, "#   >> Perhaps international character parsing problem?\n");
     logLine(env, "#   >> %s\n", message.c_str());
-    return 0;
+    return kListNotInSync;
   }
   if (ignoreUpload) {
     logLine(env, "#   Ignoring presence (or lack thereof) of Upload attribute.\n");
@@ -55,24 +55,25 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   bool renamed = false;
   if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't create the list on handheld. Desktop file left as it was.\n");
-    return 0;
+    return kListNotInSync;
   }
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
   if (ListFileWriter("utf-8").write(*list, path, message) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
-  } else {
-    logLine(env, "#   Saved updated record info to desktop.\n");
-    settleRebuildNote(env, name, *list, renamed);
+    return kListNotInSync;
   }
+  logLine(env, "#   Saved updated record info to desktop.\n");
+  settleRebuildNote(env, name, *list, renamed);
   return 0;
 }
 
 int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
                               const std::function<void()>& beforeReplace) {
-  std::optional<uint8_t> handle = openListDatabase(env, entry);
-  if (!handle) return 0;
+  bool declined = false;
+  std::optional<uint8_t> handle = openListDatabase(env, entry, &declined);
+  if (!handle) return declined ? 0 : kListNotInSync;
   std::string path = listPath(folder, entry.name);
   std::string message;
   // What the desktop file holds now, for the note of the rebuild.
@@ -88,11 +89,11 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   SyncCloseDB(*handle);
   if (!list) {
     logLine(env, "!   ERROR: Couldn't build internal list from handheld!\n");
-    return -11;
+    return kHandheldListUnreadable;
   }
   if (!complete) {
     logLine(env, "!   List could not be read whole. Not normalizing on handheld, not writing out desktop.\n");
-    return 0;
+    return kListNotInSync;
   }
   logLine(env, "#     Dump deleted items.\n");
   list->purgeDeleted();
@@ -102,14 +103,14 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   bool renamed = false;
   if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't normalize on handheld. Not writing out desktop.\n");
-    return 0;
+    return kListNotInSync;
   }
   if (!renamed) list->setUploadFile(1);
   int result = ListFileWriter("utf-8").write(*list, path, message, beforeReplace);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());
-    return -12;
+    return kListNotInSync;
   }
   logLine(env, "#   Written to XML file (%u).\n", list->uniqueTime());
   settleRebuildNote(env, entry.name, *list, renamed);

@@ -142,7 +142,7 @@ TEST_F(ConduitTest, ForceSlowMarkerTurnsEveryRunSlow) {
   EXPECT_NE(log().find("# Syncronizing 0 databases.\n"), std::string::npos);
   createDesktopList("Tolvk-A");
   createHandheldDatabase("Tolvk-A");
-  EXPECT_EQ(runConduit(0), 0);
+  runConduit(0);
   EXPECT_NE(log().find("# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\n"),
             std::string::npos);
 }
@@ -339,19 +339,17 @@ TEST_F(ConduitTest, DecisionPerPresence) {
   EXPECT_NE(log().find("# [0] Tolvk-H: Copy from HH to DT.\n"), std::string::npos);
 }
 
-// A failing copy ends the loop at its row and fails the run; a successful
-// one lets the next row run. Which one happens depends on the copy itself.
-TEST_F(ConduitTest, NegativeCopyResultEndsTheLoop) {
-  createHandheldDatabase("Tolvk-A");  // no list header: not a list that copies cleanly
+// A list that cannot be brought in step fails the run, and the other lists
+// are still processed.
+TEST_F(ConduitTest, FailedListFailsTheRunAndTheLoopGoesOn) {
+  createHandheldDatabase("Tolvk-A");  // no records: no list that can be read
   createDesktopList("Tolvk-B");
-  const long result = runConduit(0);
-  const bool secondRow = log().find("# [1] Tolvk-B: Copy database from DT to HH.\n") != std::string::npos;
-  if (result < 0) {
-    EXPECT_FALSE(secondRow);
-    EXPECT_EQ(hotsyncLines_, std::vector<std::string>{"FAILED Tolvan (check logs)\n"});
-  } else {
-    EXPECT_TRUE(secondRow);
-  }
+  EXPECT_EQ(runConduit(0), -12);
+  EXPECT_NE(log().find("# [0] Tolvk-A: Copy from HH to DT.\n#   ERROR: Skipped DB; not enough records!\n"),
+            std::string::npos)
+      << log();
+  EXPECT_NE(log().find("# [1] Tolvk-B: Copy database from DT to HH.\n"), std::string::npos) << log();
+  EXPECT_EQ(hotsyncLines_, std::vector<std::string>{"FAILED Tolvan (check logs)\n"});
 }
 
 TEST_F(ConduitTest, DecisionPerStrategyForAListOnBothSides) {

@@ -1,15 +1,10 @@
 // A run cut short while a rebuilt list waits under the temporary name, its
 // old database already deleted and its desktop file not yet saved: the list
 // must come back, whether another rebuild or the next run meets it first.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 
-#include "ImageFixture.h"
+#include "RunFixture.h"
 #include "conduit/RegistryStore.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
@@ -106,99 +101,12 @@ TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
 // crash at that moment leaves: the merged list on the handheld under a new
 // identity and new IDs, the old desktop file, and the note. The user then
 // edits the desktop file; the next run must keep every edit of both runs.
-class EditedAfterInterruptionTest : public ImageFixture {
+class EditedAfterInterruptionTest : public RunFixture {
  protected:
-  // One `hotsync sync` in its own process; `fileLimit` caps every file it
-  // writes (a list file larger than that cannot be saved). Its exit code.
-  int sync(size_t fileLimit = 0) {
-    SyncHostDetach();
-    const std::string home = (root_ / "home").string(), program = TOLVEX_BINARY_DIR "/bin/hotsync";
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("HOTSYNC_HOME", home.c_str(), 1);
-      if (fileLimit) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{fileLimit, fileLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, 1);
-      dup2(null, 2);
-      execl(program.c_str(), program.c_str(), "sync", "--device", image_.c_str(), "--desktop", desktop_.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(SyncHostAttach(image_.c_str()), 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string lastLog() { return slurp(desktop_ + "lastsync.txt"); }
-
-  void editHandheld(const std::string& name, size_t index, const std::string& title) {
-    std::vector<StoredRecord> stored = records(name);
-    ASSERT_LT(index, stored.size());
-    ItemList scratch;
-    auto item = unpackItemRecord(&scratch, stored[index].id, stored[index].bytes.data(), stored[index].bytes.size(),
-                                 false, nullptr);
-    ASSERT_TRUE(item);
-    item->setTitle(title);
-    item->setDirtyContent(true);
-    std::vector<uint8_t> bytes = packItemRecord(*item);
-    bytes[86] = stored[index].bytes[86];  // the tree flags stay
-    bytes[87] = stored[index].bytes[87];
-    uint8_t handle = 0;
-    ASSERT_EQ(SyncOpenDB(name.c_str(), 0, &handle, SYNC_MODE_READ | SYNC_MODE_WRITE), 0);
-    SyncRecordInfo rec;
-    std::memset(&rec, 0, sizeof rec);
-    rec.handle = handle;
-    rec.recId = stored[index].id;
-    rec.recSize = uint32_t(bytes.size());
-    rec.bufSize = uint16_t(bytes.size());
-    rec.buffer = bytes.data();
-    EXPECT_EQ(SyncWriteRec(&rec), 0);
-    EXPECT_EQ(SyncCloseDB(handle), 0);
-  }
-  // Edits the desktop file as the desktop application does.
-  void editDesktop(const std::string& name, const std::function<void(ItemList&)>& edit) {
-    auto list = desktopList(name);
-    ASSERT_TRUE(list);
-    edit(*list);
-    std::string message;
-    ASSERT_EQ(ListFileWriter().write(*list, desktopFile(name), message), 0);
-  }
-  static void retitle(ItemList& list, const std::string& from, const std::string& to) {
-    ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
-      if (item->title() != from) return true;
-      item->setTitle(to);
-      item->setDirtyContent(true);
-      return false;
-    });
-  }
-  static void add(ItemList& list, const std::string& title) {
-    auto item = std::make_unique<ListNode>(0, &list);
-    item->setTitle(title);
-    item->setDirtyContent(true);
-    item->setDirtyPosition(true);
-    list.pushBack(std::move(item));
-  }
-  std::vector<std::string> desktopTitles(const std::string& name) {
-    std::vector<std::string> out;
-    auto list = desktopList(name);
-    if (list) ItemList::forEach(list->head(), WalkScope::kSubtree, [&](ListNode* item) {
-      out.push_back(item->title());
-      return true;
-    });
-    return out;
-  }
-
   // Tolvk-W in step on both sides, edits on each, then a run that rebuilds
   // the handheld and cannot save the desktop file.
   void interruptedMerge() {
-    std::vector<RawRecord> recs{headerRecord()};
-    for (int i = 0; i < 40; ++i) recs.push_back(itemRecord("item " + std::to_string(i), i < 39 ? kHasNextSibling : 0));
-    makeDatabase("Tolvk-W", recs);
+    makeList("Tolvk-W", "item", 40);
     ASSERT_EQ(sync(), 0) << lastLog();
     editHandheld("Tolvk-W", 1, "item 0 handheld");
     editDesktop("Tolvk-W", [](ItemList& l) {
@@ -206,7 +114,7 @@ class EditedAfterInterruptionTest : public ImageFixture {
       add(l, "desktop before");
     });
     desktopBefore_ = slurp(desktopFile("Tolvk-W"));
-    sync(12000);
+    EXPECT_EQ(sync(12000), 1);
     // A save that failed turned no backup and left the desktop file in place.
     ASSERT_EQ(slurp(desktopFile("Tolvk-W")), desktopBefore_) << lastLog();
     EXPECT_FALSE(fs::exists(desktop_ + "Backup/Tolvk-W.0"));
