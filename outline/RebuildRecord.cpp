@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <unordered_set>
 
 namespace tolvex {
 namespace {
@@ -74,30 +75,58 @@ int32_t DesktopSnapshot::placeOf(const ListNode* item) const {
   return item ? originOf(item) : kNoItem;
 }
 
-int32_t DesktopSnapshot::originOf(const ListNode* item) const {
-  // The same item, unless its address now holds another one.
+int32_t DesktopSnapshot::sameAs(const ListNode* item) const {
+  // The same address, unless it now holds another item.
   auto node = byNode_.find(item);
-  if (node != byNode_.end() && items_[node->second].id == item->uniqueID()) return node->second;
+  return node != byNode_.end() && items_[node->second].id == item->uniqueID() ? node->second : kForeignItem;
+}
+
+int32_t DesktopSnapshot::originOf(const ListNode* item) const {
+  if (const int32_t same = sameAs(item); same >= 0) return same;
   if (item->uniqueID() == 0) return kForeignItem;
   auto id = byId_.find(item->uniqueID());
   return id == byId_.end() ? kForeignItem : id->second;
 }
 
 std::vector<WrittenItem> describeWritten(const DesktopSnapshot& before, const ItemList& list) {
+  // A desktop item still in the list is its own origin; a copy of it kept
+  // beside it ("Keep/Duplicate") is, to a later merge, an item of its own.
+  std::vector<bool> taken(before.items().size(), false);
+  forEachItem(list, [&](ListNode* item) {
+    if (const int32_t same = before.sameAs(item); same >= 0) taken[same] = true;
+  });
+  std::unordered_map<const ListNode*, int32_t> origin;
+  forEachItem(list, [&](ListNode* item) {
+    int32_t o = before.sameAs(item);
+    if (o < 0) {
+      o = before.originOf(item);
+      if (o >= 0 && taken[o]) o = kForeignItem;
+      if (o >= 0) taken[o] = true;
+    }
+    origin[item] = o;
+  });
+  auto placeOf = [&](const ListNode* item) { return item ? origin[item] : kNoItem; };
+
+  // A merge moves an item alone, not the siblings after it: an item whose
+  // previous sibling moves must be moved too, to stay behind it.
+  std::unordered_map<const ListNode*, bool> moves;
   std::vector<WrittenItem> out;
   forEachItem(list, [&](ListNode* item) {
     WrittenItem w;
-    w.oldId = item->uniqueID();
-    w.origin = before.originOf(item);
+    w.origin = origin[item];
+    w.oldId = w.origin >= 0 || before.originOf(item) < 0 ? item->uniqueID() : 0;
     if (w.origin < 0) {
+      // New to the desktop: copied in by content, then put in place after
+      // the items before it have found theirs.
       w.contentChanged = true;
+      w.placeChanged = true;
     } else {
       const DesktopItem& was = before.items()[w.origin];
-      const int32_t parent = item->parent() ? before.originOf(item->parent()) : kNoItem;
-      const int32_t prev = item->prev() ? before.originOf(item->prev()) : kNoItem;
       w.contentChanged = contentFingerprint(*item) != was.fingerprint;
-      w.placeChanged = parent != was.parent || prev != was.prev;
+      w.placeChanged = placeOf(item->parent()) != was.parent || placeOf(item->prev()) != was.prev ||
+                       (item->prev() && moves[item->prev()]);
     }
+    moves[item] = w.placeChanged;
     out.push_back(w);
   });
   return out;
@@ -141,9 +170,15 @@ class DesktopPairing {
 
 void prepareReplay(const RebuildRecord& record, ItemList& desktop, ItemList& handheld) {
   const std::vector<DesktopItem>& was = record.desktop;
-  auto canonical = [&](int32_t index) {
-    return was[index].id != 0 ? was[index].id : kFirstStandIn + static_cast<uint32_t>(index);
-  };
+  // Each recorded item gets an ID of its own: its file ID, unless it had
+  // none or shared it with an item before it.
+  std::vector<uint32_t> canonicalIds(was.size());
+  std::unordered_set<uint32_t> seen;
+  for (size_t i = 0; i < was.size(); ++i) {
+    const bool own = was[i].id != 0 && seen.insert(was[i].id).second;
+    canonicalIds[i] = own ? was[i].id : kFirstStandIn + static_cast<uint32_t>(i);
+  }
+  auto canonical = [&](int32_t index) { return canonicalIds[static_cast<size_t>(index)]; };
 
   // The desktop side: what the user changed since the interrupted run read it.
   std::unordered_map<const ListNode*, int32_t> matched;
@@ -175,6 +210,7 @@ void prepareReplay(const RebuildRecord& record, ItemList& desktop, ItemList& han
     if (it == byNewId.end()) {
       item->setUniqueID(nextStandIn++);
       item->setDirtyContent(true);  // added on the handheld since
+      item->setDirtyPosition(true);
       return;
     }
     const WrittenItem& w = *it->second;

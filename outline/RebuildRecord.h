@@ -62,6 +62,8 @@ class DesktopSnapshot {
   // The desktop item `item` is or was copied from (the same item, else the
   // first with its ID), or kForeignItem.
   int32_t originOf(const ListNode* item) const;
+  // The desktop item that `item` is itself, or kForeignItem.
+  int32_t sameAs(const ListNode* item) const;
 
  private:
   int32_t placeOf(const ListNode* item) const;

@@ -42,6 +42,8 @@ struct FailureCase {
   const char* line;
 };
 
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.id; }
+
 class FailedListTest : public HonestRunTest, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(FailedListTest, FailsTheRunWhileTheOtherListsSync) {
