@@ -296,8 +296,9 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
   std::memset(&info, 0, sizeof info);
   std::optional<uint32_t> created;
   if (SyncReadOpenDbInfo(&request, &info) == 0) {
-    created = info.createDate;
-    list.setUniqueTime(info.createDate);
+    const uint32_t date = info.createDate;  // a packed field: copied, never referred to
+    created = date;
+    list.setUniqueTime(date);
     logLine(env, "#   Picked up unique value to: %u\n", list.uniqueTime());
   } else {
     logLine(env, "#   ERROR: Couldn't pick up unique value. Continuing.\n");
