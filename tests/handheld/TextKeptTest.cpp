@@ -18,6 +18,29 @@ namespace {
 
 std::string latin1(std::string_view bytes) { return latin1BytesToUtf8(bytes); }
 
+// Rewrites a stored item record as the handheld application edits one: the
+// change, the record marked dirty, its tree flags kept.
+void editRecord(const std::string& name, uint32_t id, const std::vector<uint8_t>& old,
+                const std::function<void(ListNode&)>& edit) {
+  ItemList scratch;
+  auto item = unpackItemRecord(&scratch, id, old.data(), old.size(), false, nullptr);
+  edit(*item);
+  item->setDirtyContent(true);
+  std::vector<uint8_t> bytes = packItemRecord(*item);
+  bytes[86] = old[86];
+  bytes[87] = old[87];
+  uint8_t handle = 0;
+  ASSERT_EQ(SyncOpenDB(name.c_str(), 0, &handle, 0xD0), 0);
+  SyncRecordInfo rec{};
+  rec.handle = handle;
+  rec.recId = id;
+  rec.recSize = uint32_t(bytes.size());
+  rec.bufSize = uint16_t(bytes.size());
+  rec.buffer = bytes.data();
+  EXPECT_EQ(SyncWriteRec(&rec), 0);
+  EXPECT_EQ(SyncCloseDB(handle), 0);
+}
+
 // The image and desktop folder of ImageFixture, synchronized by the hotsync
 // program; between runs the test looks at and edits the image in-process.
 class TextKeptTest : public ImageFixture {
@@ -45,29 +68,11 @@ class TextKeptTest : public ImageFixture {
     return raw;
   }
 
-  // Edits item record `index` (1 = the first item) as the handheld
-  // application does: the change, and the record marked dirty.
+  // Edits item record `index` (1 = the first item).
   void editOnHandheld(const std::string& name, size_t index, const std::function<void(ListNode&)>& edit) {
     std::vector<StoredRecord> stored = records(name);
     ASSERT_LT(index, stored.size());
-    ItemList scratch;
-    const std::vector<uint8_t>& old = stored[index].bytes;
-    auto item = unpackItemRecord(&scratch, stored[index].id, old.data(), old.size(), false, nullptr);
-    edit(*item);
-    item->setDirtyContent(true);
-    std::vector<uint8_t> bytes = packItemRecord(*item);
-    bytes[86] = old[86];  // the tree flags stay
-    bytes[87] = old[87];
-    uint8_t handle = 0;
-    ASSERT_EQ(SyncOpenDB(name.c_str(), 0, &handle, 0xD0), 0);
-    SyncRecordInfo rec{};
-    rec.handle = handle;
-    rec.recId = stored[index].id;
-    rec.recSize = uint32_t(bytes.size());
-    rec.bufSize = uint16_t(bytes.size());
-    rec.buffer = bytes.data();
-    EXPECT_EQ(SyncWriteRec(&rec), 0);
-    EXPECT_EQ(SyncCloseDB(handle), 0);
+    editRecord(name, stored[index].id, stored[index].bytes, edit);
   }
   std::unique_ptr<ListNode> handheldItem(ItemList& scratch, const std::string& name, size_t index) {
     std::vector<StoredRecord> stored = records(name);
@@ -311,33 +316,18 @@ class TextProperty : public ImageFixture {
   std::set<uint32_t> editHandheld(const std::string& name) {
     std::set<uint32_t> changed;
     std::vector<StoredRecord> stored = records(name);
-    uint8_t handle = 0;
-    EXPECT_EQ(SyncOpenDB(name.c_str(), 0, &handle, 0xD0), 0);
     for (size_t i = 1; i < stored.size(); ++i) {
       if (below(2) == 0) continue;
-      ItemList scratch;
-      const std::vector<uint8_t>& old = stored[i].bytes;
-      auto item = unpackItemRecord(&scratch, stored[i].id, old.data(), old.size(), false, nullptr);
-      item->setChecked(!item->checked());
-      item->setPriority(uint8_t(below(6)));
-      item->setHhTargetTime(uint32_t(rng_()));
-      if (below(6) == 0) {
-        item->setTitle("handheld " + std::to_string(rng_()));
-        changed.insert(item->hhCreateTime());
-      }
-      item->setDirtyContent(true);
-      std::vector<uint8_t> bytes = packItemRecord(*item);
-      bytes[86] = old[86];
-      bytes[87] = old[87];
-      SyncRecordInfo rec{};
-      rec.handle = handle;
-      rec.recId = stored[i].id;
-      rec.recSize = uint32_t(bytes.size());
-      rec.bufSize = uint16_t(bytes.size());
-      rec.buffer = bytes.data();
-      EXPECT_EQ(SyncWriteRec(&rec), 0);
+      editRecord(name, stored[i].id, stored[i].bytes, [&](ListNode& item) {
+        item.setChecked(!item.checked());
+        item.setPriority(uint8_t(below(6)));
+        item.setHhTargetTime(uint32_t(rng_()));
+        if (below(6) == 0) {
+          item.setTitle("handheld " + std::to_string(rng_()));
+          changed.insert(item.hhCreateTime());
+        }
+      });
     }
-    EXPECT_EQ(SyncCloseDB(handle), 0);
     return changed;
   }
 
