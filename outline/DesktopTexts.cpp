@@ -11,12 +11,17 @@ namespace {
 
 using HandheldForm = std::string (*)(const std::string&);
 
+// One text of an item: whether it is present, and what it holds ("" when not).
+struct Text {
+  bool present;
+  const std::string& value;
+};
+
 // True when the two texts differ but hold the same on the handheld. The
 // handheld's own text is its handheld form already.
-bool sameOnHandheld(const std::optional<std::string>& desktop, const std::optional<std::string>& handheld,
-                    HandheldForm form) {
-  if (desktop == handheld) return false;
-  return form(desktop.value_or(std::string())) == form(handheld.value_or(std::string()));
+bool sameOnHandheld(Text desktop, Text handheld, HandheldForm form) {
+  if (desktop.present == handheld.present && desktop.value == handheld.value) return false;
+  return form(desktop.value) == form(handheld.value);
 }
 
 // True when the handheld holds the desktop's links as far as its record can,
@@ -31,21 +36,24 @@ bool linksCutOnHandheld(const ListNode& desktop, const ListNode& handheld) {
 
 // Answers whether the item took anything from its twin.
 bool keepTwinTexts(ListNode& handheld, const ListNode& desktop) {
+  static const std::string kNone;
   bool kept = false;
-  if (sameOnHandheld(desktop.hasTitle() ? std::optional(desktop.title()) : std::nullopt,
-                     handheld.hasTitle() ? std::optional(handheld.title()) : std::nullopt, handheldTitle)) {
+  if (sameOnHandheld({desktop.hasTitle(), desktop.title()}, {handheld.hasTitle(), handheld.title()},
+                     handheldTitle)) {
     if (desktop.hasTitle()) handheld.setTitle(desktop.title());
     else handheld.clearTitle();
     kept = true;
   }
-  if (sameOnHandheld(desktop.hasNote() ? std::optional(desktop.note()) : std::nullopt,
-                     handheld.hasNote() ? std::optional(handheld.note()) : std::nullopt, handheldNote)) {
+  if (sameOnHandheld({desktop.hasNote(), desktop.note()}, {handheld.hasNote(), handheld.note()}, handheldNote)) {
     if (desktop.hasNote()) handheld.setNote(desktop.note());
     else handheld.clearNote();
     kept = true;
   }
-  if (sameOnHandheld(desktop.linkFile(), handheld.linkFile(), handheldLinkFile)) {
-    handheld.setLinkFile(desktop.linkFile());
+  const std::optional<std::string>& file = desktop.linkFile();
+  const std::optional<std::string>& held = handheld.linkFile();
+  if (sameOnHandheld({file.has_value(), file ? *file : kNone}, {held.has_value(), held ? *held : kNone},
+                     handheldLinkFile)) {
+    handheld.setLinkFile(file);
     kept = true;
   }
   // After the texts: they decide how many links the record holds.
