@@ -343,7 +343,9 @@ TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
     EXPECT_NE(hotsyncLog.find(c.untouchedOnDevice.front()), std::string::npos) << hotsyncLog;
   }
   const std::string log = w.lastLog();
-  if (!c.proof.empty()) EXPECT_NE(log.find(c.proof), std::string::npos) << log;
+  if (!c.proof.empty()) {
+    EXPECT_NE(log.find(c.proof), std::string::npos) << log;
+  }
   EXPECT_FALSE(c.proof.empty() && c.hotsyncLog.empty()) << "the case names no line that shows it reached its check";
   EXPECT_TRUE(log.empty() || log.back() == '\n');
   if (!HasFailure()) std::printf("%s reached its check: %s\n", c.id.c_str(), (c.proof.empty() ? c.hotsyncLog : c.proof).c_str());
