@@ -66,6 +66,12 @@ TEST(KillAtAnyMoment, EveryItemStaysInItsListAndTheNextRunMendsIt) {
   for (int l = 0; l < 4; ++l) writeList(w, l, expected, tops);
   RunResult first = w.sync();
   ASSERT_EQ(first.exitCode, 0) << first.out;
+  // Collisions go to the desktop: a run that took an interrupted rebuild for
+  // a plain change would put the older desktop list over the handheld's.
+  const std::string registry = w.home + "/registry.ini", group = "[HKEY_LOCAL_MACHINE/Software/Marrowind/Tolvex/RegBool]\n";
+  std::string settings = readFile(registry);
+  ASSERT_NE(settings.find(group), std::string::npos) << settings;
+  writeFile(registry, settings.insert(settings.find(group) + group.size(), "MethodPerm=2\n"));
 
   // Lists 0 to 2 change on both sides, list 3 is now only on the handheld
   // (its desktop file is gone), list 4 only on the desktop.
@@ -85,6 +91,7 @@ TEST(KillAtAnyMoment, EveryItemStaysInItsListAndTheNextRunMendsIt) {
   const long wholeMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   ASSERT_EQ(whole.exitCode, 0) << whole.out;
+  ASSERT_NE(w.lastLog().find("#   Collision method: 2 (DT over HH)\n"), std::string::npos) << w.lastLog();
   std::string report;
   ASSERT_EQ(missingItems(w, expected, Where::kBothSides, &report), 0) << "an unhindered run loses" << report;
   const std::vector<std::string> calls = linesOf(trace);
