@@ -151,6 +151,11 @@ int runConfigure(int argc, char** argv, int first) {
     return kExitFailed;
   }
 
+  // The dialog writes the conduit's settings into the host state, which a
+  // running HotSync reads and uses up; neither may change it under the other.
+  std::unique_ptr<RunLock> lock = lockFolders("configure", {hostStateLock()});
+  if (!lock) return kExitBusy;
+
   if (!clicks.empty() || end != 0) {
     OsDialogScript(clicks.data(), clicks.size(), end == 0 ? OS_DIALOG_END_CANCEL : end);
   } else {

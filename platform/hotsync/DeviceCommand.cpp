@@ -120,6 +120,16 @@ size_t copyBackup(const std::string& backup, const std::vector<std::string>& fil
   return skipped;
 }
 
+// True, with the reason printed, when `folder` already holds an image.
+bool isImage(const std::string& folder) {
+  struct stat st;
+  const std::string deviceFile = folder + "/" + kDeviceFile;
+  if (::lstat(deviceFile.c_str(), &st) != 0) return false;
+  std::fprintf(stderr, "hotsync device init: %s is already a handheld image (%s exists); nothing changed\n",
+               folder.c_str(), deviceFile.c_str());
+  return true;
+}
+
 int deviceInit(ArgReader& args) {
   std::string folder, user, backup;
   bool haveUser = false, haveBackup = false;
@@ -167,13 +177,7 @@ int deviceInit(ArgReader& args) {
       return kExitFailed;
     }
   }
-  struct stat st;
-  const std::string deviceFile = folder + "/" + kDeviceFile;
-  if (::lstat(deviceFile.c_str(), &st) == 0) {
-    std::fprintf(stderr, "hotsync device init: %s is already a handheld image (%s exists); nothing changed\n",
-                 folder.c_str(), deviceFile.c_str());
-    return kExitFailed;
-  }
+  if (isImage(folder)) return kExitFailed;
   if (haveBackup && !haveUser) {
     if (!::isatty(STDIN_FILENO)) {
       return args.usageError("the .pdb files of a backup do not record the HotSync user name; give it with --user NAME");
@@ -189,6 +193,15 @@ int deviceInit(ArgReader& args) {
     }
     haveUser = true;
   }
+  // Made here so that it can be locked; asked again under the lock, since
+  // another hotsync may have made it an image meanwhile.
+  if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "hotsync device init: cannot create the folder %s: %s\n", folder.c_str(), std::strerror(errno));
+    return kExitFailed;
+  }
+  std::unique_ptr<RunLock> lock = lockFolders("device init", {imageLock(folder)});
+  if (!lock) return kExitBusy;
+  if (isImage(folder)) return kExitFailed;
   long rc = SyncHostCreateImage(folder.c_str(), haveUser ? user.c_str() : nullptr);
   if (rc != 0) {
     std::fprintf(stderr, "hotsync device init: cannot create the handheld image %s (error %ld)\n", folder.c_str(), rc);

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/condmgr/CondMgr.h"
+#include "platform/condmgr/HotsyncHome.h"
 #include "platform/hotsync/HostState.h"
 
 namespace tolvex::host {
@@ -84,6 +85,17 @@ uint32_t creatorCode(const std::string& creator) {
 bool isDirectory(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+LockRequest hostStateLock() { return LockRequest{hotsyncHome(), "the HotSync state folder"}; }
+LockRequest imageLock(const std::string& folder) { return LockRequest{folder, "the handheld image"}; }
+LockRequest desktopLock(const std::string& folder) { return LockRequest{folder, "the desktop folder"}; }
+
+std::unique_ptr<RunLock> lockFolders(const std::string& command, const std::vector<LockRequest>& requests) {
+  std::string error;
+  std::unique_ptr<RunLock> lock = RunLock::acquire(requests, &error);
+  if (!lock) std::fprintf(stderr, "hotsync %s: %s; nothing was changed\n", command.c_str(), error.c_str());
+  return lock;
 }
 
 std::unique_ptr<ConduitLibrary> ConduitLibrary::open(const std::string& path, std::string* error) {

@@ -7,9 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/hotsync/RunLock.h"
+
 namespace tolvex::host {
 
-constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+// kExitBusy: another hotsync holds a folder the command would write.
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitBusy = 3;
 constexpr const char* kDefaultCreator = "Qzvm";
 
 struct Registration {
@@ -28,6 +31,15 @@ std::vector<Registration> registeredConduits();
 Registration registrationForLibrary(const std::string& library);
 uint32_t creatorCode(const std::string& creator);
 bool isDirectory(const std::string& path);
+
+// What a command locks: the host state ($HOTSYNC_HOME), a handheld image, a
+// desktop folder.
+LockRequest hostStateLock();
+LockRequest imageLock(const std::string& folder);
+LockRequest desktopLock(const std::string& folder);
+// The run lock for `requests`; null, with "hotsync COMMAND: ...; nothing was
+// changed" printed, when another hotsync holds one of them.
+std::unique_ptr<RunLock> lockFolders(const std::string& command, const std::vector<LockRequest>& requests);
 
 // A dlopen'ed conduit library; stays loaded for the life of the process.
 class ConduitLibrary {

@@ -39,7 +39,8 @@ const char kUsage[] =
     "  --conduit LIB   run this conduit library instead of the registered ones\n"
     "\n"
     "Exit status: 0 when every conduit succeeded, 1 when one failed or the handheld\n"
-    "image could not be written, 2 on bad usage.\n";
+    "image could not be written, 2 on bad usage, 3 when another hotsync is working\n"
+    "on the image, the desktop folder or the HotSync state (nothing was changed).\n";
 
 // The HotSync log of this run, printed as it comes and kept for hotsync.log.
 struct HotSyncLog {
@@ -168,6 +169,12 @@ int runSync(int argc, char** argv, int first) {
   if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
     return args.usageError("desktop folder path is too long");
   }
+
+  // Held to the end: the conduits, the image and this program's own state
+  // writes all happen under it.
+  std::unique_ptr<RunLock> lock =
+      lockFolders("sync", {hostStateLock(), imageLock(device), desktopLock(desktop)});
+  if (!lock) return kExitBusy;
 
   std::vector<Registration> conduits;
   if (!conduit.empty()) {
