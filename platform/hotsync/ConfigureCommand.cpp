@@ -81,7 +81,7 @@ void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
 }  // namespace
 
 int runConfigure(int argc, char** argv, int first) {
-  ArgReader args("configure", argc, argv, first);
+  ArgReader args("configure", argc, argv, first, {"--conduit", "--device", "--click"});
   std::string conduit, device;
   bool legacy = false;
   std::vector<uint32_t> clicks;

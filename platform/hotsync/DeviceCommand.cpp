@@ -242,7 +242,7 @@ int runDevice(int argc, char** argv, int first) {
     return kExitOk;
   }
   if (what == "init") {
-    ArgReader rest("device init", argc, argv, first + 1);
+    ArgReader rest("device init", argc, argv, first + 1, {"--from", "--user"});
     return deviceInit(rest);
   }
   if (what == "dump") {

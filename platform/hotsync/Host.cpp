@@ -112,10 +112,30 @@ std::unique_ptr<ConduitLibrary> ConduitLibrary::open(const std::string& path, st
 
 void* ConduitLibrary::symbol(const char* name) const { return ::dlsym(handle_, name); }
 
-ArgReader::ArgReader(std::string command, int argc, char** argv, int first)
-    : command_(std::move(command)), argc_(argc), argv_(argv), index_(first) {}
+ArgReader::ArgReader(std::string command, int argc, char** argv, int first, std::vector<std::string> withValues)
+    : command_(std::move(command)), argc_(argc), argv_(argv), index_(first), withValues_(std::move(withValues)) {}
+
+std::string ArgReader::next() {
+  std::string arg = argv_[index_++];
+  attached_.reset();
+  size_t equals = arg.find('=');
+  if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+    std::string name = arg.substr(0, equals);
+    for (const std::string& option : withValues_) {
+      if (option != name) continue;
+      attached_ = arg.substr(equals + 1);
+      return name;
+    }
+  }
+  return arg;
+}
 
 bool ArgReader::value(const std::string& name, std::string* out) {
+  if (attached_) {
+    *out = *attached_;
+    attached_.reset();
+    return true;
+  }
   if (done()) {
     usageError(name + " needs a value");
     return false;

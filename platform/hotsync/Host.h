@@ -4,6 +4,7 @@
 #define TOLVEX_PLATFORM_HOTSYNC_HOST_H
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,12 +58,13 @@ class ConduitLibrary {
 };
 
 // Walks a command's arguments; reports usage errors as one line on stderr.
+// An option of `withValues` is read as "--name VALUE" or "--name=VALUE".
 class ArgReader {
  public:
-  ArgReader(std::string command, int argc, char** argv, int first);
+  ArgReader(std::string command, int argc, char** argv, int first, std::vector<std::string> withValues = {});
   bool done() const { return index_ >= argc_; }
-  std::string next() { return argv_[index_++]; }
-  // The value after option `name`; false (and the error printed) when missing.
+  std::string next();
+  // The value of option `name` just read; false (and the error printed) when missing.
   bool value(const std::string& name, std::string* out);
   // Prints "hotsync COMMAND: MESSAGE (try ...)" and answers kExitUsage.
   int usageError(const std::string& message) const;
@@ -72,6 +74,8 @@ class ArgReader {
   int argc_;
   char** argv_;
   int index_;
+  std::vector<std::string> withValues_;
+  std::optional<std::string> attached_;  // the VALUE of "--name=VALUE"
 };
 
 }  // namespace tolvex::host
