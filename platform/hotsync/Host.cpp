@@ -20,10 +20,14 @@ std::string executablePath() {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
+// Installed, the conduit sits in the private lib/tolvex/ beside bin/; in a
+// build tree, in lib/.
 static std::string defaultConduitLibrary() {
   std::filesystem::path exe = executablePath();
-  std::filesystem::path library = exe.parent_path().parent_path() / "lib" / "libTolvex2.so";
+  std::filesystem::path lib = exe.parent_path().parent_path() / "lib";
+  std::filesystem::path library = lib / "tolvex" / "libTolvex2.so";
   std::error_code error;
+  if (!std::filesystem::exists(library, error)) library = lib / "libTolvex2.so";
   std::filesystem::path canonical = std::filesystem::weakly_canonical(library, error);
   return (error ? library : canonical).string();
 }

@@ -103,6 +103,9 @@ std::map<std::string, LogNote> readRunLog(const std::string& path) {
     if (current.empty()) continue;
     LogNote& note = notes[current];
     if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) continue;
+    // A list on both sides under a whole-list strategy is copied, not merged.
+    if (line == "#   Strategy: Copy HH file over DT") note.action = ListOutcome::kCopiedToDesktop;
+    if (line == "#   Strategy: Copy DT file over HH") note.action = ListOutcome::kCopiedToHandheld;
     if (line.find("SKIPPING") != std::string::npos || line.find("Skipp") != std::string::npos) {
       note = LogNote{ListOutcome::kSkipped, skipReason(line)};
     } else if (isTrouble(line)) {

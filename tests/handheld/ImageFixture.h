@@ -91,7 +91,9 @@ class ImageFixture : public ::testing::Test {
       rec.bufSize = uint16_t(bytes.size());
       rec.buffer = bytes.data();
       EXPECT_EQ(SyncWriteRec(&rec), 0);
-      if (r.deleted) EXPECT_EQ(SyncHostSetRecordAttributes(handle, index, SYNC_REC_DELETED, 0), 0);
+      if (r.deleted) {
+        EXPECT_EQ(SyncHostSetRecordAttributes(handle, index, SYNC_REC_DELETED, 0), 0);
+      }
       ++index;
     }
     EXPECT_EQ(SyncCloseDB(handle), 0);

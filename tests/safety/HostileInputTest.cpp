@@ -310,7 +310,9 @@ TEST_P(HostileInput, RunEndsCleanAndTouchesNothingOutside) {
     EXPECT_TRUE(log.find(c.listName) != std::string::npos || r.out.find(c.listName) != std::string::npos)
         << log << r.out;
   }
-  if (!c.conduitLog.empty()) EXPECT_NE(log.find(c.conduitLog), std::string::npos) << log;
+  if (!c.conduitLog.empty()) {
+    EXPECT_NE(log.find(c.conduitLog), std::string::npos) << log;
+  }
   EXPECT_TRUE(log.empty() || log.back() == '\n');
 }
 
