@@ -201,7 +201,7 @@ TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");  // consumed; same desktop now
 
   r = hotsync("configure --conduit " + kConduit + " --click 407 --click 415 --ok");
-  EXPECT_NE(r.out.find("HotSync action: Do nothing (default)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Do nothing (always)"), std::string::npos) << r.out;
   EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
   EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
 
@@ -214,7 +214,7 @@ TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   // The older entry: unticking "Do not synchronize" as the default.
   r = hotsync("configure --legacy --conduit " + kConduit + " --click 407 --click 415 --ok");
   EXPECT_NE(r.out.find("ConfigureConduit type=6"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("HotSync action: Synchronize (default)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Synchronize (always)"), std::string::npos) << r.out;
   EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");
 
   // Without a script or a terminal the dialog is cancelled.
