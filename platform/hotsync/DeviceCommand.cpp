@@ -38,10 +38,12 @@ const char kDeviceUsage[] =
     "  dump   shows the image's databases (only database NAME when given): list\n"
     "         databases as an indented outline, one line per item with its\n"
     "         checked state, priority, title and the first line of its note;\n"
-    "         deleted items are shown, marked \"deleted\"; other databases as\n"
-    "         their records in hex\n"
+    "         deleted items are shown, marked \"deleted\"; the tag database as\n"
+    "         its tags by category, the filter database as its filters with\n"
+    "         their rules; other databases as their records in hex\n"
     "    --json         the same as one JSON document (notes in full)\n"
-    "    --records      list databases also as their records in hex\n";
+    "    --records      list, tag and filter databases also as their records\n"
+    "                   in hex\n";
 
 namespace {
 

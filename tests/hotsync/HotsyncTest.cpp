@@ -126,7 +126,7 @@ TEST_F(HotsyncTest, DeviceInitThenDumpShowsDatabasesAndRecords) {
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("user \"Ann\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Database \"MemoDB\" type DATA creator memo"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("1 records"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  1 record\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("68 65 6c 6c 6f 00 ff"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("hello.."), std::string::npos) << r.out;
 
