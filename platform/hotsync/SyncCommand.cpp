@@ -21,6 +21,7 @@
 #include "platform/hotsync/HostState.h"
 #include "platform/hotsync/Json.h"
 #include "platform/hotsync/RunSummary.h"
+#include "platform/os/HostOs.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex::host {
@@ -79,11 +80,8 @@ struct RunOutput {
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     lines.push_back(line);
-    if (!chatty() || !shown) return;
-    // On a terminal the progress line is cleared first; it redraws below.
-    if (::isatty(STDOUT_FILENO) && ::isatty(STDERR_FILENO)) std::fputs("\r\033[K", stdout);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    // On a terminal the progress line steps aside and redraws below.
+    if (chatty() && shown) OsProgressPrintLine(line.c_str());
   }
   void error(const std::string& text) {
     std::fprintf(stderr, "hotsync sync: %s\n", text.c_str());

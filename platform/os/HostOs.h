@@ -120,6 +120,10 @@ OS_API OsProgress OsProgressLast(void);
 OS_API void OsProgressGetRange(OsProgress window, int* low, int* high);
 OS_API int OsProgressPosition(OsProgress window);
 OS_API int OsProgressIsOpen(OsProgress window);
+// Prints one line on stdout without tearing the progress line drawn on the
+// same terminal: the progress line is taken away, the text printed, the
+// progress line drawn again below it.
+OS_API void OsProgressPrintLine(const char* text);
 
 // ---- Help, log viewer, files ----
 // Prints the module's help text on stdout; answers 1 when there was one, else 0.
