@@ -89,6 +89,14 @@ TEST_F(RunSummaryTest, AFailedRunSaysWhatFailedInWordsAndWhereTheLogIs) {
   EXPECT_NE(r.out.find("Handheld image files changed: none"), std::string::npos) << r.out;
 }
 
+TEST_F(RunSummaryTest, ARelativeDesktopFolderIsKeptAsAnAbsolutePath) {
+  auto r = tolvex::testing::shell("cd " + root_.string() + " && HOTSYNC_HOME=home " + kHotsync +
+                                  " sync --device handheld --desktop=./desktop --quiet 2>&1");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const std::string registry = slurp(root_ / "home" / "registry.ini");
+  EXPECT_NE(registry.find("Flathead=" + (root_ / "desktop").string() + "/\n"), std::string::npos) << registry;
+}
+
 TEST_F(RunSummaryTest, AFolderOfPdbFilesIsNotTakenForAnImage) {
   fs::remove(root_ / "handheld" / "device.ini");
   auto r = sync("", true);
