@@ -1,12 +1,13 @@
 #include "platform/hotsync/ListSnapshot.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
+#include <functional>
 #include <optional>
-#include <sstream>
-#include <unordered_map>
 
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
@@ -57,26 +58,38 @@ uint64_t contentOf(const ListNode& item) {
   return h.value();
 }
 
-// The whole file; only a regular file is opened, so nothing named like a
-// list can stall the reading.
+ItemView viewOfItem(const ListNode& item, size_t parent) {
+  ItemView view;
+  view.parent = parent;
+  view.title = item.title();
+  view.content = contentOf(item);
+  view.createTime = item.hhCreateTime();
+  view.deleted = item.deleted();
+  view.dirty = item.dirtyContent() || item.dirtyPosition();
+  return view;
+}
+
+// The whole file, without blocking on anything but a regular file.
 bool readFile(const std::string& path, std::string* bytes, std::string* problem) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    *problem = "is not a regular file of a list's size";
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    if (fd >= 0) ::close(fd);
+    *problem = "is not a readable regular file of a list's size";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  *bytes = text.str();
-  if (!in && !in.eof()) {
-    *problem = "cannot be read";
-    return false;
+  bytes->resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  for (ssize_t n; done < bytes->size(); done += static_cast<size_t>(n)) {
+    n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (n <= 0) break;
   }
+  ::close(fd);
+  bytes->resize(done);
   return true;
 }
 
-uint64_t hashOf(const std::string& bytes) { return Hash().bytes(bytes.data(), bytes.size()).value(); }
+uint64_t hashOf(const std::string& bytes) { return std::hash<std::string>()(bytes); }
 
 std::vector<std::string> folderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -94,56 +107,44 @@ bool endsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// A list database's item records as an outline: pre-order, each record's tree
+// The view of a list database's item records: pre-order, each record's tree
 // flags telling whether a first child and a next sibling follow; records
 // after the tree are deleted items of the top row.
-std::unique_ptr<ItemList> outlineOf(const PdbFile& pdb, std::string* problem) {
-  auto list = std::make_unique<ItemList>();
-  std::vector<ListNode*> awaitingSibling;
-  ListNode* last = nullptr;
-  bool lastHasChild = false, treeDone = false;
-  for (size_t i = 1; i < pdb.recordCount(); ++i) {
-    const PdbRecord& record = pdb.records()[i];
-    uint16_t flags = 0;
-    const bool deleted = (record.attributes & 0x80) != 0;
-    auto node = unpackItemRecord(list.get(), record.uniqueId, record.data.data(), record.data.size(), deleted, &flags);
-    if (!node) {
-      *problem = "item record " + std::to_string(i) + " cannot be read";
-      return nullptr;
-    }
-    ListNode* placed = node.get();
-    if (!last) {
-      list->setHead(std::move(node));
-    } else if (treeDone) {
-      list->pushBack(std::move(node));
-    } else if (lastHasChild) {
-      last->insertFirstChild(std::move(node));
-    } else {
-      ListNode* before = awaitingSibling.back();
-      awaitingSibling.pop_back();
-      before->insertAfter(std::move(node));
-    }
-    last = placed;
-    if (treeDone) continue;
-    lastHasChild = (flags & kHasFirstChild) != 0;
-    if (flags & kHasNextSibling) awaitingSibling.push_back(placed);
-    treeDone = !lastHasChild && awaitingSibling.empty();
-  }
-  if (last && !treeDone) {
-    *problem = "the records end before the tree flags say";
-    return nullptr;
-  }
-  return list;
-}
-
 SideView handheldSide(uint64_t hash, const PdbFile& pdb) {
   SideView side;
   side.present = true;
   side.fileHash = hash;
-  std::unique_ptr<ItemList> list = outlineOf(pdb, &side.problem);
-  if (list) side.items = viewOf(*list);
-  // Handheld text is shown as the handheld shows it.
-  for (ItemView& item : side.items) item.title = handheldShown(item.title);
+  ItemList scratch;
+  // For each open level, the parent of its items and whether a next sibling is still to come there.
+  std::vector<std::pair<size_t, bool>> levels;
+  bool treeDone = false;
+  for (size_t i = 1; i < pdb.recordCount(); ++i) {
+    const PdbRecord& record = pdb.records()[i];
+    uint16_t flags = 0;
+    const bool deleted = (record.attributes & 0x80) != 0;
+    auto node = unpackItemRecord(&scratch, record.uniqueId, record.data.data(), record.data.size(), deleted, &flags);
+    if (!node) {
+      side.problem = "item record " + std::to_string(i) + " cannot be read";
+      side.items.clear();
+      return side;
+    }
+    if (i == 1) levels.push_back({kNoParent, true});
+    ItemView view = viewOfItem(*node, treeDone ? kNoParent : levels.back().first);
+    view.title = handheldShown(view.title);
+    side.items.push_back(std::move(view));
+    if (treeDone) continue;
+    levels.back().second = (flags & kHasNextSibling) != 0;
+    if (flags & kHasFirstChild) {
+      levels.push_back({side.items.size() - 1, true});
+    } else {
+      while (!levels.empty() && !levels.back().second) levels.pop_back();
+    }
+    treeDone = levels.empty();
+  }
+  if (!side.items.empty() && !treeDone) {
+    side.problem = "the records end before the tree flags say";
+    side.items.clear();
+  }
   return side;
 }
 
@@ -208,19 +209,18 @@ void readDesktop(const std::string& desktop, const FolderSnapshot* earlier, Fold
 
 std::vector<ItemView> viewOf(const ItemList& list) {
   std::vector<ItemView> items;
-  std::unordered_map<const ListNode*, size_t> index;
-  ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
-    ItemView view;
-    if (ListNode* parent = item->parent()) view.parent = index.at(parent);
-    view.title = item->title();
-    view.content = contentOf(*item);
-    view.createTime = item->hhCreateTime();
-    view.deleted = item->deleted();
-    view.dirty = item->dirtyContent() || item->dirtyPosition();
-    index.emplace(item, items.size());
-    items.push_back(std::move(view));
-    return true;
-  });
+  std::vector<std::pair<const ListNode*, size_t>> pending;  // item, its parent's index
+  for (const ListNode* top = list.head(); top; top = top->next()) pending.push_back({top, kNoParent});
+  std::reverse(pending.begin(), pending.end());
+  while (!pending.empty()) {
+    auto [item, parent] = pending.back();
+    pending.pop_back();
+    const size_t self = items.size();
+    items.push_back(viewOfItem(*item, parent));
+    const size_t mark = pending.size();
+    for (const ListNode* child = item->firstChild(); child; child = child->next()) pending.push_back({child, self});
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
+  }
   return items;
 }
 
