@@ -135,7 +135,9 @@ void copyText(char* field, size_t size, const std::string& text) {
 std::string failureWords(long result) {
   switch (result) {
     case -1: return "the handheld's user could not be read, or the Sync Manager is too old";
-    case -7: return "the handheld's list of databases could not be read";
+    case -5: return "the host gave it no callback";
+    case -6: return "it could not register with the Sync Manager";
+    case -7: return "the handheld's card or its list of databases could not be read";
     case -11:
     case -12: return "a list could not be brought in sync";
     case -13: return "the handheld sync module could not be called, or its version is not supported";
