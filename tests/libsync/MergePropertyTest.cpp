@@ -70,7 +70,9 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     ASSERT_NE(context.result, nullptr);
     EXPECT_EQ(treeError(desktop), "");
     EXPECT_EQ(treeError(handheld), "");
-    if (desktop.head()) EXPECT_EQ(desktop.head()->list(), &desktop);
+    if (desktop.head()) {
+      EXPECT_EQ(desktop.head()->list(), &desktop);
+    }
     if (foreign) {
       EXPECT_TRUE(context.changed);
       EXPECT_FALSE(desktop.firstDirtyContent() || desktop.firstDirtyPosition());
