@@ -73,8 +73,11 @@ mutant list-names-not-converted conduit/DatabaseTable.cpp \
 mutant filter-file-keeps-control-bytes export/FilterFile.cpp \
   's|xmlSafeLatin1(escapeXmlAttribute(text), \&left)|escapeXmlAttribute(text)|' test_export 'ControlBytes*'
 
-# --- To add once they land (the lead adds these):
-# mutant run-lock-not-taken    platform/hotsync/...  '...'  test_hotsync '...'
+# --- Two runs at once.
+mutant run-lock-not-taken platform/hotsync/RunLock.cpp \
+  's|if (::flock(fd, LOCK_EX \| LOCK_NB) != 0) {|if (false) {|' test_hotsync 'RunLockTest.*'
+
+# --- To add once it lands (the lead adds it):
 # mutant one-sided-work-dropped libsync/...          '...'  test_libsync '...'
 
 # Whether NAME is among the names asked for.
