@@ -9,6 +9,7 @@ namespace {
 
 using engine::counterpart;
 using engine::effectiveMethod;
+using engine::replaceByCopy;
 using engine::usableReferent;
 
 // Puts `copy` (a clean copy of the source) where the source stands on the
@@ -38,14 +39,6 @@ void placeNewItem(ItemList& desktop, const ListNode& source, std::unique_ptr<Lis
   engineLine(context, "#       ERROR: Bad referent. Copy to end.\n");
   copy->setList(&desktop);
   desktop.pushBack(std::move(copy));
-}
-
-// The target gives way to a clean copy of the source, keeping its place,
-// its children and its desktop-only identifier.
-void replaceByCopy(ListNode* target, const ListNode& source) {
-  auto copy = source.clone(true);
-  copy->copyLocalIdFrom(*target);
-  target->replaceWith(std::move(copy)).reset();
 }
 
 void resolveContentCollision(ListNode* target, const ListNode& source, const SyncContext& context) {
