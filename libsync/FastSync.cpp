@@ -1,6 +1,16 @@
 // The fast merge: trusts the dirty flags of both sides. The handheld list is
 // the source; only the desktop list is changed, apart from the handheld's own
 // flags and its purge.
+//
+// Its rows keep the user's latest work without help: an item edited on one
+// side and deleted on the other stays, edited ("Swap" keeps the desktop
+// edit, "Copy" puts the handheld edit in place of the deleted desktop
+// item); an edit on one side only replaces the clean other side; only an
+// item edited on both sides goes to the method. A deletion reaches the
+// desktop as a flag, and before the purge every live item below a deleted
+// one moves out beside it, whatever put it there, so an edit or a new item
+// below a deleted ancestor survives. A new item without a referent goes to
+// the end of the list.
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 

@@ -200,8 +200,8 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const Id
       ListNode* anchor = item;
       const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
       for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, heldLive)) {
-        engineLine(context, why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n",
-                   stays->title().c_str());
+        const char* line = why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n";
+        engineLine(context, line, stays->title().c_str());
         anchor->insertAfter(stays->unlink());
         anchor = stays;
       }
