@@ -2,7 +2,7 @@
 // pre-order walk from the head. Only the differential test uses it.
 #ifndef TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
 #define TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
-#include <algorithm>
+#include <set>
 #include <vector>
 
 #include "libsync/SyncContext.h"
@@ -485,12 +485,12 @@ void markDeletedBothSides(ListNode* row, const ItemList& handheld) {
 // `wasLive`: the desktop held the ID live, below no deleted item, as the
 // merge began (none while clobbering).
 void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
-                    const std::vector<uint32_t>& wasLive, std::vector<std::pair<ListNode*, char>>& out,
+                    const std::set<uint32_t>& wasLive, std::vector<std::pair<ListNode*, char>>& out,
                     bool underDeleted) {
   for (; row; row = row->next()) {
     const ListNode* twin = walkFind(handheld, row->uniqueID());
     if (twin && twin->deleted()) twin = nullptr;  // a deleted twin keeps nothing
-    bool broughtHere = std::find(wasLive.begin(), wasLive.end(), row->uniqueID()) != wasLive.end();
+    bool broughtHere = wasLive.count(row->uniqueID()) > 0;
     char why = 0;
     if (twin && (clobbering || !row->deleted()) && !walkWithin(twin, rebuilt)) why = 'm';
     else if (desktopEdited(row) || (!clobbering && !row->deleted() && handheldEdited(twin))) why = 'w';
@@ -504,16 +504,16 @@ void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* reb
   }
 }
 
-void liveIds(const ListNode* row, std::vector<uint32_t>& out) {
+void liveIds(const ListNode* row, std::set<uint32_t>& out) {
   for (; row; row = row->next()) {
     if (row->deleted()) continue;
-    out.push_back(row->uniqueID());
+    out.insert(row->uniqueID());
     liveIds(row->firstChild(), out);
   }
 }
 
 // Recursive pre-order; the next sibling is read after the item is handled.
-void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const std::vector<uint32_t>& wasLive,
+void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const std::set<uint32_t>& wasLive,
                            const SyncContext& context) {
   for (; row; row = row->next()) {
     if (row->deleted()) {
@@ -683,7 +683,7 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "#\n");
   context.changed = true;
 
-  std::vector<uint32_t> wasLive;
+  std::set<uint32_t> wasLive;
   liveIds(desktop.head(), wasLive);
   engineLine(context, "# Looking for desktop-only items:\n");
   desktopOnlyPass(desktop, handheld, context);
