@@ -418,7 +418,16 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
   if (!notePendingRebuild(env.desktopFolder, entry.name, created))
     logLine(env, "#   WARNING: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
   logLine(env, "# Delete original file.\n");
-  SyncDeleteDB(entry.name.c_str(), 0);
+  const long deleted = SyncDeleteDB(entry.name.c_str(), 0);
+  // An old database that stays would keep the new one from taking its name,
+  // and the next run would pair the saved desktop file with the old one.
+  if (deleted != 0 && deleted != SYNCERR_NOT_FOUND &&
+      databasePresence(entry.name.c_str(), nullptr) == DbState::kPresent) {
+    logLine(env, "#   ERROR: Couldn't delete original file (%d %x). Keeping it; the new one is dropped.\n",
+            int(deleted), unsigned(deleted));
+    SyncDeleteDB(kTempDatabaseName, 0);
+    return false;
+  }
   if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {
     logLine(env, "# Renamed new file to replace old file.\n");
     if (renamed) *renamed = true;

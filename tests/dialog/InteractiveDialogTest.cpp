@@ -36,7 +36,7 @@ class InteractiveDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux is not installed";
-    if (!fs::exists(kHotsync) || !fs::exists(kConduit)) GTEST_SKIP() << "hotsync or the conduit is not built";
+    ASSERT_TRUE(fs::exists(kHotsync) && fs::exists(kConduit)) << "hotsync or the conduit is not built";
     char pattern[] = "/tmp/tolvex-tty-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;

@@ -181,7 +181,7 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
 
   const size_t pool = 2;
   std::vector<SweepCase> running;
-  int lost = 0, crashed = 0, failedRuns = 0;
+  int lost = 0, crashed = 0, failedRuns = 0, fired = 0;
   while (!waiting.empty() || !running.empty()) {
     while (running.size() < pool && !waiting.empty()) {
       SweepCase c = std::move(waiting.front());
@@ -211,6 +211,11 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
     const bool clean = !r.signaled && (r.exitCode == 0 || r.exitCode == 1);
     if (!clean) ++crashed;
     EXPECT_TRUE(clean) << what << ": signal " << r.signal << ", exit " << r.exitCode << "\n" << r.out;
+    if (c.phase == 0) {
+      const bool fault = r.out.find("syncmgr: injected fault: " + c.fault + "\n") != std::string::npos;
+      fired += fault;
+      EXPECT_TRUE(fault) << what << ": the fault never fired\n" << r.out;
+    }
     if (c.phase == 1) {
       if (r.exitCode != 0) ++failedRuns;
       EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out << "\n" << c.world->lastLog();
@@ -220,9 +225,10 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
       startPhase(c);
     }
   }
-  RecordProperty("calls", int(swept));
-  std::printf("fault sweep: %zu calls failed one at a time; %d items lost, %d crashes, %d plain runs failed\n",
-              swept, lost, crashed, failedRuns);
+  RecordProperty("faultsFired", fired);
+  std::printf("fault sweep: %d of %zu calls failed one at a time; %d items lost, %d crashes, %d plain runs failed\n",
+              fired, swept, lost, crashed, failedRuns);
+  EXPECT_EQ(fired, int(swept));
 }
 
 }  // namespace
