@@ -18,13 +18,15 @@
 //   "Clobber desktop"), the items below it that must stay are taken out:
 //   those the handheld keeps live elsewhere, desktop work and, below a
 //   deleted item, items the handheld edited or that the merge itself put
-//   there from where the desktop held them live. A clobbered item's desktop
-//   work goes below its new copy; everything else moves out beside the
-//   item. What both sides deleted stays deleted inside what is taken out.
+//   there from where the desktop held them live. Desktop work that the
+//   rebuild of a clobbered item from the handheld would lose (new, or edited
+//   on the desktop alone) goes below its new copy; everything else moves out
+//   beside the item. What both sides deleted stays deleted in what is taken
+//   out.
 // - A copy of a live item that finds no referent goes to the end of the
 //   list instead of being dropped.
-// Where the method alone would have lost work, a line of its own says what
-// was done instead; other merges log as the method always did.
+// Where the method alone would have lost work, the log says what was done
+// instead; other merges log as the method always did.
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
@@ -111,37 +113,57 @@ ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncCon
 
 enum class Stays { kNo, kMovedOut, kWork };
 
-// IDs of the desktop items that stand, live, below no deleted item.
+// The desktop as the merge began, by ID: the items that stood live below no
+// deleted item, and the desktop work. Copies that the merge puts in their
+// place keep their standing.
 using IdSet = std::unordered_set<uint32_t>;
-IdSet liveItems(const ItemList& desktop) {
-  IdSet live;
-  ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
-    ListNode* up = item;
-    while (up && !up->deleted()) up = up->parent();
-    if (!up) live.insert(item->uniqueID());
-    return true;
-  });
-  return live;
+struct DesktopBefore {
+  IdSet heldLive, work;
+};
+
+DesktopBefore desktopBefore(const ItemList& desktop) {
+  DesktopBefore before;
+  struct Row { const ListNode* item; bool belowDeleted; };
+  std::vector<Row> rows;
+  if (desktop.head()) rows.push_back({desktop.head(), false});
+  while (!rows.empty()) {
+    auto [item, belowDeleted] = rows.back();
+    rows.pop_back();
+    if (item->next()) rows.push_back({item->next(), belowDeleted});
+    if (isDesktopWork(*item)) before.work.insert(item->uniqueID());
+    belowDeleted = belowDeleted || item->deleted();
+    if (!belowDeleted) before.heldLive.insert(item->uniqueID());
+    if (item->firstChild()) rows.push_back({item->firstChild(), belowDeleted});
+  }
+  return before;
 }
 
 // Whether a desktop item below one that goes must stay. `rebuilt` is the
 // handheld item whose subtree takes the place of the one that goes (for a
 // deleted item, its handheld twin). An item stays when the handheld keeps
 // its twin live outside that subtree (when `clobbering`, also a deleted
-// desktop item: it still serves as a referent), when it is desktop work,
-// and, below a deleted item, when the handheld edited its twin or the merge
-// brought it there from where the desktop held it live (`heldLive`, as the
-// merge began); a clobbered subtree is rebuilt from the handheld instead. A
-// deleted twin keeps nothing.
+// desktop item: it still serves as a referent) and when it is desktop work
+// (when `clobbering`, only work the rebuild would lose). Below a deleted
+// item (`before` given) it also stays when it was desktop work before a
+// copy took its place, when the handheld edited its twin, or when the merge
+// brought it there from where the desktop held it live. A deleted twin
+// keeps nothing.
 Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
-                       const IdSet& heldLive) {
+                       const DesktopBefore* before) {
   const ListNode* twin = handheld.findByUniqueId(item.uniqueID());
   bool liveTwin = twin && !twin->deleted();
   if (liveTwin && (clobbering || !item.deleted()) && !twin->isWithinSubtreeOf(rebuilt)) return Stays::kMovedOut;
-  if (isDesktopWork(item)) return Stays::kWork;
-  if (clobbering || !liveTwin || item.deleted()) return Stays::kNo;
+  if (clobbering) {
+    // The rebuild brings the handheld version, which is as good unless the
+    // desktop alone edited the item.
+    bool lostByRebuild = !liveTwin || (!isHandheldWork(*twin) && item.compareContent(*twin) != 0);
+    return isDesktopWork(item) && lostByRebuild ? Stays::kWork : Stays::kNo;
+  }
+  if (item.deleted()) return Stays::kNo;
+  if (isDesktopWork(item) || before->work.count(item.uniqueID())) return Stays::kWork;
+  if (!liveTwin) return Stays::kNo;
   if (isHandheldWork(*twin)) return Stays::kWork;
-  return heldLive.count(item.uniqueID()) ? Stays::kMovedOut : Stays::kNo;
+  return before->heldLive.count(item.uniqueID()) ? Stays::kMovedOut : Stays::kNo;
 }
 
 // An item that stays takes its subtree out from under a deleted item; the
@@ -161,7 +183,7 @@ void keepDeletedBelow(ListNode* stays, const ItemList& handheld) {
 // deleted there.
 std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const ItemList& handheld,
                                                        const ListNode* rebuilt, bool clobbering,
-                                                       const IdSet& heldLive = {}) {
+                                                       const DesktopBefore* before = nullptr) {
   std::vector<std::pair<ListNode*, Stays>> stay;
   struct Row { ListNode* item; bool belowDeleted; };
   std::vector<Row> rows;
@@ -173,7 +195,7 @@ std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const I
     rows.pop_back();
     // The row's later siblings wait below its children, so the walk stays in pre-order.
     if (row->next()) rows.push_back({row->next(), belowDeleted});
-    Stays why = staysBelowDoomed(*row, handheld, rebuilt, clobbering, heldLive);
+    Stays why = staysBelowDoomed(*row, handheld, rebuilt, clobbering, before);
     if (why == Stays::kNo) {
       if (row->firstChild()) rows.push_back({row->firstChild(), belowDeleted || row->deleted()});
       continue;
@@ -189,7 +211,7 @@ std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const I
 // The position pass later puts those the handheld holds where it has them.
 // An item's next sibling is read after the item is handled, so the
 // moved-out items are visited too.
-void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const IdSet& heldLive,
+void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const DesktopBefore& before,
                            const SyncContext& context) {
   std::vector<ListNode*> rows;
   if (desktop.head()) rows.push_back(desktop.head());
@@ -199,7 +221,7 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const Id
     if (item->deleted()) {
       ListNode* anchor = item;
       const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
-      for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, heldLive)) {
+      for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, &before)) {
         const char* line = why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n";
         engineLine(context, line, stays->title().c_str());
         anchor->insertAfter(stays->unlink());
@@ -383,7 +405,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "#\n");
   context.changed = true;
 
-  const IdSet heldLive = liveItems(desktop);
+  const DesktopBefore before = desktopBefore(desktop);
   engineLine(context, "# Looking for desktop-only items:\n");
   desktopOnlyPass(desktop, handheld, context);
 
@@ -391,7 +413,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
-  keepMovedOutOfDeleted(desktop, handheld, heldLive, context);
+  keepMovedOutOfDeleted(desktop, handheld, before, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

@@ -478,25 +478,44 @@ void markDeletedBothSides(ListNode* row, const ItemList& handheld) {
   }
 }
 
+// The desktop as the merge began: IDs that stood live below no deleted
+// item, and IDs of desktop work.
+struct DesktopStart {
+  std::set<uint32_t> live, edited;
+};
+
+void recordStart(const ListNode* row, DesktopStart& start, bool underDeleted) {
+  for (; row; row = row->next()) {
+    if (desktopEdited(row)) start.edited.insert(row->uniqueID());
+    if (!underDeleted && !row->deleted()) start.live.insert(row->uniqueID());
+    recordStart(row->firstChild(), start, underDeleted || row->deleted());
+  }
+}
+
 // Below an item that goes (`rebuilt` is the handheld item rebuilt in its
 // place, or its twin when it is deleted): which items stay, by a recursive
 // pre-order walk that does not enter an item that stays. 'm' moved out
-// (the handheld holds its twin live outside `rebuilt`), 'w' work.
-// `wasLive`: the desktop held the ID live, below no deleted item, as the
-// merge began (none while clobbering).
+// (the handheld holds its twin live outside `rebuilt`, or, below a deleted
+// item, the merge brought it from where the desktop held it live), 'w'
+// work (while clobbering, only work the rebuild from the handheld loses).
 void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
-                    const std::set<uint32_t>& wasLive, std::vector<std::pair<ListNode*, char>>& out,
-                    bool underDeleted) {
+                    const DesktopStart& start, std::vector<std::pair<ListNode*, char>>& out, bool underDeleted) {
   for (; row; row = row->next()) {
     const ListNode* twin = walkFind(handheld, row->uniqueID());
     if (twin && twin->deleted()) twin = nullptr;  // a deleted twin keeps nothing
-    bool broughtHere = wasLive.count(row->uniqueID()) > 0;
+    uint32_t id = row->uniqueID();
     char why = 0;
-    if (twin && (clobbering || !row->deleted()) && !walkWithin(twin, rebuilt)) why = 'm';
-    else if (desktopEdited(row) || (!clobbering && !row->deleted() && handheldEdited(twin))) why = 'w';
-    else if (!clobbering && !row->deleted() && twin && broughtHere) why = 'm';
+    if (twin && (clobbering || !row->deleted()) && !walkWithin(twin, rebuilt)) {
+      why = 'm';
+    } else if (clobbering) {
+      bool rebuildLosesIt = !twin || (!handheldEdited(twin) && row->compareContent(*twin) != 0);
+      if (desktopEdited(row) && rebuildLosesIt) why = 'w';
+    } else if (!row->deleted()) {
+      if (desktopEdited(row) || start.edited.count(id) || handheldEdited(twin)) why = 'w';
+      else if (twin && start.live.count(id)) why = 'm';
+    }
     if (!why) {
-      collectStaying(row->firstChild(), handheld, rebuilt, clobbering, wasLive, out, underDeleted || row->deleted());
+      collectStaying(row->firstChild(), handheld, rebuilt, clobbering, start, out, underDeleted || row->deleted());
       continue;
     }
     if (underDeleted) markDeletedBothSides(row->firstChild(), handheld);
@@ -504,21 +523,13 @@ void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* reb
   }
 }
 
-void liveIds(const ListNode* row, std::set<uint32_t>& out) {
-  for (; row; row = row->next()) {
-    if (row->deleted()) continue;
-    out.insert(row->uniqueID());
-    liveIds(row->firstChild(), out);
-  }
-}
-
 // Recursive pre-order; the next sibling is read after the item is handled.
-void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const std::set<uint32_t>& wasLive,
+void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const DesktopStart& start,
                            const SyncContext& context) {
   for (; row; row = row->next()) {
     if (row->deleted()) {
       std::vector<std::pair<ListNode*, char>> staying;
-      collectStaying(row->firstChild(), handheld, walkFind(handheld, row->uniqueID()), false, wasLive, staying, true);
+      collectStaying(row->firstChild(), handheld, walkFind(handheld, row->uniqueID()), false, start, staying, true);
       ListNode* anchor = row;
       for (auto& [item, why] : staying) {
         engineLine(context, why == 'm' ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n",
@@ -527,7 +538,7 @@ void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const std::s
         anchor = item;
       }
     }
-    keepMovedOutOfDeleted(row->firstChild(), handheld, wasLive, context);
+    keepMovedOutOfDeleted(row->firstChild(), handheld, start, context);
   }
 }
 
@@ -683,8 +694,8 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "#\n");
   context.changed = true;
 
-  std::set<uint32_t> wasLive;
-  liveIds(desktop.head(), wasLive);
+  DesktopStart start;
+  recordStart(desktop.head(), start, false);
   engineLine(context, "# Looking for desktop-only items:\n");
   desktopOnlyPass(desktop, handheld, context);
 
@@ -692,7 +703,7 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
-  keepMovedOutOfDeleted(desktop.head(), handheld, wasLive, context);
+  keepMovedOutOfDeleted(desktop.head(), handheld, start, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

@@ -181,15 +181,28 @@ TEST(SlowSyncTest, OneSidedWorkWinsUnderEveryMethod) {
   }
 }
 
+// Below a clobbered item: 2 was edited on the desktop alone, 0 and 3 are new
+// there; 4, edited on both sides, and 5 are rebuilt from the handheld.
 TEST(SlowSyncTest, ClobberKeepsDesktopWorkBelowTheCopy) {
-  SlowMerge m("1(2,0,3c)", "1(2)", kHhOverDt);
+  SlowMerge m("1(2c,0,3c,4c(5))", "1(2,4c(5))", kHhOverDt);
   m.hh(1)->setTitle("hh");
+  m.dt(2)->setTitle("dt2");
+  m.dt(4)->setTitle("dt4");
+  m.hh(4)->setTitle("hh4");
+  m.dt(5)->setLocalID("L5");
   m.run();
-  EXPECT_TRUE(m.log.contains(written({"#       Clobber desktop.\n", "#       Keep new or edited item: T0\n",
+  EXPECT_TRUE(m.log.contains(written({"#       Clobber desktop.\n", "#       Keep new or edited item: dt2\n",
+                                      "#       Keep new or edited item: T0\n",
                                       "#       Keep new or edited item: T3\n",
                                       "#       Copy to desktop as list head.\n"})));
-  EXPECT_EQ(shape(m.desktop), "1(2,0,3)");
+  EXPECT_TRUE(m.log.contains(written({"#   Item on both HH and DT: T2\n", "#     Item different on both sides.\n",
+                                      "#       Configured: HH over DT\n",
+                                      "#       Edited on desktop only. Keep desktop.\n"})));
+  EXPECT_EQ(shape(m.desktop), "1(2,4(5),0,3)");
   EXPECT_EQ(m.dt(1)->title(), "hh");
+  EXPECT_EQ(m.dt(2)->title(), "dt2");
+  EXPECT_EQ(m.dt(4)->title(), "hh4");
+  EXPECT_FALSE(m.dt(5)->localID());
 }
 
 // Deleted on one side, edited on the other: kept, edited, whatever the

@@ -16,7 +16,7 @@
 // Items are told apart by their titles: "i<n>" in the common outline,
 // "i<n>.h<k>" / "i<n>.d<k>" after an edit on the handheld / desktop,
 // "nh<k>" / "nd<k>" when added there. TOLVEX_WHOLE_RUN_SEED=<seed> runs one
-// case; a failure names its seed.
+// case (a failure names its seed); TOLVEX_WHOLE_RUN_CASES=<n> runs n cases.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -408,6 +408,7 @@ TEST(WholeRunProperty, RandomEditsOnBothSidesSurviveTwoRuns) {
   ScratchInMemory memory(w);
   ASSERT_EQ(w.initDevice().exitCode, 0);
   uint64_t first = 0x5eed0000, cases = sanitized() ? 100 : 500;
+  if (const char* more = std::getenv("TOLVEX_WHOLE_RUN_CASES")) cases = std::strtoull(more, nullptr, 0);
   if (const char* one = std::getenv("TOLVEX_WHOLE_RUN_SEED")) {
     first = std::strtoull(one, nullptr, 0);
     cases = 1;
