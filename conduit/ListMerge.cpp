@@ -5,6 +5,7 @@
 
 #include "conduit/Backups.h"
 #include "desktop/XmlFile.h"
+#include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
 #include "outline/PendingRebuilds.h"
@@ -44,7 +45,7 @@ void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
   NullLog silent;
   rollBackups(env.log ? *env.log : silent, env.desktopFolder, entry.name);
   std::string message;
-  if (ListFileWriter("utf-8").write(result, path, message) != 0) {
+  if (writeDesktopList(env, result, path, message) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
   } else {
     logLine(env, "# Saved updated list to desktop.\n");
@@ -77,6 +78,9 @@ bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntr
     return false;
   }
   desktop->copyHeaderRecordFrom(*handheld);
+  // A slow merge pairs items by uniqueID whatever the lists' identities.
+  if (context.kind == kSyncSlow || desktop->uniqueTime() == handheld->uniqueTime())
+    keepDesktopTexts(*handheld, *desktop);
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
   context.changed = false;

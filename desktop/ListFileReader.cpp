@@ -13,12 +13,10 @@ namespace tolvex {
 namespace {
 
 constexpr size_t kBlockBytes = 10000;
-// linkFile has no limit of its own in the model; the handheld keeps 31 bytes
-// of it. This bound only keeps a hostile file from growing memory.
-constexpr size_t kMaxLinkFileBytes = 4095;
-// Raw character data kept per element: a pseudo-entity (at most 10 bytes)
-// becomes one character, so ten raw bytes per kept byte always suffice.
-constexpr size_t rawLimit(size_t keptBytes) { return 10 * keptBytes + 64; }
+// Raw character data kept per text element: a pseudo-entity (at most 10
+// bytes) becomes one two-byte character, so five raw bytes per kept byte
+// always suffice.
+constexpr size_t kRawTextLimit = 5 * ListNode::kMaxTextBytes + 64;
 
 const char kOldFileText[] =
     "#   This file on your handheld needs to be re-saved with a"
@@ -252,9 +250,9 @@ class ListParse {
 
   void text(std::string_view piece) {
     switch (state_) {
-      case kTitle: append(piece, rawLimit(ListNode::kMaxTitleBytes)); break;
-      case kNote: append(piece, rawLimit(ListNode::kMaxNoteBytes)); break;
-      case kLinkFile: append(piece, rawLimit(kMaxLinkFileBytes)); break;
+      case kTitle:
+      case kNote:
+      case kLinkFile: append(piece, kRawTextLimit); break;
       case kCreateTime:
       case kStartTime:
       case kFinishTime:
@@ -285,11 +283,8 @@ class ListParse {
         break;
       case kLinkFile:
         if (!pending_.empty()) {
-          // The file holds the bytes as characters U+0000-U+00FF.
-          std::string bytes = utf8ToLatin1Bytes(decodePseudoEntities(pending_), kMaxLinkFileBytes);
-          std::string joined = item.linkFile() ? *item.linkFile() + bytes : bytes;
-          if (joined.size() > kMaxLinkFileBytes) joined.resize(kMaxLinkFileBytes);
-          item.setLinkFile(std::move(joined));
+          std::string text = decodePseudoEntities(pending_);
+          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : text);
         }
         break;
       case kCreateTime: item.setHhCreateTime(time_.value()); break;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 
 #include "desktop/XmlFile.h"
+#include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
 #include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
@@ -68,7 +69,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
-  if (ListFileWriter("utf-8").write(*list, path, message) != 0) {
+  if (writeDesktopList(env, *list, path, message) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
   } else {
     logLine(env, "#   Saved updated record info to desktop.\n");
@@ -98,6 +99,7 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   list->purgeDeleted();
   list->setUniqueTime(entry.created);
   logLine(env, "#   List ID: %lu (%lu)\n", (unsigned long)entry.created, (unsigned long)list->uniqueTime());
+  keepDesktopTextsFromFile(*list, path);
   list->clearAllDirtyContent();
   bool renamed = false;
   if (!rebuildHandheldList(env, *list, entry, &renamed)) {
@@ -105,7 +107,7 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
     return 0;
   }
   if (!renamed) list->setUploadFile(1);
-  int result = ListFileWriter("utf-8").write(*list, path, message);
+  int result = writeDesktopList(env, *list, path, message);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());

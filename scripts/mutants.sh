@@ -64,6 +64,15 @@ mutant pdb-dates-swapped platform/syncmgr/PdbFile.h \
   's|kCreateDateOffset = 36;|kCreateDateOffset = 40;|; s|kModDateOffset = 40;|kModDateOffset = 36;|' \
   test_syncmgr 'PerlInterop.*'
 
+# --- Text the handheld cannot hold stays on the desktop.
+mutant desktop-twins-ignored conduit/ListMerge.cpp \
+  's|^    keepDesktopTexts(\*handheld, \*desktop);|    ;|' test_handheld 'TextKept*:TextProperty.*'
+mutant list-names-not-converted conduit/DatabaseTable.cpp \
+  's|latin1BytesToUtf8(std::string_view(record.name, strnlen(record.name, sizeof record.name)))|std::string(record.name, strnlen(record.name, sizeof record.name))|' \
+  test_handheld 'TextKeptTest.ListNames*'
+mutant filter-file-keeps-control-bytes export/FilterFile.cpp \
+  's|xmlSafeLatin1(escapeXmlAttribute(text), \&left)|escapeXmlAttribute(text)|' test_export 'ControlBytes*'
+
 # --- To add once they land (the lead adds these):
 # mutant run-lock-not-taken    platform/hotsync/...  '...'  test_hotsync '...'
 # mutant one-sided-work-dropped libsync/...          '...'  test_libsync '...'

@@ -159,7 +159,9 @@ TEST(FastContentTest, BothDirtyByMethod) {
         << c.method;
     EXPECT_EQ(shape(m.desktop), c.shape) << c.method;
     EXPECT_EQ(m.dt(2)->title(), c.title2) << c.method;
-    if (c.method == kKeepDuplicate) EXPECT_EQ(m.dt(2)->next()->title(), "hh");
+    if (c.method == kKeepDuplicate) {
+      EXPECT_EQ(m.dt(2)->next()->title(), "hh");
+    }
     EXPECT_EQ(flagsOf(m.desktop), "");
   }
 }
