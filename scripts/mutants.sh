@@ -77,8 +77,14 @@ mutant filter-file-keeps-control-bytes export/FilterFile.cpp \
 mutant run-lock-not-taken platform/hotsync/RunLock.cpp \
   's|if (::flock(fd, LOCK_EX \| LOCK_NB) != 0) {|if (false) {|' test_hotsync 'RunLockTest.*'
 
-# --- To add once it lands (the lead adds it):
-# mutant one-sided-work-dropped libsync/...          '...'  test_libsync '...'
+# --- Work that exists on one side only is never destroyed.
+mutant one-sided-handheld-work-dropped libsync/SlowSync.cpp \
+  's|^  if (isHandheldWork(source) \&\& method != kHhOverDt \&\& method != kKeepDuplicate) {|  if (false) {|' \
+  test_libsync 'MergePropertyTest.*'
+mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
+  's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
+mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
+  's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
 
 # Whether NAME is among the names asked for.
 selected() {
