@@ -1,13 +1,13 @@
 # Install rules and the Debian package built from them.
 #
-# The programs and the four shared libraries go into plain lib/ under the
-# prefix (not a multiarch folder): hotsync looks for the conduit at
-# <exe dir>/../lib/libTolvex2.so, and the run paths below find the rest, so an
-# installed tree runs without LD_LIBRARY_PATH.
+# The four shared libraries are Tolvex's own, not for other programs, so they
+# go into a private folder, lib/tolvex/ under the prefix: hotsync looks for
+# the conduit at <exe dir>/../lib/tolvex/libTolvex2.so, and the run paths
+# below find the rest, so an installed tree runs without LD_LIBRARY_PATH.
 
 include(GNUInstallDirs)
 
-set(TOLVEX_INSTALL_LIBDIR lib)
+set(TOLVEX_INSTALL_LIBDIR lib/tolvex)
 set(TOLVEX_LIBRARIES Tolvex2 syncmgr condmgr hostos)
 set(TOLVEX_PROGRAMS hotsync conduit-cleanup)
 
@@ -33,8 +33,22 @@ endif()
 
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tolvex/example
         PATTERN "*.pl" EXCLUDE)
-install(FILES man/hotsync.1 man/conduit-cleanup.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolvex)
+# Manual pages and the changelog are installed compressed, as Debian wants them.
+set(TOLVEX_COMPRESSED)
+foreach(source man/hotsync.1 man/conduit-cleanup.1 cmake/package/changelog)
+  get_filename_component(name ${source} NAME)
+  set(compressed ${CMAKE_BINARY_DIR}/package/${name}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/package
+    COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/${source} > ${compressed}
+    DEPENDS ${CMAKE_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND TOLVEX_COMPRESSED ${compressed})
+endforeach()
+add_custom_target(tolvex_compressed_docs ALL DEPENDS ${TOLVEX_COMPRESSED})
+install(FILES ${CMAKE_BINARY_DIR}/package/hotsync.1.gz ${CMAKE_BINARY_DIR}/package/conduit-cleanup.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md cmake/package/copyright ${CMAKE_BINARY_DIR}/package/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tolvex)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tolvex)

@@ -121,13 +121,16 @@ uint32_t defaultActionText(uint32_t syncType) {
 }
 
 // "%s's Current Settings:" with the user's name; the name field need not be
-// terminated, and the resource text is never used as a format.
+// terminated, and the resource text is never used as a format. Without a
+// name the title leaves it out ("Current Settings:", not "'s Current ...").
 std::string currentSettingsTitle(const ActionConfigBlock& block) {
   std::string name(block.userName, strnlen(block.userName, sizeof(block.userName)));
   std::string text = loadString(kStrCurrentSettings);
   size_t at = text.find("%s");
-  if (at != std::string::npos) text.replace(at, 2, name);
-  return text;
+  if (at == std::string::npos) return text;
+  if (!name.empty()) return text.replace(at, 2, name);
+  size_t end = text.find(' ', at);
+  return text.erase(at, end == std::string::npos ? 2 : end + 1 - at);
 }
 
 // The value of the first checked radio of a group; 0 when none is checked.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "desktop/TextEncoding.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex {
@@ -15,7 +16,10 @@ namespace {
 
 constexpr uint32_t kListCreator = SYNC_FOURCC('W', 'k', 'd', 'q');
 constexpr uint32_t kListType = SYNC_FOURCC('W', 'k', 'd', 'q');
+// Names count handheld bytes, one a character. The handheld allows 31; a
+// desktop file names a new list with at most 26, or pairs with a handheld list.
 constexpr size_t kMaxDesktopName = 26;
+constexpr size_t kMaxHandheldName = SYNC_DB_NAMELEN - 1;
 const char* const kDesktopPattern = "Tolvk-*.XML";
 
 void logTableFull(RunLog& log) {
@@ -46,6 +50,23 @@ bool listDesktopFiles(RunLog& log, const std::string& dir, std::vector<std::stri
   }
   closedir(stream);
   std::sort(names.begin(), names.end());
+  return true;
+}
+
+// Whether a desktop file's list name can stand on the handheld: it must come
+// back the same from the handheld's one byte a character, and a name longer
+// than a new list may have must already be a handheld list's (`row`).
+bool fitsHandheld(RunLog& log, const std::string& file, const std::string& name, const DatabaseEntry* row) {
+  const std::optional<std::string> onHandheld = handheldListName(name);
+  if (!onHandheld) {
+    log.line("# ERROR: Filename '%s' holds characters a handheld list name cannot. Skipped.\n", file.c_str());
+    return false;
+  }
+  const bool paired = row && (row->presence & kOnHandheld);
+  if (onHandheld->size() > (paired ? kMaxHandheldName : kMaxDesktopName)) {
+    log.line("# ERROR: Filename '%s' is too long!\n", file.c_str());
+    return false;
+  }
   return true;
 }
 
@@ -93,7 +114,8 @@ bool enumerateHandheldLists(RunLog& log, DatabaseTable& table) {
   for (int i = 0; i < count; ++i) {
     const SyncDbRecord& record = records[i];
     if (record.creator != kListCreator || record.dbType != kListType) continue;
-    const std::string name(record.name, strnlen(record.name, sizeof record.name));
+    // The name crosses to the desktop like a title: byte X is U+00XX.
+    const std::string name = latin1BytesToUtf8(std::string_view(record.name, strnlen(record.name, sizeof record.name)));
     if (name.find('*') != std::string::npos) continue;  // a rebuild left over
     if (!isSafeListName(name)) {
       logUnsafeName(log, name);
@@ -122,10 +144,8 @@ void enumerateDesktopLists(RunLog& log, const std::string& folder, DatabaseTable
   bool reportedFull = false;
   for (const std::string& file : files) {
     const std::string name = file.substr(0, file.size() - 4);
-    if (name.size() > kMaxDesktopName) {
-      log.line("# ERROR: Filename '%s' is too long!\n", file.c_str());
-      continue;
-    }
+    DatabaseEntry* row = table.find(name);
+    if (!fitsHandheld(log, file, name, row)) continue;
     if (!isSafeListName(name)) {
       logUnsafeName(log, name);
       continue;
@@ -135,7 +155,7 @@ void enumerateDesktopLists(RunLog& log, const std::string& folder, DatabaseTable
                name.c_str());
       continue;
     }
-    if (DatabaseEntry* row = table.find(name)) {
+    if (row) {
       row->presence += kOnDesktop;
       continue;
     }

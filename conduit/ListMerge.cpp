@@ -4,6 +4,7 @@
 
 #include "conduit/Backups.h"
 #include "desktop/XmlFile.h"
+#include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
 #include "outline/PendingRebuilds.h"
@@ -42,13 +43,13 @@ bool saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
     rollBackups(log, env.desktopFolder, entry.name);
   };
   std::string message;
-  if (ListFileWriter("utf-8").write(result, listPath(env, entry), message, roll) != 0) {
+  if (writeDesktopList(env, result, listPath(env, entry), message, roll) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
     return false;
   }
   logLine(env, "# Saved updated list to desktop.\n");
-  settleRebuildNote(env, entry.name, result, renamed);
-  return true;
+  // A list waiting under the temporary name is not in step until the next run.
+  return settleRebuildNote(env, entry.name, result, renamed);
 }
 
 // Both sides of one list, read whole. Null members when a side could not be
@@ -90,6 +91,9 @@ int32_t unread(const BothSides& sides) { return sides.declined ? 0 : kListNotInS
 
 int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry, BothSides& sides) {
   sides.desktop->copyHeaderRecordFrom(*sides.handheld);
+  // A slow merge pairs items by uniqueID whatever the lists' identities.
+  if (context.kind == kSyncSlow || sides.desktop->uniqueTime() == sides.handheld->uniqueTime())
+    keepDesktopTexts(*sides.handheld, *sides.desktop);
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
   context.changed = false;

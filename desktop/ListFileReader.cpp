@@ -28,12 +28,10 @@ constexpr uint64_t kMaxPieceBytes = 64u << 20;
 // and a 188-byte localID, every byte in its longest escaped form (6 bytes).
 // Anything larger is no list file.
 constexpr uint64_t kMaxListFileBytes = 1024 + 65535ull * (16 * 1024 + 6 * (260 + 4095 + 4095 + 188));
-// linkFile has no limit of its own in the model; the handheld keeps 31 bytes
-// of it. This bound only keeps a hostile file from growing memory.
-constexpr size_t kMaxLinkFileBytes = 4095;
-// Raw character data kept per element: a pseudo-entity (at most 10 bytes)
-// becomes one character, so ten raw bytes per kept byte always suffice.
-constexpr size_t rawLimit(size_t keptBytes) { return 10 * keptBytes + 64; }
+// Raw character data kept per text element: a pseudo-entity (at most 10
+// bytes) becomes one two-byte character, so five raw bytes per kept byte
+// always suffice.
+constexpr size_t kRawTextLimit = 5 * ListNode::kMaxTextBytes + 64;
 
 const char kOldFileText[] =
     "#   This file on your handheld needs to be re-saved with a"
@@ -267,9 +265,9 @@ class ListParse {
 
   void text(std::string_view piece) {
     switch (state_) {
-      case kTitle: append(piece, rawLimit(ListNode::kMaxTitleBytes)); break;
-      case kNote: append(piece, rawLimit(ListNode::kMaxNoteBytes)); break;
-      case kLinkFile: append(piece, rawLimit(kMaxLinkFileBytes)); break;
+      case kTitle:
+      case kNote:
+      case kLinkFile: append(piece, kRawTextLimit); break;
       case kCreateTime:
       case kStartTime:
       case kFinishTime:
@@ -300,11 +298,8 @@ class ListParse {
         break;
       case kLinkFile:
         if (!pending_.empty()) {
-          // The file holds the bytes as characters U+0000-U+00FF.
-          std::string bytes = utf8ToLatin1Bytes(decodePseudoEntities(pending_), kMaxLinkFileBytes);
-          std::string joined = item.linkFile() ? *item.linkFile() + bytes : bytes;
-          if (joined.size() > kMaxLinkFileBytes) joined.resize(kMaxLinkFileBytes);
-          item.setLinkFile(std::move(joined));
+          std::string text = decodePseudoEntities(pending_);
+          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : text);
         }
         break;
       case kCreateTime: item.setHhCreateTime(time_.value()); break;

@@ -15,7 +15,7 @@ const char* yesNo(bool f) { return f ? "yes" : "no"; }
 // Builds the lines of one item into the file's buffer.
 class ItemLines {
  public:
-  explicit ItemLines(AtomicFile& file) : file_(file) {}
+  ItemLines(AtomicFile& file, LeftOut& leftOut) : file_(file), leftOut_(leftOut) {}
 
   void start(const ListNode& n, int depth) {
     setDepth(depth);
@@ -32,20 +32,22 @@ class ItemLines {
                   yesNo(n.expandedLinks()), n.priority(), n.progress(), n.autoNumber(), n.alarmID(),
                   n.dispColour(), yesNo(n.dispBold()), o.kind, o.value);
     file_.write(line);
+    dropped_ = 0;
+    firstText_.clear();
     if (n.localID()) {
       file_.write(" localID=\"");
-      file_.write(xmlSafeUtf8(escapeXmlAttribute(*n.localID())));
+      file_.write(safe(escapeXmlAttribute(*n.localID())));
       file_.write("\"");
     }
     file_.write(">\n");
-    if (n.hasTitle()) element("title", xmlSafeUtf8(encodeListText(n.title())));
+    if (n.hasTitle()) element("title", safe(encodeListText(n.title())));
     number("hhCreateTime", n.hhCreateTime());
     number("hhTargetTime", n.hhTargetTime());
     number("hhStartTime", n.hhStartTime());
     number("hhFinishTime", n.hhFinishTime());
-    if (n.hasNote()) element("note", xmlSafeUtf8(encodeListText(n.note())));
-    // linkFile holds bytes; each goes to the file as the character of that code.
-    if (n.linkFile()) element("linkFile", xmlSafeUtf8(encodeListText(latin1BytesToUtf8(*n.linkFile()))));
+    if (n.hasNote()) element("note", safe(encodeListText(n.note())));
+    if (n.linkFile()) element("linkFile", safe(encodeListText(*n.linkFile())));
+    leftOut_.add(dropped_, n.uniqueID(), firstText_);
     if (n.linkToDo() != 0) link("linkToDo", n.linkToDo());
     if (n.linkDatebook() != 0) link("linkDatebook", n.linkDatebook());
     for (const EabLink& e : n.linkEAB()) {
@@ -64,6 +66,15 @@ class ItemLines {
 
  private:
   void setDepth(int depth) { width_ = 2 * (depth % 256); }
+
+  // The text as the file can hold it; counts what it could not.
+  std::string safe(const std::string& escaped) {
+    size_t dropped = 0;
+    std::string out = xmlSafeUtf8(escaped, &dropped);
+    if (dropped > 0 && dropped_ == 0) firstText_ = out;
+    dropped_ += dropped;
+    return out;
+  }
 
   void element(const char* name, const std::string& text) {
     indent(4);
@@ -98,6 +109,9 @@ class ItemLines {
   }
 
   AtomicFile& file_;
+  LeftOut& leftOut_;
+  size_t dropped_ = 0;      // characters the current item lost
+  std::string firstText_;   // its first text that lost some
   int width_ = 0;
 };
 
@@ -109,6 +123,7 @@ ListFileWriter::ListFileWriter(std::string encoding) : encoding_(std::move(encod
 
 int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/,
                           const std::function<void()>& beforeReplace) {
+  leftOut_ = LeftOut();
   AtomicFile file(path);
   if (!file.open()) return -2;
   file.write("<?xml version=\"1.0\" encoding=\"" + encoding_ + "\"?>\n");
@@ -118,7 +133,7 @@ int ListFileWriter::write(const ItemList& list, const std::string& path, std::st
   file.write(root);
 
   // Pre-order without recursion: an item's lines, its children, its end line.
-  ItemLines lines(file);
+  ItemLines lines(file, leftOut_);
   ListNode* n = list.head();
   int depth = 0;
   while (n) {

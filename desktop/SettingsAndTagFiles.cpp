@@ -9,23 +9,29 @@ namespace tolvex {
 namespace {
 
 // Titles and notes are written as the bytes they hold, under "iso-8859-1".
-void writeFlatItems(AtomicFile& file, const ItemList& list) {
+void writeFlatItems(AtomicFile& file, const ItemList& list, LeftOut& leftOut) {
   auto indent = [&file](int depth, size_t extra) {
     file.write(std::string(extra + 2 * static_cast<size_t>(depth % 256), ' '));
   };
-  auto text = [&](const char* name, const std::string& value, int depth) {
+  // Answers the number of characters the file could not hold.
+  auto text = [&](const char* name, const std::string& value, int depth, std::string& written) {
     indent(depth, 4);
     file.write(std::string("<") + name + ">");
-    file.write(xmlSafeLatin1(escapeXmlText(value)));
+    size_t dropped = 0;
+    written = xmlSafeLatin1(escapeXmlText(value), &dropped);
+    file.write(written);
     file.write(std::string("</") + name + ">\n");
+    return dropped;
   };
   ListNode* n = list.head();
   int depth = 0;
   while (n) {
     indent(depth, 2);
     file.write("<item>\n");
-    if (n->hasTitle()) text("title", n->title(), depth);
-    if (n->hasNote()) text("note", n->note(), depth);
+    std::string title, note;
+    size_t titleDropped = n->hasTitle() ? text("title", n->title(), depth, title) : 0;
+    size_t noteDropped = n->hasNote() ? text("note", n->note(), depth, note) : 0;
+    leftOut.add(titleDropped + noteDropped, n->uniqueID(), titleDropped > 0 ? title : note);
     if (n->firstChild()) {
       n = n->firstChild();
       ++depth;
@@ -48,10 +54,11 @@ void writeFlatItems(AtomicFile& file, const ItemList& list) {
 }  // namespace
 
 int TagFileWriter::write(const ItemList* list, const std::string& path, std::string& /*message*/) {
+  leftOut_ = LeftOut();
   AtomicFile file(path);
   if (!file.open()) return -2;
   file.write("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<TolvanTagFile>\n");
-  if (list) writeFlatItems(file, *list);
+  if (list) writeFlatItems(file, *list, leftOut_);
   file.write("</TolvanTagFile>\n");
   return file.commit() ? 0 : -2;
 }
@@ -87,9 +94,12 @@ void ConfigStore::setInt(const std::string& key, int value) {
   head->insertAfter(item());
 }
 
-bool TagStore::save(const std::string& path) {
+bool TagStore::save(const std::string& path, LeftOut* leftOut) {
   std::string message;
-  return TagFileWriter().write(list_.get(), path, message) == 0;
+  TagFileWriter writer;
+  bool saved = writer.write(list_.get(), path, message) == 0;
+  if (saved && leftOut) *leftOut = writer.leftOut();
+  return saved;
 }
 
 }  // namespace tolvex

@@ -86,14 +86,17 @@ char handheldByteFor(uint32_t cp) {
 
 // Keeps the characters XML 1.0 can carry; a carriage return becomes a
 // character reference so that line-end handling does not turn it into a
-// line feed.
-void appendXmlChar(std::string& out, uint32_t cp, std::string_view bytes) {
+// line feed. False when the character was left out.
+bool appendXmlChar(std::string& out, uint32_t cp, std::string_view bytes) {
   if (cp == '\r') {
     out += "&#13;";
   } else if (cp == '\t' || cp == '\n' || (cp >= 0x20 && cp <= 0xD7FF) ||
              (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF)) {
     out += bytes;
+  } else {
+    return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -183,14 +186,16 @@ std::string cp1252BytesToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::string xmlSafeUtf8(std::string_view text) {
+std::string xmlSafeUtf8(std::string_view text, size_t* dropped) {
   std::string out;
   out.reserve(text.size());
+  size_t left = 0;
   size_t i = 0;
   while (i < text.size()) {
     size_t chars = 0;
     size_t len = validUtf8Prefix(text.substr(i), 1, &chars);
     if (chars == 0) {  // an invalid byte or a NUL: dropped
+      ++left;
       ++i;
       continue;
     }
@@ -201,19 +206,37 @@ std::string xmlSafeUtf8(std::string_view text) {
     else if (len == 2) cp = ((c & 0x1F) << 6) | (ch[1] & 0x3F);
     else if (len == 3) cp = ((c & 0x0F) << 12) | ((ch[1] & 0x3F) << 6) | (ch[2] & 0x3F);
     else cp = ((c & 0x07) << 18) | ((ch[1] & 0x3F) << 12) | ((ch[2] & 0x3F) << 6) | (ch[3] & 0x3F);
-    appendXmlChar(out, cp, ch);
+    if (!appendXmlChar(out, cp, ch)) ++left;
     i += len;
   }
+  if (dropped) *dropped = left;
   return out;
 }
 
-std::string xmlSafeLatin1(std::string_view bytes) {
+std::string xmlSafeLatin1(std::string_view bytes, size_t* dropped) {
   std::string out;
   out.reserve(bytes.size());
+  size_t left = 0;
   for (char c : bytes) {
-    appendXmlChar(out, static_cast<unsigned char>(c), std::string_view(&c, 1));
+    if (!appendXmlChar(out, static_cast<unsigned char>(c), std::string_view(&c, 1))) ++left;
   }
+  if (dropped) *dropped = left;
   return out;
+}
+
+std::string_view utf8Head(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t cut = maxBytes;
+  while (cut > 0 && isContinuation(static_cast<unsigned char>(text[cut]))) --cut;
+  return text.substr(0, cut);
+}
+
+std::optional<std::string> handheldListName(std::string_view utf8) {
+  std::string bytes = utf8ToLatin1Bytes(utf8);
+  // A character above U+00FF becomes "?" or a Windows-1252 byte, which reads
+  // back as another character; invalid UTF-8 or a NUL ends the conversion.
+  if (latin1BytesToUtf8(bytes) != utf8) return std::nullopt;
+  return bytes;
 }
 
 std::string replaceAll(std::string_view text, std::string_view search, std::string_view replacement) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <climits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -47,10 +48,19 @@ std::string latin1BytesToUtf8(std::string_view bytes);
 std::string cp1252BytesToUtf8(std::string_view bytes);
 // Drops what an XML 1.0 document cannot hold (invalid UTF-8, control
 // characters other than tab and line feed, U+FFFE/U+FFFF) and writes a
-// carriage return as "&#13;". Applied after escaping.
-std::string xmlSafeUtf8(std::string_view text);
-// The same for one-byte-per-character text (the tag file).
-std::string xmlSafeLatin1(std::string_view bytes);
+// carriage return as "&#13;". Applied after escaping. `dropped` (may be null)
+// gets the number of characters left out, an invalid byte counting as one.
+std::string xmlSafeUtf8(std::string_view text, size_t* dropped = nullptr);
+// The same for one-byte-per-character text (the tag and filter files).
+std::string xmlSafeLatin1(std::string_view bytes, size_t* dropped = nullptr);
+
+// At most `maxBytes` bytes from the start of `text`, not ending inside a
+// UTF-8 character (for showing a text in a log line).
+std::string_view utf8Head(std::string_view text, size_t maxBytes);
+
+// A list name's handheld form, one byte a character, when the name comes back
+// the same from it: none for invalid UTF-8 or a character above U+00FF.
+std::optional<std::string> handheldListName(std::string_view utf8);
 
 }  // namespace tolvex
 #endif

@@ -2,13 +2,32 @@
 // the tag store. Each reader/writer object serves one call.
 #ifndef TOLVEX_DESKTOP_XMLFILE_H
 #define TOLVEX_DESKTOP_XMLFILE_H
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
+#include "common/RunLog.h"
 #include "outline/ItemList.h"
 
 namespace tolvex {
+
+// What a writer left out of its file because XML 1.0 cannot hold it (control
+// characters, mostly from handheld text): how many characters, from how many
+// items, and the first such item.
+struct LeftOut {
+  size_t characters = 0;
+  size_t items = 0;
+  uint32_t firstID = 0;
+  std::string firstText;   // the first text that lost characters, as written, cut short
+
+  // Counts one item's loss; `written` is the text as it went to the file.
+  void add(size_t dropped, uint32_t id, std::string_view written);
+};
+// One log line for a file that lost characters; nothing when none were lost.
+void logLeftOut(RunLog& log, const LeftOut& leftOut);
 
 class XmlFileReader {
  public:
@@ -37,8 +56,6 @@ class ListFileReader : public XmlFileReader {
 
 // Texts are escaped (attributes with " as &quot; too); characters an XML
 // document cannot hold are left out, so every file written reads back.
-// linkFile bytes are written as the characters U+0000-U+00FF and read back
-// to the same bytes.
 class ListFileWriter : public XmlFileWriter {
  public:
   explicit ListFileWriter(std::string encoding = "utf-8");
@@ -47,13 +64,19 @@ class ListFileWriter : public XmlFileWriter {
   // replaces the one at `path` (never when the write failed).
   int write(const ItemList& list, const std::string& path, std::string& message,
             const std::function<void()>& beforeReplace = nullptr);
+  // What the last write left out.
+  const LeftOut& leftOut() const { return leftOut_; }
  private:
   std::string encoding_;
+  LeftOut leftOut_;
 };
 
 class TagFileWriter : public XmlFileWriter {
  public:
   int write(const ItemList* list, const std::string& path, std::string& message);
+  const LeftOut& leftOut() const { return leftOut_; }
+ private:
+  LeftOut leftOut_;
 };
 
 class ConfigStore {
@@ -70,7 +93,8 @@ class TagStore {
  public:
   void setList(std::unique_ptr<ItemList> list) { list_ = std::move(list); }
   ItemList* list() const { return list_.get(); }
-  bool save(const std::string& path);
+  // `leftOut` (may be null) gets what the file could not hold.
+  bool save(const std::string& path, LeftOut* leftOut = nullptr);
  private:
   std::unique_ptr<ItemList> list_;
 };

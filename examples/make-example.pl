@@ -1,9 +1,11 @@
 #!/usr/bin/perl
 # Builds the example: a handheld image (examples/handheld/) and a desktop
 # folder (examples/desktop/) that were in step at their last HotSync and have
-# since been edited on both sides. Run from anywhere:
+# since been edited on both sides, and the HotSync state of that desktop
+# (examples/home/, for $HOTSYNC_HOME). Run from anywhere:
 #   perl examples/make-example.pl [OUTDIR]
-# Writes OUTDIR/handheld and OUTDIR/desktop (default: the examples folder).
+# Writes OUTDIR/handheld, OUTDIR/desktop and OUTDIR/home (default: the
+# examples folder).
 use strict;
 use warnings;
 use File::Basename qw(dirname);
@@ -245,10 +247,19 @@ for my $f (@filter_rows) {
 }
 $filters->Write("$hh/TolvFilters.pdb");
 
-# --- device.ini -----------------------------------------------------------------
+# --- device.ini and the desktop's HotSync state -----------------------------------
 
+# The handheld last synchronized with this desktop, so the example's HotSync
+# is the fast merge of what each side changed since.
+my $desktop_id = 20031014;
 open my $ini, ">", "$hh/device.ini" or die "$hh/device.ini: $!";
 print $ini "[user]\nname=Ann\nid=1\n[syncmgr]\napi=2.2\n[module]\ninstalled=yes\nversion=1.1\n"
-  . "encoding=ISO-8859-1\n[sync]\nlast_desktop=\n";
+  . "encoding=ISO-8859-1\n[sync]\nlast_desktop=$desktop_id\n";
 close $ini;
-print "example written to $hh and $dt\n";
+my $home = "$out/home";
+remove_tree($home);
+make_path($home);
+open my $state, ">", "$home/hotsync.ini" or die "$home/hotsync.ini: $!";
+print $state "[host]\ndesktop_id=$desktop_id\n";
+close $state;
+print "example written to $hh, $dt and $home\n";

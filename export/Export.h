@@ -119,8 +119,14 @@ class FilterFileWriter : public XmlFileWriter {
   // when the file cannot be created or written whole (the old one stays).
   // `message` is not used.
   int write(const Filter* chain, const std::string& path, std::string& message);
-  // The file's text for a chain (empty for no filter).
-  static std::string format(const Filter* chain);
+  // What the last write left out.
+  const LeftOut& leftOut() const { return leftOut_; }
+  // The file's text for a chain (empty for no filter); `leftOut` (may be
+  // null) gets what XML could not hold.
+  static std::string format(const Filter* chain, LeftOut* leftOut = nullptr);
+
+ private:
+  LeftOut leftOut_;
 };
 
 }  // namespace tolvex

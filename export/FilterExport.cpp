@@ -135,7 +135,9 @@ bool exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
   std::string path = env.desktopFolder + fileName;
   log.line("#   Write tag database out to %s\n", path.c_str());   // "tag" for this file too
   std::string message;
-  FilterFileWriter().write(chain.get(), path, message);   // outcome not reported
+  FilterFileWriter writer;
+  writer.write(chain.get(), path, message);   // outcome not reported
+  logLeftOut(log, writer.leftOut());
   return true;
 }
 

@@ -28,9 +28,19 @@ void append(std::string& out, const char* format, ...) {
   if (n > 0) out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
 }
 
-void appendRule(std::string& out, const FilterRule& rule) {
+// An attribute value as the file can hold it: escaped, and without what XML
+// cannot carry; `dropped` adds what was left out.
+std::string attribute(const std::string& text, size_t& dropped) {
+  size_t left = 0;
+  std::string out = xmlSafeLatin1(escapeXmlAttribute(text), &left);
+  dropped += left;
+  return out;
+}
+
+// `dropped` adds what the rule's text value lost.
+void appendRule(std::string& out, const FilterRule& rule, size_t& dropped) {
   const FilterOperation* op = findFilterOperation(rule.operation);
-  std::string value = rule.text ? escapeXmlAttribute(*rule.text) : std::to_string(rule.number);
+  std::string value = rule.text ? attribute(*rule.text, dropped) : std::to_string(rule.number);
   out += "    <filterRule operation=\"" + std::to_string(rule.operation) + "\" hint=\"";
   out += op ? op->name : "(error!)";
   out += "\" relation=\"" + std::to_string(rule.relation) + "\" value=\"" + value + "\"";
@@ -66,26 +76,33 @@ bool replaceFile(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::string FilterFileWriter::format(const Filter* chain) {
+std::string FilterFileWriter::format(const Filter* chain, LeftOut* leftOut) {
   std::string out;
   if (!chain) return out;
   out += "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n";
   out += "<TolvexFiltersFile>\n";
   for (const Filter* filter = chain; filter; filter = filter->next.get()) {
-    out += "  <filter title=\"" + escapeXmlAttribute(filter->title) + "\"";
+    size_t dropped = 0;
+    std::string title = attribute(filter->title, dropped);
+    out += "  <filter title=\"" + title + "\"";
     append(out, " uniqueID=\"%u\" flags=\"%u\">\n", filter->uniqueID,
            static_cast<unsigned>(filter->flags));
     for (const FilterRule* rule = filter->rules.get(); rule; rule = rule->next.get())
-      appendRule(out, *rule);
+      appendRule(out, *rule, dropped);
     out += "  </filter>\n";
+    if (leftOut) leftOut->add(dropped, filter->uniqueID, title);
   }
   out += "</TolvexFiltersFile>\n";
   return out;
 }
 
 int FilterFileWriter::write(const Filter* chain, const std::string& path, std::string& /*message*/) {
+  leftOut_ = LeftOut();
   if (!chain) return 0;   // no filter: the old file, if any, stays
-  return replaceFile(path, format(chain)) ? 0 : kCannotCreate;
+  LeftOut leftOut;
+  if (!replaceFile(path, format(chain, &leftOut))) return kCannotCreate;
+  leftOut_ = leftOut;
+  return 0;
 }
 
 }  // namespace tolvex

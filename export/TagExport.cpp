@@ -140,7 +140,9 @@ bool exportTagDatabase(const RunEnv& env, const std::string& fileName) {
 
   std::string path = env.desktopFolder + fileName;
   log.line("#   Write tag database out to %s\n", path.c_str());
-  store.save(path);   // a failed save leaves the old file; not reported
+  LeftOut leftOut;
+  store.save(path, &leftOut);   // a failed save leaves the old file; not reported
+  logLeftOut(log, leftOut);
   return true;
 }
 

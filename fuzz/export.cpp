@@ -1,9 +1,11 @@
 // Hostile tag and filter records: the first byte chooses the parser, the rest
-// is the record (or app-info block). Nothing may read past the bytes given.
+// is the record (or app-info block). Nothing may read past the bytes given,
+// and every file written from them is well-formed.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "export/Export.h"
 
 using namespace tolvex;
@@ -20,6 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       TagRecord tag = parseTagRecord(bytes, length);
       for (int slot = -2; slot < 18; ++slot) fileTag(*list, slot, 1, tag, log);
       purgeEmptyCategories(*list);
+      std::string path = fuzz::scratchFile("tags.xml"), ignored;
+      if (TagFileWriter().write(list.get(), path, ignored) != 0) __builtin_trap();
+      fuzz::requireWellFormed(fuzz::readWhole(path), "tag file");
       break;
     }
     case 1: {   // tag record
@@ -34,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((r->text && r->text->size() > 22) || r->flags > 1 || r->group > 3) __builtin_trap();
       std::string file = FilterFileWriter::format(filter.get());
       if (file.empty()) __builtin_trap();
+      fuzz::requireWellFormed(file, "filter file");
       break;
     }
   }

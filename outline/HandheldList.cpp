@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "desktop/TextEncoding.h"
 #include "outline/ItemRecord.h"
 #include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
@@ -37,6 +38,11 @@ bool forceVerbose(const RunEnv& env) {
   struct stat st;
   return ::stat((env.desktopFolder + "FORCEVERBOSE").c_str(), &st) == 0;
 }
+
+// The Sync Manager's form of a list name, one byte a character. A name that
+// has none (the run's table holds no such name) becomes "", which names no
+// database.
+std::string dbName(const std::string& name) { return handheldListName(name).value_or(std::string()); }
 
 void copyName(char (&field)[SYNC_DB_NAMELEN], const std::string& name) {
   std::memset(field, 0, sizeof field);
@@ -75,6 +81,15 @@ class RecordReader {
   size_t filled_ = 0;  // bytes from the start that may be non-zero
   SyncRecordInfo info_;
 };
+
+// Address links beyond what one record holds stay on the desktop only.
+void logLinksLeftOut(const RunEnv& env, const ListNode& item) {
+  size_t capacity = linkEabCapacity(item);
+  if (item.linkEAB().size() <= capacity) return;
+  const std::string title(utf8Head(item.title(), 60));
+  logLine(env, "#   WARNING: Item '%s' has %zu links; its handheld record holds %zu. The rest stay on the desktop.\n",
+          title.c_str(), item.linkEAB().size(), capacity);
+}
 
 // State of one readHandheldList call.
 struct ListRead {
@@ -168,7 +183,17 @@ void readDeletedRecords(ListRead& read, uint16_t count) {
 bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined) {
   if (declined) *declined = false;
   RecordReader reader(handle);
-  if (reader.read(0, false) != 0 || reader.size() < kListHeaderSize) return false;
+  // A header that cannot be read leaves open whether the list asks to be
+  // synchronized: that is said, and the list counts as not in step. One too
+  // short to be a list header is passed over, as the rules say, silently.
+  if (const long err = reader.read(0, false); err != 0) {
+    logLine(env, "#   ERROR: Couldn't read the list header (%ld %lx)!\n", err, static_cast<unsigned long>(err));
+    return false;
+  }
+  if (reader.size() < kListHeaderSize) {
+    if (declined) *declined = true;
+    return false;
+  }
   if (bigEndian32(reader.bytes() + kHeaderMagicOffset) != kHeaderMagic) {
     logLine(env, "#   ERROR: List doesn't appear to have a header! Resave!\n");
     return false;
@@ -181,7 +206,7 @@ bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined) {
 std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry, bool* declined) {
   if (declined) *declined = false;
   uint8_t handle = 0;
-  long err = SyncOpenDB(entry.name.c_str(), entry.card, &handle, kListOpenMode);
+  long err = SyncOpenDB(dbName(entry.name).c_str(), entry.card, &handle, kListOpenMode);
   if (err != 0) {
     logLine(env, "#   ERROR: Cannot Open DB (%d %x)\n", int(err), unsigned(err));
     return std::nullopt;
@@ -244,6 +269,7 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
       logLine(env, "#   Clearing dirty position flag on desktop item.\n");
       item->setDirtyPosition(false);
     }
+    logLinksLeftOut(env, *item);
     std::vector<uint8_t> packed = packItemRecord(*item);
     if (packed.empty() || packed.size() > kReadBufferSize) {
       ok = false;
@@ -275,15 +301,16 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
 
 bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
                         const CreatedHook& onCreated) {
+  const std::string onHandheld = dbName(name);
   SyncCreateRecord create;
   std::memset(&create, 0, sizeof create);
   create.creator = kListCreator;
   create.flags = kBackupAttribute;
   create.cardNo = 0;
-  copyName(create.name, name);
+  copyName(create.name, onHandheld);
   create.dbType = kListType;
   create.version = kListVersion;
-  long err = SyncCreateDB(&create);
+  long err = onHandheld.empty() ? long(SYNCERR_BAD_ARG) : SyncCreateDB(&create);
   if (err != 0) {
     logLine(env, "#   ERROR: Cannot create %s DB! %d %x\n", name.c_str(), int(err), unsigned(err));
     return false;
@@ -314,7 +341,7 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
     logLine(env, "#   ERROR: Couldn't save database %s (%d %x)\n", name.c_str(), int(err), unsigned(err));
     return false;
   }
-  err = SyncOpenDB(name.c_str(), 0, &handle, kListOpenMode);
+  err = SyncOpenDB(onHandheld.c_str(), 0, &handle, kListOpenMode);
   if (err != 0) {
     logLine(env, "#   ERROR: Couldn't re-open database for write (%d %x)\n", int(err), unsigned(err));
     return false;
@@ -359,9 +386,9 @@ namespace {
 enum class DbState { kPresent, kMissing, kUnknown };
 
 // Whether the handheld holds a database of that name, and its creation date.
-DbState databasePresence(const char* name, uint32_t* created) {
+DbState databasePresence(const std::string& name, uint32_t* created) {
   uint8_t handle = 0;
-  long err = SyncOpenDB(name, 0, &handle, SYNC_MODE_READ);
+  long err = SyncOpenDB(dbName(name).c_str(), 0, &handle, SYNC_MODE_READ);
   if (err == SYNCERR_NOT_FOUND) return DbState::kMissing;
   if (err != 0) return DbState::kUnknown;
   if (created) {
@@ -391,7 +418,8 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
     if (it->name == kTempDatabaseName) continue;
     if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
-    DbState list = databasePresence(it->name.c_str(), nullptr);
+    if (dbName(it->name).empty()) continue;  // names no list the handheld can hold
+    DbState list = databasePresence(it->name, nullptr);
     if (list == DbState::kPresent) continue;
     if (list == DbState::kUnknown || !renameHandheldDatabase(env, kTempDatabaseName, it->name)) return false;
     logLine(env, "# Put the list left by an interrupted rebuild back as %s.\n", it->name.c_str());
@@ -488,7 +516,17 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
     return false;
   }
   logLine(env, "# Delete original file.\n");
-  SyncDeleteDB(entry.name.c_str(), 0);
+  const long deleted = SyncDeleteDB(dbName(entry.name).c_str(), 0);
+  // An old database that stays would keep the new one from taking its name,
+  // and the next run would pair the saved desktop file with the old one.
+  if (deleted != 0 && deleted != SYNCERR_NOT_FOUND &&
+      databasePresence(entry.name, nullptr) == DbState::kPresent) {
+    logLine(env, "#   ERROR: Couldn't delete original file (%d %x). Keeping it; the new one is dropped.\n",
+            int(deleted), unsigned(deleted));
+    // The note keeps claiming the new one until it is gone.
+    if (SyncDeleteDB(kTempDatabaseName, 0) == SYNCERR_NONE) clearPendingRebuild(env.desktopFolder, entry.name);
+    return false;
+  }
   if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {
     logLine(env, "# Renamed new file to replace old file.\n");
     if (renamed) *renamed = true;
@@ -498,15 +536,17 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
   return true;
 }
 
-void settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed) {
+bool settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed) {
   if (!renamed) notePendingRebuild(env.desktopFolder, {kTempDatabaseName, list.uniqueTime(), std::nullopt});
   clearPendingRebuild(env.desktopFolder, name);
+  return renamed;
 }
 
 bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName) {
+  const std::string from = dbName(oldName), to = dbName(newName);
   uint8_t block[kRenameBlockSize] = {};
-  std::memcpy(block, oldName.data(), std::min(oldName.size(), kRenameNameField - 1));
-  std::memcpy(block + kRenameNameField, newName.data(), std::min(newName.size(), kRenameNameField - 1));
+  std::memcpy(block, from.data(), std::min(from.size(), kRenameNameField - 1));
+  std::memcpy(block + kRenameNameField, to.data(), std::min(to.size(), kRenameNameField - 1));
   block[kRenameBlockSize - 1] = kRenameTrailer;
   uint8_t reply[kRenameBlockSize] = {};
   SyncCallModuleParams call;

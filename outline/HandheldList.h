@@ -19,8 +19,9 @@ namespace tolvex {
 extern const char* const kTempDatabaseName;  // "Tolvk-*Sync*"
 
 // checkListHeader: record 0 present, >= 122 bytes, magic "Tlvk", flag 0x80.
-// `declined` (may be null) tells a header whose sync-request flag is clear
-// (the user asked not to synchronize the list) from one that is unusable.
+// `declined` (may be null) tells a list passed over as the rules say (its
+// sync-request flag is clear, or its record 0 is too short to be a header)
+// from one whose header could not be read or lacks the magic (logged).
 bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined = nullptr);
 // An open handle, or none (logged); `declined` (may be null) is set when the
 // list is skipped only because its sync-request flag is clear.
@@ -55,8 +56,9 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
                          bool* renamed = nullptr, const DesktopBefore* before = nullptr);
 // Once the desktop file of a rebuilt list is saved, the rebuild's note is
 // done with; a temporary database the rename could not place (`renamed`
-// false) stays noted as this conduit's own.
-void settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed);
+// false) stays noted as this conduit's own. Answers `renamed`: whether the
+// handheld holds the list under its name, so that the list is in step.
+bool settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed);
 // When the desktop folder's note of pending rebuilds names a list the
 // handheld lacks and the leftover temporary database is that list's, renames
 // the temporary into its place (`restored`, may be null, gets the name).

@@ -89,10 +89,10 @@ class RecordView {
   size_t size_;
 };
 
-std::string toHandheld(const std::string& utf8) {
+std::string toHandheld(const std::string& utf8, size_t limit) {
   size_t length = 0;
   const char* bytes = utf8ToHandheld(utf8, &length);
-  return bytes ? std::string(bytes, length) : std::string();
+  return bytes ? std::string(bytes, std::min(length, limit)) : std::string();
 }
 
 std::string fromHandheld(const RecordView& view, size_t off, size_t length) {
@@ -106,6 +106,25 @@ std::string fromHandheld(const RecordView& view, size_t off, size_t length) {
 size_t maxEntries(size_t textBytes) {
   size_t fixed = 90 + textBytes + 1;
   return fixed >= kReadBufferSize ? 0 : (kReadBufferSize - fixed) / kEntrySize;
+}
+
+// Bytes the texts take in the record: the title and its terminator, and the
+// note and its terminator when there is one.
+size_t textBytes(const std::string& title, const std::string& note) {
+  return title.size() + 1 + (note.empty() ? 0 : note.size() + 1);
+}
+
+// Entries other than linkEAB: the override and the alarm, when set.
+size_t otherEntries(const ListNode& item) {
+  return (item.dispOverride().kind >= 0 ? 1 : 0) + (item.alarmID() != 0 ? 1 : 0);
+}
+
+// linkEAB entries that fit beside the others; a record the handheld reader
+// could not take back would strand the whole list.
+size_t eabCapacity(const ListNode& item, size_t texts) {
+  size_t limit = maxEntries(texts);
+  size_t others = otherEntries(item);
+  return limit > others ? limit - others : 0;
 }
 
 struct Entry {
@@ -170,14 +189,12 @@ std::vector<uint8_t> packItemRecord(const ListNode& item) {
   put32(fixed + kOffLinkToDo, item.linkToDo());
   put32(fixed + kOffLinkDatebook, item.linkDatebook());
   if (item.linkFile()) {
-    const std::string& file = *item.linkFile();
-    std::memcpy(fixed + kOffLinkFile, file.data(), std::min(file.size(), kLinkFileField - 1));
+    std::string file = handheldLinkFile(*item.linkFile());
+    std::memcpy(fixed + kOffLinkFile, file.data(), file.size());
   }
 
-  // The model keeps at most 260 and 4095 bytes of UTF-8, so the handheld
-  // texts fit their length fields.
-  std::string title = toHandheld(item.title());
-  std::string note = item.hasNote() ? toHandheld(item.note()) : std::string();
+  std::string title = handheldTitle(item.title());
+  std::string note = item.hasNote() ? handheldNote(item.note()) : std::string();
   put16(fixed + kOffTitleLength, uint16_t(title.size()));
   put32(fixed + kOffNoteLength, uint32_t(note.size()));
 
@@ -186,23 +203,19 @@ std::vector<uint8_t> packItemRecord(const ListNode& item) {
   if (item.firstChild()) tree |= kHasFirstChild;
   put16(fixed + kOffTreeFlags, tree);
 
+  // Address links beyond what the record can hold are left out (the
+  // override and alarm stay); the desktop keeps them.
+  size_t texts = textBytes(title, note);
+  size_t links = std::min(item.linkEAB().size(), eabCapacity(item, texts));
   std::vector<Entry> entries;
-  for (const EabLink& link : item.linkEAB()) entries.push_back({kLinkEab, link.eabType, link.eabID});
+  for (size_t i = 0; i < links; ++i)
+    entries.push_back({kLinkEab, item.linkEAB()[i].eabType, item.linkEAB()[i].eabID});
   DispOverride over = item.dispOverride();
   if (over.kind >= 0) entries.push_back({kLinkDispOverride, uint16_t(over.kind), over.value});
   if (item.alarmID() != 0) entries.push_back({kLinkAlarm, 0, item.alarmID()});
-  // A record the handheld reader could not take back would strand the whole
-  // list; drop address links beyond that size (the override and alarm stay).
-  size_t textBytes = title.size() + 1 + (note.empty() ? 0 : note.size() + 1);
-  size_t limit = maxEntries(textBytes);
-  if (entries.size() > limit) {
-    size_t tail = entries.size() - item.linkEAB().size();
-    entries.erase(entries.begin() + long(limit > tail ? limit - tail : 0),
-                  entries.begin() + long(item.linkEAB().size()));
-  }
   put16(fixed + kOffLinkCount, uint16_t(entries.size()));
 
-  std::vector<uint8_t> record(90 + textBytes + kEntrySize * entries.size() + 1, 0);
+  std::vector<uint8_t> record(90 + texts + kEntrySize * entries.size() + 1, 0);
   std::memcpy(record.data(), fixed, kFixedPart);
   size_t pos = kFixedPart;
   std::memcpy(&record[pos], title.data(), title.size());
@@ -220,6 +233,15 @@ std::vector<uint8_t> packItemRecord(const ListNode& item) {
     pos += kEntrySize;
   }
   return record;
+}
+
+std::string handheldTitle(const std::string& utf8) { return toHandheld(utf8, ListNode::kMaxTitleBytes); }
+std::string handheldNote(const std::string& utf8) { return toHandheld(utf8, ListNode::kMaxNoteBytes); }
+std::string handheldLinkFile(const std::string& utf8) { return toHandheld(utf8, kLinkFileField - 1); }
+
+size_t linkEabCapacity(const ListNode& item) {
+  std::string note = item.hasNote() ? handheldNote(item.note()) : std::string();
+  return eabCapacity(item, textBytes(handheldTitle(item.title()), note));
 }
 
 std::unique_ptr<ListNode> unpackItemRecord(ItemList* list, uint32_t uniqueID, const uint8_t* bytes,
@@ -251,22 +273,26 @@ std::unique_ptr<ListNode> unpackItemRecord(ItemList* list, uint32_t uniqueID, co
   if (treeFlags) *treeFlags = view.get16(kOffTreeFlags);
 
   if (view.at(kOffLinkFile) != 0) {
+    uint8_t file[kLinkFileField];
     size_t n = 0;
-    while (n < kLinkFileField && view.at(kOffLinkFile + n) != 0) ++n;
-    item->setLinkFile(std::string(reinterpret_cast<const char*>(view.data(kOffLinkFile)), n));
+    for (; n < kLinkFileField && view.at(kOffLinkFile + n) != 0; ++n) file[n] = view.at(kOffLinkFile + n);
+    item->setLinkFile(std::string(handheldToUtf8(file, n)));
   }
 
+  // Texts longer than a record should hold keep what the handheld shows.
   uint16_t titleLength = view.get16(kOffTitleLength);
   uint32_t noteLength = view.get32(kOffNoteLength);
   bool terminated = false;
   size_t titleBytes = view.textLength(kFixedPart, &terminated);
-  if (titleLength != 0) item->setTitle(fromHandheld(view, kFixedPart, titleBytes));
+  if (titleLength != 0)
+    item->setTitle(fromHandheld(view, kFixedPart, std::min(titleBytes, ListNode::kMaxTitleBytes)));
   if (!terminated) return item;
   size_t pos = kFixedPart + titleBytes + 1;
   if (noteLength != 0) {
     size_t noteStart = kFixedPart + size_t(titleLength) + 1;
     size_t noteBytes = view.textLength(noteStart, &terminated);
-    if (noteStart < view.size()) item->setNote(fromHandheld(view, noteStart, noteBytes));
+    if (noteStart < view.size())
+      item->setNote(fromHandheld(view, noteStart, std::min(noteBytes, ListNode::kMaxNoteBytes)));
     if (!terminated) return item;
     pos = noteStart + noteBytes + 1;
   }

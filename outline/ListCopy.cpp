@@ -1,6 +1,7 @@
 #include "outline/ListCopy.h"
 
 #include "desktop/XmlFile.h"
+#include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
 #include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
@@ -60,13 +61,12 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
-  if (ListFileWriter("utf-8").write(*list, path, message) != 0) {
+  if (writeDesktopList(env, *list, path, message) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
     return kListNotInSync;
   }
   logLine(env, "#   Saved updated record info to desktop.\n");
-  settleRebuildNote(env, name, *list, renamed);
-  return 0;
+  return settleRebuildNote(env, name, *list, renamed) ? 0 : kListNotInSync;
 }
 
 int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
@@ -99,6 +99,7 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   list->purgeDeleted();
   list->setUniqueTime(entry.created);
   logLine(env, "#   List ID: %lu (%lu)\n", (unsigned long)entry.created, (unsigned long)list->uniqueTime());
+  keepDesktopTextsFromFile(*list, path);
   list->clearAllDirtyContent();
   bool renamed = false;
   if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
@@ -106,15 +107,14 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
     return kListNotInSync;
   }
   if (!renamed) list->setUploadFile(1);
-  int result = ListFileWriter("utf-8").write(*list, path, message, beforeReplace);
+  int result = writeDesktopList(env, *list, path, message, beforeReplace);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());
     return kListNotInSync;
   }
   logLine(env, "#   Written to XML file (%u).\n", list->uniqueTime());
-  settleRebuildNote(env, entry.name, *list, renamed);
-  return 0;
+  return settleRebuildNote(env, entry.name, *list, renamed) ? 0 : kListNotInSync;
 }
 
 }  // namespace tolvex

@@ -59,8 +59,9 @@ void ListNode::setUniqueID(uint32_t v) {
 
 const std::string& ListNode::title() const { return title_ ? *title_ : kEmpty; }
 const std::string& ListNode::note() const { return note_ ? *note_ : kEmpty; }
-void ListNode::setTitle(std::optional<std::string> v) { title_ = cutUtf8(std::move(v), kMaxTitleBytes); }
-void ListNode::setNote(std::optional<std::string> v) { note_ = cutUtf8(std::move(v), kMaxNoteBytes); }
+void ListNode::setTitle(std::optional<std::string> v) { title_ = cutUtf8(std::move(v), kMaxTextBytes); }
+void ListNode::setNote(std::optional<std::string> v) { note_ = cutUtf8(std::move(v), kMaxTextBytes); }
+void ListNode::setLinkFile(std::optional<std::string> v) { linkFile_ = cutUtf8(std::move(v), kMaxTextBytes); }
 
 void ListNode::copyLocalIdFrom(const ListNode& other) {
   if (other.localID_) localID_ = other.localID_;

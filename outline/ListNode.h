@@ -20,6 +20,7 @@ class ItemList;
 struct EabLink {
   uint8_t eabType = 0;
   uint32_t eabID = 0;
+  bool operator==(const EabLink&) const = default;
 };
 
 struct DispOverride {
@@ -29,8 +30,13 @@ struct DispOverride {
 
 class ListNode {
  public:
+  // What a handheld record holds of a title and a note, in handheld bytes
+  // (one a character). The desktop keeps its texts whole.
   static constexpr size_t kMaxTitleBytes = 260;
   static constexpr size_t kMaxNoteBytes = 4095;
+  // The most of a title, note or linkFile kept in memory, in UTF-8 bytes:
+  // far above anything typed, it only keeps a hostile file in check.
+  static constexpr size_t kMaxTextBytes = size_t(1) << 20;
 
   ListNode(uint32_t uniqueID, ItemList* list);
   // Releases the subtree below it and, when it heads a chain outside a tree
@@ -53,11 +59,11 @@ class ListNode {
   // "" when absent; hasTitle tells absent from empty.
   const std::string& title() const;
   bool hasTitle() const { return title_.has_value(); }
-  void setTitle(std::optional<std::string> v);   // keeps at most 260 bytes, whole UTF-8 characters
+  void setTitle(std::optional<std::string> v);   // keeps at most kMaxTextBytes, whole UTF-8 characters
   void clearTitle() { title_.reset(); }
   const std::string& note() const;
   bool hasNote() const { return note_.has_value(); }
-  void setNote(std::optional<std::string> v);    // keeps at most 4095 bytes, whole UTF-8 characters
+  void setNote(std::optional<std::string> v);    // the same
   void clearNote() { note_.reset(); }
   uint8_t progress() const { return progress_; }
   void setProgress(uint8_t v) { progress_ = v; }
@@ -91,8 +97,10 @@ class ListNode {
   void setDispOverride(int8_t kind, uint32_t value) { dispOverride_ = {kind, value}; }
   const std::vector<EabLink>& linkEAB() const { return linkEAB_; }
   void addLinkEAB(uint8_t type, uint32_t id) { linkEAB_.push_back({type, id}); }
+  void setLinkEAB(std::vector<EabLink> links) { linkEAB_ = std::move(links); }
+  // UTF-8, like the title.
   const std::optional<std::string>& linkFile() const { return linkFile_; }
-  void setLinkFile(std::optional<std::string> v) { linkFile_ = std::move(v); }
+  void setLinkFile(std::optional<std::string> v);  // the same bound as the title
   uint32_t linkToDo() const { return linkToDo_; }
   void setLinkToDo(uint32_t v) { linkToDo_ = v; }
   uint32_t linkDatebook() const { return linkDatebook_; }

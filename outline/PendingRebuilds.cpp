@@ -57,8 +57,40 @@ bool signedNumber(std::string_view text, int64_t min, int64_t max, int64_t* valu
   return true;
 }
 
+// Names go into a line with their control bytes and "%" as "%XX".
+std::string encodeName(const std::string& name) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || c == '%') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool decodeName(std::string_view text, std::string* name) {
+  name->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      *name += text[i];
+      continue;
+    }
+    uint64_t byte = 0;
+    if (i + 2 >= text.size() || !number(text.substr(i + 1, 2), 0xFF, &byte, 16)) return false;
+    *name += static_cast<char>(byte);
+    i += 2;
+  }
+  return !name->empty();
+}
+
 std::string stampText(const std::optional<FileStamp>& stamp) {
-  if (!stamp || !stamp->present) return "-";
+  if (!stamp) return "?";
+  if (!stamp->present) return "-";
   return std::to_string(stamp->size) + ":" + std::to_string(stamp->seconds) + ":" +
          std::to_string(stamp->nanoseconds);
 }
@@ -82,32 +114,30 @@ bool parseStamp(std::string_view text, FileStamp* stamp) {
 // One line of the note; false for a line that is none of the two forms.
 bool parseEntry(std::string_view line, PendingRebuild* entry) {
   std::string_view rest = line;
-  const bool stamped = line.rfind("+ ", 0) == 0;
-  if (stamped) word(rest);
+  const bool current = line.rfind("+ ", 0) == 0;
+  if (current) word(rest);
   uint64_t created = 0;
   if (!number(word(rest), UINT32_MAX, &created)) return false;
   entry->created = static_cast<uint32_t>(created);
   entry->desktop.reset();
-  if (stamped) {
-    FileStamp stamp;
-    if (!parseStamp(word(rest), &stamp)) return false;
-    entry->desktop = stamp;
+  if (!current) {
+    entry->name = std::string(rest);
+    return !rest.empty();
   }
-  if (rest.empty()) return false;
-  entry->name = std::string(rest);
-  return true;
+  if (const std::string_view stamp = word(rest); stamp != "?") {
+    FileStamp desktop;
+    if (!parseStamp(stamp, &desktop)) return false;
+    entry->desktop = desktop;
+  }
+  return decodeName(rest, &entry->name);
 }
 
 bool writeNote(const std::string& folder, const std::vector<PendingRebuild>& entries) {
   if (entries.empty()) return ::unlink(notePath(folder).c_str()) == 0 || errno == ENOENT;
   AtomicFile file(notePath(folder));
   if (!file.open()) return false;
-  for (const PendingRebuild& e : entries) {
-    if (e.desktop)
-      file.write("+ " + std::to_string(e.created) + " " + stampText(e.desktop) + " " + e.name + "\n");
-    else
-      file.write(std::to_string(e.created) + " " + e.name + "\n");
-  }
+  for (const PendingRebuild& e : entries)
+    file.write("+ " + std::to_string(e.created) + " " + stampText(e.desktop) + " " + encodeName(e.name) + "\n");
   return file.commit();
 }
 
@@ -207,8 +237,7 @@ std::vector<PendingRebuild> readPendingRebuilds(const std::string& folder) {
 }
 
 bool notePendingRebuild(const std::string& folder, const PendingRebuild& entry, const RebuildRecord* record) {
-  // A name that would not read back as one line cannot be noted.
-  if (entry.name.empty() || entry.name.find_first_of(std::string("\n\r\0", 3)) != std::string::npos) return false;
+  if (entry.name.empty()) return false;
   if (record && !writeRecord(recordPath(folder, entry.name), *record)) return false;
   std::vector<PendingRebuild> entries = readPendingRebuilds(folder);
   std::erase_if(entries, [&](const PendingRebuild& e) {

@@ -5,10 +5,11 @@
 // that the temporary database (or the freshly renamed one) holds.
 //
 // One line an entry: "+ <created> <desktop file> <name>", where <created> is
-// the creation date of the new database and <desktop file> what the list's
-// desktop file was when the run read it ("-" for none, else
-// "<size>:<seconds>:<nanoseconds>" of its modification time). Notes from
-// before the desktop file was recorded read "<created> <name>". Beside each
+// the creation date of the new database, <desktop file> what the list's
+// desktop file was when the run read it ("-" for none, "?" when not known,
+// else "<size>:<seconds>:<nanoseconds>" of its modification time), and the
+// name has its control bytes and "%" as "%XX". Notes from before the desktop
+// file was recorded read "<created> <name>". Beside each
 // entry with a desktop file, "TolvanPending-<name>.txt" keeps the rebuild
 // record (RebuildRecord.h). The temporary database itself is noted under its
 // own name as soon as it is made, so a later run knows it for its own.

@@ -25,10 +25,16 @@ for dep in libexpat1 libwxbase3.2-1; do
 done
 
 HOTSYNC="$ROOT/usr/bin/hotsync"
-for f in "$HOTSYNC" "$ROOT/usr/bin/conduit-cleanup" "$ROOT/usr/lib/libTolvex2.so" \
-         "$ROOT/usr/lib/libsyncmgr.so" "$ROOT/usr/lib/libcondmgr.so" "$ROOT/usr/lib/libhostos.so"; do
+LIBDIR="$ROOT/usr/lib/tolvex"
+for f in "$HOTSYNC" "$ROOT/usr/bin/conduit-cleanup" "$LIBDIR/libTolvex2.so" \
+         "$LIBDIR/libsyncmgr.so" "$LIBDIR/libcondmgr.so" "$LIBDIR/libhostos.so" \
+         "$ROOT/usr/share/doc/tolvex/copyright" "$ROOT/usr/share/doc/tolvex/changelog.gz"; do
   [ -e "$f" ] || fail "missing from the package: ${f#"$ROOT"}"
 done
+# Private libraries only in the private folder.
+stray=$(find "$ROOT/usr/lib" -maxdepth 1 -name '*.so*' | head -n1)
+[ -z "$stray" ] || fail "a library outside /usr/lib/tolvex: ${stray#"$ROOT"}"
+gzip -t "$ROOT/usr/share/doc/tolvex/changelog.gz" || fail "changelog.gz is not gzip"
 
 # Nothing from the build tree may be reached: no LD_LIBRARY_PATH, and the
 # installed programs must resolve the installed libraries.
@@ -42,21 +48,21 @@ for c in sync configure device; do
 done
 
 for page in hotsync conduit-cleanup; do
-  f="$ROOT/usr/share/man/man1/$page.1"
-  [ -e "$f" ] || [ -e "$f.gz" ] || fail "manual page $page.1 not installed"
-  [ -e "$f" ] || f="$f.gz"
+  f="$ROOT/usr/share/man/man1/$page.1.gz"
+  [ -e "$f" ] || fail "manual page $page.1.gz not installed (compressed)"
   warnings=$(MANWIDTH=80 man --warnings -l "$f" 2>&1 >/dev/null) || fail "man -l $page.1"
   [ -z "$warnings" ] || fail "man -l $page.1 warns: $warnings"
 done
 
 EXAMPLE="$ROOT/usr/share/tolvex/example"
 [ -d "$EXAMPLE/handheld" ] && [ -d "$EXAMPLE/desktop" ] || fail "example not installed"
-cp -r "$EXAMPLE/handheld" "$EXAMPLE/desktop" "$SCRATCH/"
-mkdir "$SCRATCH/home"
+cp -r "$EXAMPLE/handheld" "$EXAMPLE/desktop" "$EXAMPLE/home" "$SCRATCH/"
 env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \
   "$HOTSYNC" sync --device "$SCRATCH/handheld" --desktop "$SCRATCH/desktop" >"$SCRATCH/out.txt" 2>&1 \
   || { cat "$SCRATCH/out.txt" >&2; fail "installed hotsync could not synchronize the example"; }
 [ -s "$SCRATCH/desktop/lastsync.txt" ] || fail "the example synchronization wrote no lastsync.txt"
+grep -q "^Tolvk-Garden: merged; " "$SCRATCH/out.txt" || { cat "$SCRATCH/out.txt" >&2; fail "no summary line for Tolvk-Garden"; }
+grep -q "Synchronize (Config: Fast" "$SCRATCH/desktop/lastsync.txt" || fail "the example was not a fast merge"
 
 # An image made from the example's .pdb files, as from a backup, and shown.
 env -i PATH=/usr/bin:/bin HOTSYNC_HOME="$SCRATCH/home" \

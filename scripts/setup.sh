@@ -1,9 +1,13 @@
 #!/bin/bash
-# Installs what building and testing Tolvex needs on Debian 12 (as root).
+# Installs what Tolvex needs on Debian 12 (as root):
+#   bash scripts/setup.sh          everything building and testing need
+#   bash scripts/setup.sh build    only what configuring and building need
 set -euo pipefail
-PACKAGES=(build-essential cmake ninja-build pkg-config libexpat1-dev libwxgtk3.2-dev
-          libgtest-dev libgmock-dev libpalm-perl clang libclang-rt-14-dev tmux man-db
-          python3 file)
+BUILD=(build-essential cmake ninja-build pkg-config libexpat1-dev libwxgtk3.2-dev
+       libgtest-dev libgmock-dev)
+TEST=(libpalm-perl clang libclang-rt-14-dev tmux man-db python3 file)
+PACKAGES=("${BUILD[@]}")
+[ "${1:-}" = build ] || PACKAGES+=("${TEST[@]}")
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

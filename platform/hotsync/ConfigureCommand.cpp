@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,27 @@ bool readUser(const std::string& device, UserIdentity* user) {
   return true;
 }
 
+// The usage text and what can be clicked in the conduit's dialogs.
+void printHelp(const std::string& library) {
+  std::fputs(kUsage, stdout);
+  std::string error;
+  if (library.empty() || !ConduitLibrary::open(library, &error)) return;
+  std::istringstream controls(OsModuleClickableControls(library.c_str()));
+  std::string line, text;
+  while (std::getline(controls, line)) {
+    size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+    if (tab1 == std::string::npos || tab2 == std::string::npos) continue;
+    char row[512];
+    const std::string heading = line.substr(tab2 + 1);
+    std::snprintf(row, sizeof row, "  %-5s %-34s %s\n", line.substr(0, tab1).c_str(),
+                  line.substr(tab1 + 1, tab2 - tab1 - 1).c_str(), heading.empty() ? "" : ("(" + heading + ")").c_str());
+    std::string shown = row;
+    while (shown.size() > 1 && shown[shown.size() - 2] == ' ') shown.erase(shown.size() - 2, 1);
+    text += shown;
+  }
+  if (!text.empty()) std::printf("\nWhat --click ID clicks in the dialog of %s:\n%s", library.c_str(), text.c_str());
+}
+
 // Keeps the dialog's answer; a permanent choice replaces any pending one.
 void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
   HotSyncAction action = HostState::action(creator);
@@ -75,22 +97,29 @@ void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
   if (!HostState::setAction(creator, action)) {
     std::fprintf(stderr, "hotsync configure: could not store the HotSync action\n");
   }
-  std::printf("HotSync action: %s (%s)\n", actionText(syncType), kind == 1 ? "default" : "next HotSync only");
+  std::printf("HotSync action: %s (%s)\n", actionText(syncType), kind == 1 ? "always" : "next HotSync only");
+  std::istringstream choices(OsDialogLastChoices());
+  for (std::string line; std::getline(choices, line);) std::printf("  %s\n", line.c_str());
+}
+
+// A --click that named no control: the dialog played none of the clicks.
+int unknownClick(const ArgReader& args) {
+  return args.usageError("--click " + std::to_string(OsDialogLastUnknownClick()) +
+                         ": the dialog has no such control; nothing was changed");
 }
 
 }  // namespace
 
 int runConfigure(int argc, char** argv, int first) {
-  ArgReader args("configure", argc, argv, first);
+  ArgReader args("configure", argc, argv, first, {"--conduit", "--device", "--click"});
   std::string conduit, device;
-  bool legacy = false;
+  bool legacy = false, help = false;
   std::vector<uint32_t> clicks;
   int end = 0;
   while (!args.done()) {
     std::string arg = args.next();
     if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
+      help = true;
     } else if (arg == "--version") {
       printVersion();
       return kExitOk;
@@ -113,29 +142,34 @@ int runConfigure(int argc, char** argv, int first) {
       return args.usageError("unknown argument '" + arg + "'");
     }
   }
-  if (!device.empty() && !isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
-
   Registration registration;
-  if (!conduit.empty()) {
+  bool found = !conduit.empty();
+  if (found) {
     registration = registrationForLibrary(conduit);
   } else {
-    bool found = false;
     for (const Registration& r : registeredConduits()) {
       if (r.creator == kDefaultCreator) {
         registration = r;
         found = true;
       }
     }
-    if (!found) {
-      std::fprintf(stderr, "hotsync configure: no conduit is registered under %s\n", kDefaultCreator);
-      return kExitFailed;
-    }
+  }
+  if (help) {
+    printHelp(found ? registration.library : std::string());
+    return kExitOk;
+  }
+  if (!device.empty() && !isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
+  if (!found) {
+    std::fprintf(stderr, "hotsync configure: no conduit is registered under %s\n", kDefaultCreator);
+    return kExitFailed;
   }
   UserIdentity user;
   if (!device.empty() && !readUser(device, &user)) {
     std::fprintf(stderr, "hotsync configure: cannot use the handheld image %s\n", device.c_str());
     return kExitFailed;
   }
+  // Without a handheld at hand, the user of the last HotSync.
+  if (device.empty()) user.name = HostState::lastUser();
 
   std::string error;
   auto library = ConduitLibrary::open(registration.library, &error);
@@ -151,6 +185,11 @@ int runConfigure(int argc, char** argv, int first) {
     return kExitFailed;
   }
 
+  // The dialog writes the conduit's settings into the host state, which a
+  // running HotSync reads and uses up; neither may change it under the other.
+  std::unique_ptr<RunLock> lock = lockFolders("configure", {hostStateLock()});
+  if (!lock) return kExitBusy;
+
   if (!clicks.empty() || end != 0) {
     OsDialogScript(clicks.data(), clicks.size(), end == 0 ? OS_DIALOG_END_CANCEL : end);
   } else {
@@ -165,6 +204,7 @@ int runConfigure(int argc, char** argv, int first) {
     preference.preferenceKind = 2;
     preference.syncType = current;
     long result = reinterpret_cast<ConfigureConduitFn>(function)(&preference);
+    if (OsDialogLastUnknownClick() != 0) return unknownClick(args);
     if (result != 0) {
       std::printf("Cancelled: the HotSync action is unchanged\n");
       return kExitOk;
@@ -187,6 +227,7 @@ int runConfigure(int argc, char** argv, int first) {
   block.preferenceKind = kUnset;
   uint32_t size = sizeof block;
   long result = reinterpret_cast<CfgConduitFn>(function)(0, &block, &size);
+  if (OsDialogLastUnknownClick() != 0) return unknownClick(args);
   if (result != 0) {
     std::fprintf(stderr, "hotsync configure: CfgConduit answered %ld\n", result);
     return kExitFailed;

@@ -38,10 +38,12 @@ const char kDeviceUsage[] =
     "  dump   shows the image's databases (only database NAME when given): list\n"
     "         databases as an indented outline, one line per item with its\n"
     "         checked state, priority, title and the first line of its note;\n"
-    "         deleted items are shown, marked \"deleted\"; other databases as\n"
-    "         their records in hex\n"
+    "         deleted items are shown, marked \"deleted\"; the tag database as\n"
+    "         its tags by category, the filter database as its filters with\n"
+    "         their rules; other databases as their records in hex\n"
     "    --json         the same as one JSON document (notes in full)\n"
-    "    --records      list databases also as their records in hex\n";
+    "    --records      list, tag and filter databases also as their records\n"
+    "                   in hex\n";
 
 namespace {
 
@@ -120,6 +122,16 @@ size_t copyBackup(const std::string& backup, const std::vector<std::string>& fil
   return skipped;
 }
 
+// True, with the reason printed, when `folder` already holds an image.
+bool isImage(const std::string& folder) {
+  struct stat st;
+  const std::string deviceFile = folder + "/" + kDeviceFile;
+  if (::lstat(deviceFile.c_str(), &st) != 0) return false;
+  std::fprintf(stderr, "hotsync device init: %s is already a handheld image (%s exists); nothing changed\n",
+               folder.c_str(), deviceFile.c_str());
+  return true;
+}
+
 int deviceInit(ArgReader& args) {
   std::string folder, user, backup;
   bool haveUser = false, haveBackup = false;
@@ -167,13 +179,7 @@ int deviceInit(ArgReader& args) {
       return kExitFailed;
     }
   }
-  struct stat st;
-  const std::string deviceFile = folder + "/" + kDeviceFile;
-  if (::lstat(deviceFile.c_str(), &st) == 0) {
-    std::fprintf(stderr, "hotsync device init: %s is already a handheld image (%s exists); nothing changed\n",
-                 folder.c_str(), deviceFile.c_str());
-    return kExitFailed;
-  }
+  if (isImage(folder)) return kExitFailed;
   if (haveBackup && !haveUser) {
     if (!::isatty(STDIN_FILENO)) {
       return args.usageError("the .pdb files of a backup do not record the HotSync user name; give it with --user NAME");
@@ -189,6 +195,15 @@ int deviceInit(ArgReader& args) {
     }
     haveUser = true;
   }
+  // Made here so that it can be locked; asked again under the lock, since
+  // another hotsync may have made it an image meanwhile.
+  if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "hotsync device init: cannot create the folder %s: %s\n", folder.c_str(), std::strerror(errno));
+    return kExitFailed;
+  }
+  std::unique_ptr<RunLock> lock = lockFolders("device init", {imageLock(folder)});
+  if (!lock) return kExitBusy;
+  if (isImage(folder)) return kExitFailed;
   long rc = SyncHostCreateImage(folder.c_str(), haveUser ? user.c_str() : nullptr);
   if (rc != 0) {
     std::fprintf(stderr, "hotsync device init: cannot create the handheld image %s (error %ld)\n", folder.c_str(), rc);
@@ -229,7 +244,7 @@ int runDevice(int argc, char** argv, int first) {
     return kExitOk;
   }
   if (what == "init") {
-    ArgReader rest("device init", argc, argv, first + 1);
+    ArgReader rest("device init", argc, argv, first + 1, {"--from", "--user"});
     return deviceInit(rest);
   }
   if (what == "dump") {

@@ -1,6 +1,7 @@
 // hotsync device dump: what is on a handheld image, as text or JSON. List
-// databases are shown as their outline; other databases, and list databases
-// with --records, as their records in hex.
+// databases are shown as their outline, the tag database as its tags by
+// category, the filter database as its filters with their rules; other
+// databases, and all of them with --records, as their records in hex.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "desktop/TextEncoding.h"
+#include "export/Export.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/Host.h"
 #include "platform/hotsync/Json.h"
@@ -75,6 +77,87 @@ std::string hexText(const uint8_t* bytes, size_t size) {
   return out;
 }
 
+std::string counted(size_t n, const char* what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+enum class Kind { kList, kTags, kFilters, kOther };
+
+Kind kindOf(const SyncDbRecord& db) {
+  if (db.creator != kListCreator) return Kind::kOther;
+  if (db.dbType == kListCreator) return Kind::kList;
+  if (db.dbType == SYNC_FOURCC('T', 'a', 'g', 's')) return Kind::kTags;
+  if (db.dbType == SYNC_FOURCC('F', 'i', 'l', 't')) return Kind::kFilters;
+  return Kind::kOther;
+}
+
+// One record as read: its bytes and category.
+struct RawRecord {
+  std::vector<uint8_t> bytes;
+  int category = 0;
+};
+
+// The tag database: tags by category, in the category order of its
+// application-info block.
+void showTags(const std::vector<uint8_t>& appInfo, const std::vector<RawRecord>& records, bool asJson,
+              JsonWriter& json) {
+  const TagCategories categories = parseTagCategories(appInfo.data(), appInfo.size());
+  if (asJson) json.key("tags").beginArray();
+  for (int slot = 0; slot < kTagCategorySlots; ++slot) {
+    std::vector<TagRecord> tags;
+    for (const RawRecord& r : records) {
+      if (r.category == slot) tags.push_back(parseTagRecord(r.bytes.data(), r.bytes.size()));
+    }
+    if (categories[slot].label.empty() && tags.empty()) continue;
+    const std::string label = cp1252BytesToUtf8(categories[slot].label);
+    if (asJson) {
+      json.beginObject().key("category").string(label).key("tags").beginArray();
+      for (const TagRecord& t : tags)
+        json.beginObject().key("name").string(cp1252BytesToUtf8(t.name)).key("id").number(t.tagID).endObject();
+      json.endArray().endObject();
+      continue;
+    }
+    std::printf("    %s (%s)\n", terminalLine(label, 64).c_str(), counted(tags.size(), "tag").c_str());
+    for (const TagRecord& t : tags)
+      std::printf("      %s (id %u)\n", terminalLine(cp1252BytesToUtf8(t.name), 64).c_str(), t.tagID);
+  }
+  if (asJson) json.endArray();
+}
+
+// The filter database: each filter with its rules, in the stored order.
+void showFilters(const std::vector<RawRecord>& records, bool asJson, JsonWriter& json) {
+  if (asJson) json.key("filters").beginArray();
+  for (const RawRecord& r : records) {
+    std::unique_ptr<Filter> filter = parseFilterRecord(r.bytes.data(), r.bytes.size(), nullptr);
+    if (!filter) continue;
+    std::vector<const FilterRule*> rules;
+    for (const FilterRule* rule = filter->rules.get(); rule; rule = rule->next.get()) rules.insert(rules.begin(), rule);
+    const std::string title = cp1252BytesToUtf8(filter->title);
+    if (asJson) {
+      json.beginObject().key("title").string(title).key("id").number(filter->uniqueID);
+      json.key("flags").number(filter->flags).key("rules").beginArray();
+    } else {
+      std::printf("    %s (id %u, flags %u, %s)\n", terminalLine(title, 64).c_str(), filter->uniqueID,
+                  static_cast<unsigned>(filter->flags), counted(rules.size(), "rule").c_str());
+    }
+    for (const FilterRule* rule : rules) {
+      const FilterOperation* op = findFilterOperation(rule->operation);
+      const std::string name = op ? op->name : "unknown operation";
+      const std::string value = rule->text ? cp1252BytesToUtf8(*rule->text) : std::to_string(rule->number);
+      if (asJson) {
+        json.beginObject().key("operation").number(rule->operation).key("name").string(name);
+        json.key("relation").number(rule->relation).key("value").string(value);
+        json.key("flags").number(rule->flags).key("group").number(rule->group).endObject();
+      } else {
+        std::printf("      %s (operation %u), relation %u, value \"%s\", flags %d, group %d\n", name.c_str(),
+                    rule->operation, rule->relation, terminalLine(value, 64).c_str(), rule->flags, rule->group);
+      }
+    }
+    if (asJson) json.endArray().endObject();
+  }
+  if (asJson) json.endArray();
+}
+
 std::vector<SyncDbRecord> databaseList() {
   std::vector<SyncDbRecord> all;
   constexpr int kChunk = 64;
@@ -99,7 +182,8 @@ std::string databaseName(const SyncDbRecord& db) {
 bool dumpDatabase(const SyncDbRecord& db, const DumpOptions& options, JsonWriter& json) {
   const std::string name = databaseName(db);
   const std::string shownName = cp1252BytesToUtf8(name);
-  const bool isList = db.creator == kListCreator && db.dbType == kListCreator;
+  const Kind kind = kindOf(db);
+  const bool isList = kind == Kind::kList;
   if (options.json) {
     json.beginObject();
     json.key("name").string(shownName);
@@ -131,8 +215,12 @@ bool dumpDatabase(const SyncDbRecord& db, const DumpOptions& options, JsonWriter
   std::memset(&appInfo, 0, sizeof appInfo);
   appInfo.bufSize = kRecordBuffer;
   appInfo.buffer = buffer.data();
+  std::vector<uint8_t> appInfoBytes;
   if (SyncReadDBAppInfoBlock(handle, &appInfo) == 0 && appInfo.bytesRead > 0) {
-    if (options.json) {
+    appInfoBytes.assign(buffer.begin(), buffer.begin() + appInfo.bytesRead);
+    if (kind == Kind::kTags && !options.records) {
+      // decoded with the records below
+    } else if (options.json) {
       json.key("appInfo").string(hexText(buffer.data(), appInfo.bytesRead));
     } else {
       std::printf("  application info, %u bytes\n", appInfo.bytesRead);
@@ -141,14 +229,15 @@ bool dumpDatabase(const SyncDbRecord& db, const DumpOptions& options, JsonWriter
   }
   uint16_t count = 0;
   SyncGetDBRecordCount(handle, &count);
-  const bool showRecords = !isList || options.records;
+  const bool showRecords = kind == Kind::kOther || options.records;
   if (options.json) {
     json.key("recordCount").number(count);
     if (showRecords) json.key("records").beginArray();
   } else {
-    std::printf("  %u records\n", count);
+    std::printf("  %s\n", counted(count, "record").c_str());
   }
   ListTree tree;
+  std::vector<RawRecord> decoded;
   for (uint16_t index = 0; index < count; ++index) {
     SyncRecordInfo info;
     std::memset(&info, 0, sizeof info);
@@ -176,8 +265,17 @@ bool dumpDatabase(const SyncDbRecord& db, const DumpOptions& options, JsonWriter
       hexDump(buffer.data(), size, "    ");
     }
     if (rc == 0 && isList && index > 0) tree.add(info.recId, buffer.data(), size, deleted);
+    if (rc == 0 && !deleted && (kind == Kind::kTags || kind == Kind::kFilters))
+      decoded.push_back(RawRecord{std::vector<uint8_t>(buffer.begin(), buffer.begin() + size), info.category});
   }
   if (options.json && showRecords) json.endArray();
+  if (kind == Kind::kTags) {
+    if (!options.json) std::printf("  tags by category:\n");
+    showTags(appInfoBytes, decoded, options.json, json);
+  } else if (kind == Kind::kFilters) {
+    if (!options.json) std::printf("  filters:\n");
+    showFilters(decoded, options.json, json);
+  }
   if (isList && options.json) {
     json.key("items");
     tree.writeJson(json);

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "platform/condmgr/CondMgr.h"
+#include "platform/condmgr/HotsyncHome.h"
 #include "platform/hotsync/HostState.h"
 
 namespace tolvex::host {
@@ -19,10 +20,14 @@ std::string executablePath() {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
+// Installed, the conduit sits in the private lib/tolvex/ beside bin/; in a
+// build tree, in lib/.
 static std::string defaultConduitLibrary() {
   std::filesystem::path exe = executablePath();
-  std::filesystem::path library = exe.parent_path().parent_path() / "lib" / "libTolvex2.so";
+  std::filesystem::path lib = exe.parent_path().parent_path() / "lib";
+  std::filesystem::path library = lib / "tolvex" / "libTolvex2.so";
   std::error_code error;
+  if (!std::filesystem::exists(library, error)) library = lib / "libTolvex2.so";
   std::filesystem::path canonical = std::filesystem::weakly_canonical(library, error);
   return (error ? library : canonical).string();
 }
@@ -86,6 +91,17 @@ bool isDirectory(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+LockRequest hostStateLock() { return LockRequest{hotsyncHome(), "the HotSync state folder"}; }
+LockRequest imageLock(const std::string& folder) { return LockRequest{folder, "the handheld image"}; }
+LockRequest desktopLock(const std::string& folder) { return LockRequest{folder, "the desktop folder"}; }
+
+std::unique_ptr<RunLock> lockFolders(const std::string& command, const std::vector<LockRequest>& requests) {
+  std::string error;
+  std::unique_ptr<RunLock> lock = RunLock::acquire(requests, &error);
+  if (!lock) std::fprintf(stderr, "hotsync %s: %s; nothing was changed\n", command.c_str(), error.c_str());
+  return lock;
+}
+
 std::unique_ptr<ConduitLibrary> ConduitLibrary::open(const std::string& path, std::string* error) {
   // A bare name would be searched on the library path; a conduit is named by its file.
   std::string file = path.find('/') == std::string::npos ? "./" + path : path;
@@ -100,10 +116,30 @@ std::unique_ptr<ConduitLibrary> ConduitLibrary::open(const std::string& path, st
 
 void* ConduitLibrary::symbol(const char* name) const { return ::dlsym(handle_, name); }
 
-ArgReader::ArgReader(std::string command, int argc, char** argv, int first)
-    : command_(std::move(command)), argc_(argc), argv_(argv), index_(first) {}
+ArgReader::ArgReader(std::string command, int argc, char** argv, int first, std::vector<std::string> withValues)
+    : command_(std::move(command)), argc_(argc), argv_(argv), index_(first), withValues_(std::move(withValues)) {}
+
+std::string ArgReader::next() {
+  std::string arg = argv_[index_++];
+  attached_.reset();
+  size_t equals = arg.find('=');
+  if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+    std::string name = arg.substr(0, equals);
+    for (const std::string& option : withValues_) {
+      if (option != name) continue;
+      attached_ = arg.substr(equals + 1);
+      return name;
+    }
+  }
+  return arg;
+}
 
 bool ArgReader::value(const std::string& name, std::string* out) {
+  if (attached_) {
+    *out = *attached_;
+    attached_.reset();
+    return true;
+  }
   if (done()) {
     usageError(name + " needs a value");
     return false;

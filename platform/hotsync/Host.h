@@ -4,12 +4,16 @@
 #define TOLVEX_PLATFORM_HOTSYNC_HOST_H
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/hotsync/RunLock.h"
+
 namespace tolvex::host {
 
-constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+// kExitBusy: another hotsync holds a folder the command would write.
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitBusy = 3;
 constexpr const char* kDefaultCreator = "Qzvm";
 
 struct Registration {
@@ -29,6 +33,15 @@ Registration registrationForLibrary(const std::string& library);
 uint32_t creatorCode(const std::string& creator);
 bool isDirectory(const std::string& path);
 
+// What a command locks: the host state ($HOTSYNC_HOME), a handheld image, a
+// desktop folder.
+LockRequest hostStateLock();
+LockRequest imageLock(const std::string& folder);
+LockRequest desktopLock(const std::string& folder);
+// The run lock for `requests`; null, with "hotsync COMMAND: ...; nothing was
+// changed" printed, when another hotsync holds one of them.
+std::unique_ptr<RunLock> lockFolders(const std::string& command, const std::vector<LockRequest>& requests);
+
 // A dlopen'ed conduit library; stays loaded for the life of the process.
 class ConduitLibrary {
  public:
@@ -45,12 +58,13 @@ class ConduitLibrary {
 };
 
 // Walks a command's arguments; reports usage errors as one line on stderr.
+// An option of `withValues` is read as "--name VALUE" or "--name=VALUE".
 class ArgReader {
  public:
-  ArgReader(std::string command, int argc, char** argv, int first);
+  ArgReader(std::string command, int argc, char** argv, int first, std::vector<std::string> withValues = {});
   bool done() const { return index_ >= argc_; }
-  std::string next() { return argv_[index_++]; }
-  // The value after option `name`; false (and the error printed) when missing.
+  std::string next();
+  // The value of option `name` just read; false (and the error printed) when missing.
   bool value(const std::string& name, std::string* out);
   // Prints "hotsync COMMAND: MESSAGE (try ...)" and answers kExitUsage.
   int usageError(const std::string& message) const;
@@ -60,6 +74,8 @@ class ArgReader {
   int argc_;
   char** argv_;
   int index_;
+  std::vector<std::string> withValues_;
+  std::optional<std::string> attached_;  // the VALUE of "--name=VALUE"
 };
 
 }  // namespace tolvex::host

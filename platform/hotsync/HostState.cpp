@@ -86,4 +86,20 @@ int32_t HostState::takeAction(const std::string& creator) {
   return type;
 }
 
+std::string HostState::lastUser() {
+  auto config = loadIni(statePath());
+  wxString name;
+  return config && config->Read("/host/last_user", &name) ? name.utf8_string() : std::string();
+}
+
+void HostState::setLastUser(const std::string& name) {
+  auto config = loadIni(statePath());
+  if (!config || name.empty()) return;
+  wxString value = wxString::FromUTF8(name.data(), name.size());
+  wxString old;
+  if (config->Read("/host/last_user", &old) && old == value) return;
+  config->Write("/host/last_user", value);
+  saveIni(*config, statePath());
+}
+
 }  // namespace tolvex::host

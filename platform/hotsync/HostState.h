@@ -25,6 +25,10 @@ class HostState {
   // The sync type the action asks for this time; a next-time-only type is
   // consumed. Answers the action's type (0 when nothing is stored).
   static int32_t takeAction(const std::string& creator);
+  // The handheld user of the last HotSync ("" when none is known), for the
+  // dialogs opened without a handheld at hand.
+  static std::string lastUser();
+  static void setLastUser(const std::string& name);
 };
 
 }  // namespace tolvex::host

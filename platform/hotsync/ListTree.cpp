@@ -79,7 +79,7 @@ std::string ListTree::fault() const {
 void ListTree::print() const {
   size_t deleted = 0;
   for (const OutlineItem& item : items_) deleted += item.deleted;
-  std::printf("  outline, %zu items", items_.size());
+  std::printf("  outline, %zu item%s", items_.size(), items_.size() == 1 ? "" : "s");
   if (deleted > 0) std::printf(" (%zu deleted, marked)", deleted);
   std::printf(":\n");
   for (const OutlineItem& item : items_) {

@@ -1,19 +1,27 @@
 // hotsync sync: one HotSync of a handheld image with a desktop folder.
+#include <dirent.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "desktop/TextEncoding.h"
 #include "platform/condmgr/HotsyncHome.h"
 #include "platform/condmgr/IniFile.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/ConduitApi.h"
 #include "platform/hotsync/Host.h"
 #include "platform/hotsync/HostState.h"
+#include "platform/hotsync/Json.h"
+#include "platform/hotsync/RunSummary.h"
+#include "platform/os/HostOs.h"
 #include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex::host {
@@ -26,32 +34,58 @@ const char* const kSyncTypeLogNames[] = {"eFast", "eSlow", "eHHtoPC", "ePCtoHH",
 
 const char kUsage[] =
     "Usage: hotsync sync --device DIR --desktop DIR [--type TYPE] [--conduit LIB]\n"
+    "                    [--quiet | --json]\n"
     "\n"
     "Runs one HotSync: every registered conduit (or only LIB) synchronizes the\n"
-    "handheld image DIR with the desktop folder.\n"
+    "handheld image DIR with the desktop folder, then says what it did: one line\n"
+    "per list (merged, copied to the handheld or to the desktop, skipped or failed,\n"
+    "and how many items were added, changed, moved and deleted on each side), the\n"
+    "handheld image files that changed (the ones to install on a handheld) and\n"
+    "where the run's log is.\n"
     "\n"
     "  --device DIR    the handheld image (made with 'hotsync device init')\n"
     "  --desktop DIR   the user's desktop folder for the conduit\n"
-    "  --type TYPE     fast, slow, hhtopc, pctohh, install, backup, nothing or\n"
-    "                  profileinstall; without it: slow when the handheld last\n"
-    "                  synchronized with another desktop (or never), else fast,\n"
-    "                  and nothing when the conduit's HotSync action says so\n"
+    "  --type TYPE     the kind of HotSync; without it: slow when the handheld\n"
+    "                  last synchronized with another desktop (or never), else\n"
+    "                  fast, and nothing when the conduit's HotSync action says so.\n"
+    "                  With the Tolvex conduit:\n"
+    "                    fast      merge the lists changed since the last HotSync\n"
+    "                    slow      merge every item of every list\n"
+    "                    hhtopc, pctohh, install, backup, profileinstall\n"
+    "                              merge like fast, always item by item (the\n"
+    "                              strategies chosen with configure are for\n"
+    "                              fast and slow HotSyncs)\n"
+    "                    nothing   do nothing\n"
+    "                  Copying whole lists one way (handheld over desktop or\n"
+    "                  desktop over handheld) is chosen with 'hotsync configure'.\n"
     "  --conduit LIB   run this conduit library instead of the registered ones\n"
+    "  --quiet         print nothing but errors\n"
+    "  --json          print what the run did as one JSON document\n"
     "\n"
+    "Options take their value as '--option VALUE' or '--option=VALUE'.\n"
     "Exit status: 0 when every conduit succeeded, 1 when one failed or the handheld\n"
-    "image could not be written, 2 on bad usage.\n";
+    "image could not be written, 2 on bad usage, 3 when another hotsync is working\n"
+    "on the image, the desktop folder or the HotSync state (nothing was changed).\n";
 
-// The HotSync log of this run, printed as it comes and kept for hotsync.log.
-struct HotSyncLog {
-  std::vector<std::string> lines;
-  void add(const std::string& text) {
+// What the user hears of the run: the HotSync log as it comes (kept for
+// hotsync.log), errors on stderr, and at the end the summary, as text or JSON.
+struct RunOutput {
+  bool quiet = false, json = false;
+  std::vector<std::string> lines;   // the HotSync log of this run
+  std::vector<std::string> errors;
+
+  bool chatty() const { return !quiet && !json; }
+  // `shown` false: kept for the HotSync log only (the error says it already).
+  void add(const std::string& text, bool shown = true) {
     std::string line = text;
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    // On a terminal the progress line is cleared first; it redraws below.
-    if (::isatty(STDOUT_FILENO) && ::isatty(STDERR_FILENO)) std::fputs("\r\033[K", stdout);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
     lines.push_back(line);
+    // On a terminal the progress line steps aside and redraws below.
+    if (chatty() && shown) OsProgressPrintLine(line.c_str());
+  }
+  void error(const std::string& text) {
+    std::fprintf(stderr, "hotsync sync: %s\n", text.c_str());
+    errors.push_back(text);
   }
   void append() const {
     std::string path = hotsyncHomeFile("hotsync.log");
@@ -68,7 +102,7 @@ struct HotSyncLog {
 };
 
 void logSink(const char* text, void* context) {
-  if (text) static_cast<HotSyncLog*>(context)->add(text);
+  if (text) static_cast<RunOutput*>(context)->add(text);
 }
 
 void hostCallback() {}
@@ -97,20 +131,32 @@ void copyText(char* field, size_t size, const std::string& text) {
   std::snprintf(field, size, "%s", text.c_str());
 }
 
+// A conduit's negative result in words.
+std::string failureWords(long result) {
+  switch (result) {
+    case -1: return "the handheld's user could not be read, or the Sync Manager is too old";
+    case -5: return "the host gave it no callback";
+    case -6: return "it could not register with the Sync Manager";
+    case -7: return "the handheld's card or its list of databases could not be read";
+    case -11:
+    case -12: return "a list could not be brought in sync";
+    case -13: return "the handheld sync module could not be called, or its version is not supported";
+    default: return "it ended with result " + std::to_string(result);
+  }
+}
+
 // Runs one conduit; answers its result, or -1 when it could not be run.
 long runConduit(const Registration& registration, int32_t syncType, const std::string& desktop,
-                const std::string& userName) {
+                const std::string& userName, RunOutput& out) {
   std::string error;
   auto library = ConduitLibrary::open(registration.library, &error);
   if (!library) {
-    std::fprintf(stderr, "hotsync sync: cannot load conduit %s: %s\n", registration.library.c_str(),
-                 error.c_str());
+    out.error("cannot load conduit " + registration.library + ": " + error);
     return -1;
   }
   auto open = reinterpret_cast<OpenConduitFn>(library->symbol("OpenConduit"));
   if (!open) {
-    std::fprintf(stderr, "hotsync sync: %s is not a conduit: it has no OpenConduit entry point\n",
-                 registration.library.c_str());
+    out.error(registration.library + " is not a conduit: it has no OpenConduit entry point");
     return -1;
   }
   RunProperties properties;
@@ -123,19 +169,44 @@ long runConduit(const Registration& registration, int32_t syncType, const std::s
   copyText(properties.userName, sizeof properties.userName, userName);
   properties.creator = creatorCode(registration.creator);
   properties.cardNo = 0;
-  long result = open(hostCallback, &properties);
-  if (result < 0) {
-    std::fprintf(stderr, "hotsync sync: conduit %s (%s) ended with %ld\n", registration.library.c_str(),
-                 registration.creator.c_str(), result);
+  return open(hostCallback, &properties);
+}
+
+// Tells what failed in words, in the HotSync log too (a run that failed
+// before it logged anything would leave an empty entry there).
+void reportFailure(const Registration& registration, long result, const std::string& logPath, RunOutput& out) {
+  std::string text = "the conduit " + registration.library + " failed: " + failureWords(result);
+  std::ifstream log(logPath, std::ios::binary);
+  std::stringstream logText;
+  if (log) logText << log.rdbuf();
+  const std::string why = firstTrouble(logText.str());
+  if (!why.empty()) text += " (" + why + ")";
+  if (log) text += "; its log: " + logPath;
+  out.add("HotSync: FAILED: " + text, false);
+  out.error(text);
+}
+
+// Where --device points at something that is not an image: a hint to make one.
+std::string notAnImage(const std::string& device) {
+  std::string text = "'" + device + "' is not a handheld image (it has no device.ini)";
+  if (DIR* dir = ::opendir(device.c_str())) {
+    bool pdb = false;
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      pdb = pdb || (name.size() > 4 && (name.substr(name.size() - 4) == ".pdb" || name.substr(name.size() - 4) == ".PDB"));
+    }
+    ::closedir(dir);
+    if (pdb) return text + "; to make one from its .pdb files: hotsync device init IMAGE --from " + device;
   }
-  return result;
+  return text + "; make one with 'hotsync device init " + device + "'";
 }
 
 }  // namespace
 
 int runSync(int argc, char** argv, int first) {
-  ArgReader args("sync", argc, argv, first);
+  ArgReader args("sync", argc, argv, first, {"--device", "--desktop", "--type", "--conduit"});
   std::string device, desktop, type, conduit;
+  RunOutput out;
   while (!args.done()) {
     std::string arg = args.next();
     if (arg == "--help" || arg == "-h") {
@@ -152,22 +223,40 @@ int runSync(int argc, char** argv, int first) {
       if (!args.value(arg, &type)) return kExitUsage;
     } else if (arg == "--conduit") {
       if (!args.value(arg, &conduit)) return kExitUsage;
+    } else if (arg == "--quiet" || arg == "-q") {
+      out.quiet = true;
+    } else if (arg == "--json") {
+      out.json = true;
     } else {
       return args.usageError("unknown argument '" + arg + "'");
     }
   }
   if (device.empty()) return args.usageError("--device DIR is required");
   if (desktop.empty()) return args.usageError("--desktop DIR is required");
+  if (out.quiet && out.json) return args.usageError("give only one of --quiet and --json");
   if (!isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
   if (!isDirectory(desktop)) return args.usageError("no desktop folder '" + desktop + "'");
+  struct stat st;
+  if (::stat((device + "/device.ini").c_str(), &st) != 0) return args.usageError(notAnImage(device));
   int forcedType = -1;
   if (!type.empty() && (forcedType = parseSyncType(type)) < 0) {
     return args.usageError("unknown sync type '" + type + "'");
   }
+  // The conduit keeps the folder for later (and shows it); a relative path
+  // would mean another folder from anywhere else.
+  std::error_code pathError;
+  std::string absolute = std::filesystem::absolute(desktop, pathError).lexically_normal().string();
+  if (!pathError && !absolute.empty()) desktop = absolute;
   if (desktop.back() != '/') desktop += '/';
   if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
     return args.usageError("desktop folder path is too long");
   }
+
+  // Held to the end: the conduits, the image and this program's own state
+  // writes all happen under it.
+  std::unique_ptr<RunLock> lock =
+      lockFolders("sync", {hostStateLock(), imageLock(device), desktopLock(desktop)});
+  if (!lock) return kExitBusy;
 
   std::vector<Registration> conduits;
   if (!conduit.empty()) {
@@ -176,19 +265,21 @@ int runSync(int argc, char** argv, int first) {
     conduits = registeredConduits();
   }
   if (conduits.empty()) {
-    std::fprintf(stderr, "hotsync sync: no conduit is registered\n");
+    out.error("no conduit is registered");
     return kExitFailed;
   }
 
+  // The figures of the summary cost a reading of every list before and after
+  // the run; --quiet prints none, so it does without.
+  FolderSnapshot before = out.quiet ? FolderSnapshot() : FolderSnapshot::take(device, desktop);
   uint32_t desktopId = HostState::desktopId();
   uint32_t lastDesktop = lastDesktopOf(device);
   // The log listens before the image is read, so that the databases it
   // skips are in the HotSync log.
-  HotSyncLog log;
-  SyncHostSetLogSink(logSink, &log);
+  SyncHostSetLogSink(logSink, &out);
   if (SyncHostAttach(device.c_str()) != 0) {
     SyncHostSetLogSink(nullptr, nullptr);
-    std::fprintf(stderr, "hotsync sync: cannot use the handheld image %s\n", device.c_str());
+    out.error("cannot use the handheld image " + device);
     return kExitFailed;
   }
   SyncUserInfo user;
@@ -196,6 +287,7 @@ int runSync(int argc, char** argv, int first) {
   std::string userName = SyncReadUserID(&user) == 0 ? std::string(user.name, strnlen(user.name, sizeof user.name))
                                                     : std::string();
 
+  const std::string logPath = desktop + "lastsync.txt";
   bool allOk = true;
   for (const Registration& registration : conduits) {
     int32_t syncType;
@@ -206,22 +298,49 @@ int runSync(int argc, char** argv, int first) {
     } else {
       syncType = (lastDesktop == 0 || lastDesktop != desktopId) ? kSyncSlowType : kSyncFastType;
     }
-    std::fprintf(stderr, "hotsync: %s (%s), %s\n", registration.library.c_str(), registration.creator.c_str(),
-                 kSyncTypeLogNames[syncType]);
-    if (runConduit(registration, syncType, desktop, userName) < 0) allOk = false;
+    if (out.chatty()) {
+      std::fprintf(stderr, "hotsync: %s (%s), %s\n", registration.library.c_str(), registration.creator.c_str(),
+                   kSyncTypeLogNames[syncType]);
+    }
+    long result = runConduit(registration, syncType, desktop, userName, out);
+    if (result < 0) {
+      allOk = false;
+      reportFailure(registration, result, logPath, out);
+    }
   }
   if (desktopId != 0 && SyncHostSetLastDesktop(desktopId) != 0)
-    log.add("HotSync: the handheld image could not record this desktop; the next HotSync will be slow");
+    out.add("HotSync: the handheld image could not record this desktop; the next HotSync will be slow");
   // A database the image could not write keeps its earlier file: the run
   // did not do all it reported, whatever the conduits answered.
   if (SyncHostDetach() != 0) {
-    log.add("HotSync: ERROR: changes could not be written to the handheld image " + device);
-    std::fprintf(stderr, "hotsync sync: the handheld image %s could not be written\n", device.c_str());
+    out.add("HotSync: ERROR: changes could not be written to the handheld image " + device);
+    out.error("the handheld image " + device + " could not be written");
     allOk = false;
   }
   SyncHostSetLogSink(nullptr, nullptr);
-  log.append();
-  return allOk ? kExitOk : kExitFailed;
+  HostState::setLastUser(cp1252BytesToUtf8(userName));
+  out.append();
+
+  const int code = allOk ? kExitOk : kExitFailed;
+  if (out.quiet) return code;
+  struct stat logStat;
+  const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
+  FolderSnapshot after = FolderSnapshot::take(device, desktop, &before);
+  RunSummary summary = summarizeRun(std::move(before), std::move(after), haveLog ? logPath : std::string(), !allOk);
+  if (out.json) {
+    JsonWriter json;
+    json.beginObject().key("result").string(allOk ? "ok" : "failed").key("exitCode").number(code);
+    writeSummaryJson(summary, json);
+    json.key("hotsyncLog").beginArray();
+    for (const std::string& line : out.lines) json.string(line);
+    json.endArray().key("errors").beginArray();
+    for (const std::string& error : out.errors) json.string(error);
+    json.endArray().endObject();
+    std::printf("%s\n", json.text().c_str());
+  } else if (out.chatty()) {
+    std::printf("\n%s", summaryText(summary).c_str());
+  }
+  return code;
 }
 
 }  // namespace tolvex::host

@@ -22,6 +22,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: hotsync sync --device DIR --desktop DIR [--type TYPE] [--conduit LIB]\n"
+    "                    [--quiet | --json]\n"
     "       hotsync configure [--conduit LIB] [--legacy] [--device DIR]\n"
     "                         [--click ID]... [--ok | --cancel]\n"
     "       hotsync device init IMAGE [--from BACKUP] [--user NAME]\n"

@@ -6,8 +6,10 @@
 #include "platform/os/Dialog.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "platform/os/Module.h"
 
@@ -29,6 +31,10 @@ Script& pendingScript() {
 bool& interactive() {
   static bool enabled = false;
   return enabled;
+}
+uint32_t& unknownClick() {
+  static uint32_t click = 0;
+  return click;
 }
 // The last dialog as it ended.
 std::unique_ptr<OsDialog_>& lastDialog() {
@@ -63,6 +69,53 @@ void runScript(OsDialog_& dialog, const Script& script) {
 
 }  // namespace
 
+namespace tolvex::os {
+
+std::string plainText(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+char shortcutOf(const std::string& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    if (text[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 1])));
+  }
+  return 0;
+}
+
+bool isClickable(int kind) {
+  return kind == OS_CTL_CHECKBOX || kind == OS_CTL_RADIO || kind == OS_CTL_BUTTON || kind == OS_CTL_DEFBUTTON;
+}
+
+std::string headingOf(const OsDialogTemplate& tmpl, size_t index) {
+  const OsDialogControl& control = tmpl.controls[index];
+  for (size_t i = index; i-- > 0;) {
+    const OsDialogControl& c = tmpl.controls[i];
+    const bool labelled = c.text && *c.text && c.id == 0xFFFF;
+    if (c.kind == OS_CTL_GROUP) {
+      const bool inside = control.x >= c.x && control.y >= c.y && control.x < c.x + c.cx && control.y < c.y + c.cy;
+      if (!inside) return std::string();
+    } else if (!(c.kind == OS_CTL_STATIC && labelled)) {
+      continue;
+    }
+    std::string text = plainText(c.text ? c.text : "");
+    while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+    return text;
+  }
+  return std::string();
+}
+
+}  // namespace tolvex::os
+
 OsDialogControlState* OsDialog_::find(uint32_t id) {
   for (auto& control : controls) {
     if (control.id == id && id != 0xFFFF) return &control;
@@ -84,13 +137,22 @@ long OsDialogBox(OsModule module, uint32_t templateId, OsDialogProc proc, void* 
 
   auto dialog = std::make_unique<OsDialog_>();
   dialog->module = module;
+  dialog->tmpl = tmpl;
   dialog->proc = proc;
   dialog->title = tmpl->title ? tmpl->title : "";
   for (size_t i = 0; i < tmpl->controlCount && tmpl->controls; ++i) {
     const OsDialogControl& c = tmpl->controls[i];
-    OsDialogControlState state{c.id, c.kind, c.text ? c.text : "", false, 0, {}};
+    OsDialogControlState state{c.id, c.kind, c.text ? c.text : "", c.text ? c.text : "", false, 0, {}};
     dialog->controls.push_back(std::move(state));
   }
+  // A click on a control the dialog does not have is a mistake in the
+  // script: none of it is played, so nothing half-chosen is kept.
+  unknownClick() = 0;
+  for (uint32_t click : script.clicks) {
+    const bool special = click == OS_DIALOG_SCRIPT_HELP || click == OS_DIALOG_SCRIPT_SYSCOLORCHANGE;
+    if (!special && unknownClick() == 0 && !dialog->find(click)) unknownClick() = click;
+  }
+  if (unknownClick() != 0) script = Script{};
 
   dialog->send(OS_MSG_INITDIALOG, 0, param);
   if (!dialog->ended) {
@@ -203,5 +265,42 @@ uint32_t OsDialogLastBitmap(uint32_t id) {
 const char* OsDialogLastTitle(void) { return lastDialog() ? lastDialog()->title.c_str() : ""; }
 
 long OsDialogLastResult(void) { return lastDialog() ? lastDialog()->result : -1; }
+
+const char* OsDialogLastChoices(void) {
+  static std::string text;
+  text.clear();
+  const OsDialog_* dialog = lastDialog().get();
+  if (!dialog || !dialog->tmpl) return "";
+  for (size_t i = 0; i < dialog->controls.size(); ++i) {
+    const OsDialogControlState& c = dialog->controls[i];
+    const std::string label = tolvex::os::plainText(c.text);
+    if (c.kind != OS_CTL_RADIO || !c.checked) continue;
+    const std::string heading = tolvex::os::headingOf(*dialog->tmpl, i);
+    text += (heading.empty() ? std::string() : heading + ": ") + label + "\n";
+  }
+  return text.c_str();
+}
+
+uint32_t OsDialogLastUnknownClick(void) { return unknownClick(); }
+
+const char* OsModuleClickableControls(const char* libraryPath) {
+  static std::string text;
+  text.clear();
+  OsModule module = tolvex::os::findModuleOf(libraryPath);
+  if (!module || !module->table || !module->table->dialogs) return "";
+  std::vector<uint32_t> listed;
+  for (size_t d = 0; d < module->table->dialogCount; ++d) {
+    const OsDialogTemplate& tmpl = module->table->dialogs[d];
+    for (size_t i = 0; i < tmpl.controlCount && tmpl.controls; ++i) {
+      const OsDialogControl& c = tmpl.controls[i];
+      if (!tolvex::os::isClickable(c.kind) || c.id == 0xFFFF) continue;
+      if (std::find(listed.begin(), listed.end(), c.id) != listed.end()) continue;
+      listed.push_back(c.id);
+      text += std::to_string(c.id) + "\t" + tolvex::os::plainText(c.text ? c.text : "") + "\t" +
+              tolvex::os::headingOf(tmpl, i) + "\n";
+    }
+  }
+  return text.c_str();
+}
 
 }  // extern "C"

@@ -1,7 +1,9 @@
 // Draws a modal dialog on /dev/tty and turns keys into the messages a mouse
 // would send: arrows and Tab move the focus over check boxes, radios and
-// buttons, Space clicks the focused one, Enter is OK, Esc is Cancel, F1 or "?"
-// asks for help, and the letter after "&" in a control's text clicks it.
+// buttons, Space clicks the focused one, Enter presses the focused button (the
+// default button when the focus is elsewhere), Esc is Cancel, F1 or "?" asks
+// for help, and the letter after "&" in a control's text (drawn underlined)
+// clicks it.
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -14,36 +16,9 @@
 
 namespace {
 
-bool focusable(const OsDialogControlState& c) {
-  return c.kind == OS_CTL_CHECKBOX || c.kind == OS_CTL_RADIO || c.kind == OS_CTL_BUTTON ||
-         c.kind == OS_CTL_DEFBUTTON;
-}
+bool focusable(const OsDialogControlState& c) { return tolvex::os::isClickable(c.kind); }
 
-// The text without its "&" markers ("&&" is a literal "&").
-std::string plain(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '&' && i + 1 < text.size()) {
-      ++i;
-    }
-    out += text[i];
-  }
-  return out;
-}
-
-// The shortcut letter of a text, lower case, or 0.
-char shortcut(const std::string& text) {
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] == '&') {
-      if (text[i + 1] == '&') {
-        ++i;
-        continue;
-      }
-      return static_cast<char>(std::tolower(static_cast<unsigned char>(text[i + 1])));
-    }
-  }
-  return 0;
-}
+using tolvex::os::plainText;
 
 class Terminal {
  public:
@@ -125,37 +100,65 @@ Key readKey(Terminal& t, char* ch) {
   return kNone;
 }
 
+// A clickable control's label with its shortcut letter underlined.
+std::string label(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '&' || i + 1 >= text.size()) {
+      out += text[i];
+    } else if (text[++i] == '&') {
+      out += '&';
+    } else {
+      out += "\033[4m" + std::string(1, text[i]) + "\033[24m";
+    }
+  }
+  return out;
+}
+
 std::string draw(const OsDialog_& dialog, size_t focus) {
   std::string out = "\033[H\033[2J\033[?25l";
-  out += "== " + plain(dialog.title) + " ==\r\n\r\n";
+  out += "== " + plainText(dialog.title) + " ==\r\n\r\n";
   std::string buttons;
   for (size_t i = 0; i < dialog.controls.size(); ++i) {
     const OsDialogControlState& c = dialog.controls[i];
     std::string mark = i == focus ? "> " : "  ";
     switch (c.kind) {
       case OS_CTL_STATIC:
-        if (!c.text.empty()) out += "  " + plain(c.text) + "\r\n";
+        if (!c.text.empty()) out += "  " + plainText(c.text) + "\r\n";
         break;
       case OS_CTL_GROUP:
-        out += "\r\n  -- " + plain(c.text) + " --\r\n";
+        out += "\r\n  -- " + plainText(c.text) + " --\r\n";
         break;
       case OS_CTL_CHECKBOX:
-        out += mark + (c.checked ? "[x] " : "[ ] ") + plain(c.text) + "\r\n";
+        out += mark + (c.checked ? "[x] " : "[ ] ") + label(c.text) + "\r\n";
         break;
       case OS_CTL_RADIO:
-        out += mark + (c.checked ? "(*) " : "( ) ") + plain(c.text) + "\r\n";
+        out += mark + (c.checked ? "(*) " : "( ) ") + label(c.text) + "\r\n";
         break;
       case OS_CTL_BUTTON:
       case OS_CTL_DEFBUTTON:
-        buttons += (i == focus ? ">" : " ") + std::string("[ ") + plain(c.text) + " ] ";
+        buttons += (i == focus ? ">" : " ") + std::string("[ ") + label(c.text) + " ] ";
         break;
       default:
         break;  // pictures and progress bars are not drawn
     }
   }
   out += "\r\n" + buttons + "\r\n\r\n";
-  out += "  arrows/Tab move, Space selects, Enter OK, Esc Cancel, F1 or ? help\r\n";
+  out += "  arrows/Tab move, Space selects, Enter presses the focused button (else OK),\r\n";
+  out += "  an underlined letter clicks its control, Esc Cancel, F1 or ? help\r\n";
   return out;
+}
+
+// Enter presses the focused button; elsewhere the default button (OK).
+uint32_t enterTarget(const OsDialog_& dialog, size_t focus) {
+  if (focus < dialog.controls.size()) {
+    const OsDialogControlState& c = dialog.controls[focus];
+    if (c.kind == OS_CTL_BUTTON || c.kind == OS_CTL_DEFBUTTON) return c.id;
+  }
+  for (const OsDialogControlState& c : dialog.controls) {
+    if (c.kind == OS_CTL_DEFBUTTON) return c.id;
+  }
+  return 1;
 }
 
 size_t step(const OsDialog_& dialog, size_t focus, int direction) {
@@ -200,7 +203,7 @@ bool runDialogOnTerminal(OsDialog_& dialog) {
         if (haveFocus) dialog.send(OS_MSG_COMMAND, dialog.controls[focus].id, nullptr);
         break;
       case kEnter:
-        dialog.send(OS_MSG_COMMAND, 1, nullptr);
+        dialog.send(OS_MSG_COMMAND, enterTarget(dialog, focus), nullptr);
         break;
       case kEscape:
       case kEnd:
@@ -218,7 +221,7 @@ bool runDialogOnTerminal(OsDialog_& dialog) {
         break;
       case kChar:
         for (size_t i = 0; i < dialog.controls.size(); ++i) {
-          if (focusable(dialog.controls[i]) && shortcut(dialog.controls[i].text) == ch) {
+          if (focusable(dialog.controls[i]) && tolvex::os::shortcutOf(dialog.controls[i].text) == ch) {
             focus = i;
             dialog.send(OS_MSG_COMMAND, dialog.controls[i].id, nullptr);
             break;

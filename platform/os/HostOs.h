@@ -90,6 +90,18 @@ OS_API int OsDialogLastChecked(uint32_t id);
 OS_API uint32_t OsDialogLastBitmap(uint32_t id);
 OS_API const char* OsDialogLastTitle(void);
 OS_API long OsDialogLastResult(void);
+// The choices the last modal dialog ended with, in the dialog's own words:
+// for each group of radio buttons "heading: label of the checked one\n" (the
+// heading is the group box or label above the group, as the template names it).
+OS_API const char* OsDialogLastChoices(void);
+// The first scripted click that named no control of the dialog, 0 when none
+// did. Such a script is not played: the dialog ends as if Cancel was pressed.
+OS_API uint32_t OsDialogLastUnknownClick(void);
+// What can be clicked in the dialogs of the module registered for the library
+// file `libraryPath`: one "ID<TAB>label<TAB>heading\n" line per check box,
+// radio button and button (each id once; heading as above, "" for none).
+// "" when no module of that file is registered.
+OS_API const char* OsModuleClickableControls(const char* libraryPath);
 
 // ---- Progress window (modeless) ----
 typedef struct OsProgress_* OsProgress;
@@ -108,6 +120,10 @@ OS_API OsProgress OsProgressLast(void);
 OS_API void OsProgressGetRange(OsProgress window, int* low, int* high);
 OS_API int OsProgressPosition(OsProgress window);
 OS_API int OsProgressIsOpen(OsProgress window);
+// Prints one line on stdout without tearing the progress line drawn on the
+// same terminal: the progress line is taken away, the text printed, the
+// progress line drawn again below it.
+OS_API void OsProgressPrintLine(const char* text);
 
 // ---- Help, log viewer, files ----
 // Prints the module's help text on stdout; answers 1 when there was one, else 0.

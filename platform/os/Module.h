@@ -16,6 +16,9 @@ namespace tolvex::os {
 const OsDialogTemplate* findDialog(OsModule module, uint32_t id);
 const OsBitmapResource* findBitmap(OsModule module, uint32_t id);
 const char* findString(OsModule module, uint32_t id);
+// The module registered for the library file `path` (the same file under any
+// name), or null.
+OsModule findModuleOf(const char* path);
 
 }  // namespace tolvex::os
 #endif

@@ -1,16 +1,27 @@
 // The modeless progress window as a model: control texts, range, position and
 // the cancel flag. When stderr is a terminal it is drawn as one line redrawn in
-// place; Ctrl-C is its Cancel button and a second Ctrl-C ends the program.
-// Handles stay comparable after destroy: unknown handles are ignored, so a
-// caller holding a stale one does nothing harmful.
+// place, with the time spent on the current list; Ctrl-C is its Cancel button
+// and a second Ctrl-C ends the program. Handles stay comparable after destroy:
+// unknown handles are ignored, so a caller holding a stale one does nothing
+// harmful.
+//
+// Threading: the caller's thread owns the windows. On a terminal one more
+// thread redraws the line every second, so a long list is seen to be still at
+// work while the caller is busy; it only draws, under the same lock as every
+// change, and changes nothing the caller can read.
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os/Module.h"
@@ -21,6 +32,7 @@ struct OsProgress_ {
   bool open = true;
   bool cancelled = false;
   bool drawn = false;
+  std::chrono::steady_clock::time_point listStart = std::chrono::steady_clock::now();
 };
 
 namespace {
@@ -56,6 +68,13 @@ void restoreHandler() {
   if (!handlerInstalled) return;
   sigaction(SIGINT, &savedAction, nullptr);
   handlerInstalled = false;
+}
+
+// Held by every call and by the redrawing thread. Never destroyed, so the
+// thread may outlive the statics of a process that is ending.
+std::mutex& lock() {
+  static std::mutex* m = new std::mutex;
+  return *m;
 }
 
 std::vector<std::unique_ptr<OsProgress_>>& windows() {
@@ -109,6 +128,12 @@ void draw(OsProgress_& w) {
                                            kBarWidth / span)
                         : 0;
   std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
+  const long seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                             std::chrono::steady_clock::now() - w.listStart)
+                                             .count());
+  char elapsed[32];
+  std::snprintf(elapsed, sizeof elapsed, "%ld:%02ld ", seconds / 60, seconds % 60);
+  bar += elapsed;
   std::string text = oneLine(textOf(w, kListText)) + " | " + oneLine(textOf(w, kActionText)) + " | " +
                      oneLine(textOf(w, kLogText));
   std::string line = bar + text;
@@ -132,11 +157,28 @@ void close(OsProgress_& w) {
   if (!anyOpen() && !w.cancelled) restoreHandler();
 }
 
+// Redraws the open windows once a second, for the life of the process.
+void startTicker() {
+  static bool started = false;
+  if (started || !isatty(STDERR_FILENO)) return;
+  started = true;
+  std::thread([] {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      std::lock_guard<std::mutex> guard(lock());
+      for (auto& w : windows()) {
+        if (w->open && w->drawn) draw(*w);
+      }
+    }
+  }).detach();
+}
+
 }  // namespace
 
 extern "C" {
 
 OsProgress OsProgressCreate(OsModule module, uint32_t templateId) {
+  std::lock_guard<std::mutex> guard(lock());
   const OsDialogTemplate* tmpl = tolvex::os::findDialog(module, templateId);
   if (!tmpl) return nullptr;
   // Windows closed long ago are dropped; the last one stays readable.
@@ -150,17 +192,22 @@ OsProgress OsProgressCreate(OsModule module, uint32_t templateId) {
   installHandler();
   all.push_back(std::move(window));
   draw(*all.back());
+  startTicker();
   return all.back().get();
 }
 
 void OsProgressSetText(OsProgress window, uint32_t controlId, const char* text) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = openWindow(window);
   if (!w || !text) return;
+  // The clock runs per list: a new list name starts it again.
+  if (controlId == kListText && w->texts[controlId] != text) w->listStart = std::chrono::steady_clock::now();
   w->texts[controlId] = text;
   draw(*w);
 }
 
 const char* OsProgressText(OsProgress window, uint32_t controlId) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = known(window);
   if (!w) return "";
   auto it = w->texts.find(controlId);
@@ -168,6 +215,7 @@ const char* OsProgressText(OsProgress window, uint32_t controlId) {
 }
 
 void OsProgressSetRange(OsProgress window, int low, int high) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = openWindow(window);
   if (!w) return;
   w->low = low;
@@ -176,6 +224,7 @@ void OsProgressSetRange(OsProgress window, int low, int high) {
 }
 
 void OsProgressSetPosition(OsProgress window, int position) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = openWindow(window);
   if (!w) return;
   w->position = position;
@@ -183,6 +232,7 @@ void OsProgressSetPosition(OsProgress window, int position) {
 }
 
 int OsProgressCancelled(OsProgress window) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = known(window);
   if (!w) return 0;
   if (w->open && interruptCount > 0) {
@@ -198,25 +248,47 @@ int OsProgressCancelled(OsProgress window) {
 }
 
 void OsProgressDestroy(OsProgress window) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = known(window);
   if (!w) return;
   if (w->open) close(*w);
   if (!anyOpen()) restoreHandler();
 }
 
-OsProgress OsProgressLast(void) { return windows().empty() ? nullptr : windows().back().get(); }
+OsProgress OsProgressLast(void) {
+  std::lock_guard<std::mutex> guard(lock());
+  return windows().empty() ? nullptr : windows().back().get();
+}
 
 void OsProgressGetRange(OsProgress window, int* low, int* high) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = known(window);
   if (low) *low = w ? w->low : 0;
   if (high) *high = w ? w->high : 0;
 }
 
 int OsProgressPosition(OsProgress window) {
+  std::lock_guard<std::mutex> guard(lock());
   OsProgress_* w = known(window);
   return w ? w->position : 0;
 }
 
-int OsProgressIsOpen(OsProgress window) { return openWindow(window) ? 1 : 0; }
+void OsProgressPrintLine(const char* text) {
+  std::lock_guard<std::mutex> guard(lock());
+  OsProgress_* shown = nullptr;
+  for (auto& w : windows()) {
+    if (w->open && w->drawn) shown = w.get();
+  }
+  if (shown) erase(*shown);
+  std::fputs(text ? text : "", stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  if (shown) draw(*shown);
+}
+
+int OsProgressIsOpen(OsProgress window) {
+  std::lock_guard<std::mutex> guard(lock());
+  return openWindow(window) ? 1 : 0;
+}
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 // Module registry: each library registers its resource table once when it is
 // loaded; the handle stays valid for the life of the process.
+#include <sys/stat.h>
+
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -37,6 +39,18 @@ const char* findString(OsModule module, uint32_t id) {
   if (!module || !module->table || !module->table->strings) return nullptr;
   for (size_t i = 0; i < module->table->stringCount; ++i) {
     if (module->table->strings[i].id == id) return module->table->strings[i].text;
+  }
+  return nullptr;
+}
+
+OsModule findModuleOf(const char* path) {
+  struct stat wanted;
+  if (!path || ::stat(path, &wanted) != 0) return nullptr;
+  for (auto& module : modules()) {
+    struct stat st;
+    if (module->path == path) return module.get();
+    if (::stat(module->path.c_str(), &st) == 0 && st.st_dev == wanted.st_dev && st.st_ino == wanted.st_ino)
+      return module.get();
   }
   return nullptr;
 }

@@ -1,6 +1,7 @@
 #include "platform/syncmgr/FaultPlan.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -28,9 +29,24 @@ std::map<std::string, std::set<unsigned long>> parseFaultList(const std::string&
   return out;
 }
 
+namespace {
+
+std::map<std::string, std::set<unsigned long>> listIn(const char* variable) {
+  const char* text = std::getenv(variable);
+  return parseFaultList(text ? text : "");
+}
+
+bool planned(const std::map<std::string, std::set<unsigned long>>& plan, const std::string& operation,
+             unsigned long call) {
+  auto it = plan.find(operation);
+  return it != plan.end() && it->second.count(call) != 0;
+}
+
+}  // namespace
+
 void FaultPlan::rearm() {
-  const char* text = std::getenv("SYNCMGR_FAULTS");
-  faults_ = parseFaultList(text ? text : "");
+  faults_ = listIn("SYNCMGR_FAULTS");
+  kills_ = listIn("SYNCMGR_KILL");
   calls_.clear();
   armed_ = true;
 }
@@ -43,10 +59,12 @@ bool FaultPlan::enter(const char* operation) {
       std::fclose(f);
     }
   }
-  if (faults_.empty()) return false;
+  if (faults_.empty() && kills_.empty()) return false;
   const unsigned long n = ++calls_[operation];
-  auto it = faults_.find(operation);
-  return it != faults_.end() && it->second.count(n) != 0;
+  if (planned(kills_, operation, n)) std::raise(SIGKILL);
+  if (!planned(faults_, operation, n)) return false;
+  std::fprintf(stderr, "syncmgr: injected fault: %s:%lu\n", operation, n);
+  return true;
 }
 
 }  // namespace tolvex

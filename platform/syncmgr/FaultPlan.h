@@ -1,9 +1,13 @@
 // Test hooks of the stand-in: SYNCMGR_FAULTS="Operation:N[,Operation:N...]"
-// makes the N-th call (from 1) of the named operation fail, and
-// SYNCMGR_TRACE=<file> appends the name of every operation called, one a line.
+// makes the N-th call (from 1) of the named operation fail, and says so on
+// stderr ("syncmgr: injected fault: Operation:N"), so a test can tell a fault
+// that fired from one that never came up; SYNCMGR_KILL (same form) ends the
+// process with SIGKILL as the named call begins, as a crash at that moment
+// would; SYNCMGR_TRACE=<file> appends the name of every operation called, one
+// a line.
 //
-// The fault list is read on first use and again by `rearm` (the stand-in
-// calls it on SyncHostAttach), which also restarts the counts.
+// The lists are read on first use and again by `rearm` (the stand-in calls it
+// on SyncHostAttach), which also restarts the counts.
 //
 // Threading: one caller thread.
 #ifndef TOLVEX_PLATFORM_SYNCMGR_FAULTPLAN_H
@@ -17,7 +21,7 @@ namespace tolvex {
 
 class FaultPlan {
  public:
-  // Reads SYNCMGR_FAULTS anew and restarts every count.
+  // Reads SYNCMGR_FAULTS and SYNCMGR_KILL anew and restarts every count.
   void rearm();
   // Counts one call of `operation`, traces it, and answers whether it is to fail.
   bool enter(const char* operation);
@@ -25,6 +29,7 @@ class FaultPlan {
  private:
   bool armed_ = false;
   std::map<std::string, std::set<unsigned long>> faults_;
+  std::map<std::string, std::set<unsigned long>> kills_;
   std::map<std::string, unsigned long> calls_;
 };
 

@@ -505,7 +505,7 @@ size_t HandheldImage::finish() {
 }
 
 void HandheldImage::report(const std::string& text) const {
-  std::fprintf(stderr, "syncmgr: %s\n", text.c_str());
+  std::fprintf(stderr, "handheld image: %s\n", text.c_str());
   if (report_) report_(text);
 }
 

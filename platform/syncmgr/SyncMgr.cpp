@@ -417,7 +417,7 @@ long SyncHostAttach(const char* folder) {
     if (s.sink) s.sink(("Handheld image: " + text).c_str(), s.sinkContext);
   });
   if (!state().image) {
-    std::fprintf(stderr, "syncmgr: %s\n", error.c_str());
+    std::fprintf(stderr, "handheld image: %s\n", error.c_str());
     return SYNCERR_NOT_FOUND;
   }
   return SYNCERR_NONE;
@@ -441,7 +441,7 @@ long SyncHostCreateImage(const char* folder, const char* userName) {
   if (!folder || !*folder) return SYNCERR_BAD_ARG;
   std::string error;
   if (!HandheldImage::createImage(folder, userName, &error)) {
-    std::fprintf(stderr, "syncmgr: %s\n", error.c_str());
+    std::fprintf(stderr, "handheld image: %s\n", error.c_str());
     return SYNCERR_IO;
   }
   return SYNCERR_NONE;

@@ -3,10 +3,7 @@
 
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <thread>
 
 #include "platform/syncmgr/SyncMgr.h"
 #include "tests/conduit/ConduitFixture.h"
@@ -27,8 +24,7 @@ class HotsyncTest : public ConduitTest {
   void SetUp() override {
     ConduitTest::SetUp();
     SyncHostDetach();  // the program attaches the image itself
-    if (run("--help", "").output.find("sync") == std::string::npos)
-      GTEST_SKIP() << "hotsync program not available";
+    ASSERT_NE(run("--help", "").output.find("sync"), std::string::npos) << "the hotsync program is not built";
   }
 
   Outcome run(const std::string& arguments, const std::string& faults) {
@@ -72,15 +68,6 @@ TEST_F(HotsyncTest, SyncTypesReachTheConduit) {
   }
 }
 
-TEST_F(HotsyncTest, CardInfoFailureEndsTheRun) {
-  const Outcome outcome = sync("fast", "SyncReadSingleCardInfo:1");
-  EXPECT_EQ(outcome.status, 1) << outcome.output;
-  EXPECT_NE(log().find("\n\n# Enumerating databases on handheld.\n#   Couldn't get card info!\n"
-                       "# Log open"),
-            std::string::npos)
-      << log();
-}
-
 // Without the handheld's database list every list would look desktop-only
 // and be copied over its handheld twin: the run ends before any list.
 TEST_F(HotsyncTest, DatabaseListFailureEndsTheRunBeforeAnyList) {
@@ -103,25 +90,6 @@ TEST_F(HotsyncTest, DatabaseListFailureEndsTheRunBeforeAnyList) {
   ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
   EXPECT_EQ(handheldCreated("Tolvk-A"), created);
   SyncHostDetach();
-}
-
-TEST_F(HotsyncTest, FailedRunStartsTheViewerOnce) {
-  const std::string record = root_ + "/viewer.txt";
-  const std::string script = root_ + "/viewer.sh";
-  writeFile(script, "#!/bin/sh\ngrep -q '^# Log finished' \"$1\" && echo \"$1\" >> '" + record + "'\n");
-  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
-  setenv("TOLVEX_LOG_VIEWER", script.c_str(), 1);
-  DeviceIni ini;
-  ini.moduleVersion = "3.0";
-  configureDevice(ini);
-  SyncHostDetach();
-  EXPECT_EQ(sync("fast").status, 1);
-  for (int i = 0; i < 50 && readFile(record).empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(readFile(record), desktop_ + "lastsync.txt\n");
-  EXPECT_NE(log().find("# ERROR: TolvanSync version on Handheld is unsupported"), std::string::npos);
-  unsetenv("TOLVEX_LOG_VIEWER");
 }
 
 }  // namespace

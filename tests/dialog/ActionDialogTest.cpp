@@ -135,6 +135,10 @@ TEST_F(ActionDialogTest, UnterminatedUserNameStaysInsideItsField) {
   std::memset(block.folder, 'y', sizeof block.folder);
   configure(block, {}, OS_DIALOG_END_CANCEL);
   EXPECT_EQ(std::string(OsDialogLastText(1006)), std::string(64, 'x') + "'s Current Settings:");
+  // No name at all: the title leaves it out.
+  block = hostBlock("");
+  configure(block, {}, OS_DIALOG_END_CANCEL);
+  EXPECT_STREQ(OsDialogLastText(1006), "Current Settings:");
 }
 
 TEST_F(ActionDialogTest, PendingTemporaryValuesWinThePreselection) {

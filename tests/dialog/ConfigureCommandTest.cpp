@@ -65,7 +65,7 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 TEST_F(ConfigureCommandTest, PermanentChoiceIsUsedByEveryFastRun) {
   sync();  // first contact with this desktop: a slow run; later ones are fast
   ASSERT_EQ(configure("--click 405 --click 409 --click 410 --click 415 --ok"), 0) << output_;
-  EXPECT_TRUE(contains(output_, "HotSync action: Synchronize (default)")) << output_;
+  EXPECT_TRUE(contains(output_, "HotSync action: Synchronize (always)")) << output_;
   EXPECT_EQ(RegistryStore::readValue("StrategyFast"), 3);
   EXPECT_EQ(RegistryStore::readValue("StrategySlow"), 2);
   EXPECT_EQ(RegistryStore::readValue("MethodPerm"), 2);
@@ -125,6 +125,27 @@ TEST_F(ConfigureCommandTest, PermanentDoNothingHoldsUntilChangedBack) {
   ASSERT_EQ(configure("--click 407 --click 415 --ok"), 0) << output_;
   std::string log = sync();
   EXPECT_TRUE(contains(log, "# Syncronization strategy: 0 (eFast)\n")) << log;
+}
+
+TEST_F(ConfigureCommandTest, ItPrintsTheWholeChoiceAndListsWhatCanBeClicked) {
+  ASSERT_EQ(configure("--click=405 --click 410 --ok"), 0) << output_;
+  EXPECT_TRUE(contains(output_,
+                       "HotSync action: Synchronize (next HotSync only)\n"
+                       "  Synching at same computer as last synch: Copy desktop file over handheld\n"
+                       "  When item is modified on both sides: Desktop item overwrites handheld\n"
+                       "  Synching at different computer than last synch: Copy handheld file over desktop\n"))
+      << output_;
+
+  ASSERT_EQ(hotsync("configure --conduit " + kConduit + " --help"), 0) << output_;
+  EXPECT_TRUE(contains(output_, "  405   Copy desktop file over handheld    (Synching at same computer as last synch)\n"))
+      << output_;
+  EXPECT_TRUE(contains(output_, "  415   Set as default\n")) << output_;
+
+  // An unknown control is a usage error and the dialog keeps nothing.
+  ASSERT_EQ(configure("--click 404 --click 999 --click 415 --ok"), 2) << output_;
+  EXPECT_TRUE(contains(output_, "--click 999: the dialog has no such control")) << output_;
+  EXPECT_EQ(RegistryStore::readValue("StrategyFast"), -1);
+  EXPECT_EQ(RegistryStore::readValue("StrategyFastTemp"), 3);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // One whole HotSync through the host program: the exports run early in the
 // run, write their files into the desktop folder and log into lastsync.txt.
+#include <expat.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -30,9 +31,18 @@ std::string withDesktop(std::string text, const std::string& desktop) {
   return text;
 }
 
+// Whether expat takes the whole file as a well-formed document.
+bool wellFormed(const std::string& text) {
+  XML_Parser parser = XML_ParserCreate(nullptr);
+  bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()), 1) == XML_STATUS_OK;
+  XML_ParserFree(parser);
+  return ok;
+}
+
 class HotsyncExportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { SetUpWith({"tags", "filters"}); }
+  void SetUpWith(std::initializer_list<const char*> databases) {
     char tmpl[] = "/tmp/tolvex-hotsync-export-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
@@ -40,7 +50,7 @@ class HotsyncExportTest : public ::testing::Test {
     desktop_ = root_ + "/desktop";
     std::filesystem::create_directories(desktop_);
     ASSERT_EQ(run(hotsync() + " device init '" + image_ + "' --user Ann"), 0);
-    for (const char* which : {"tags", "filters"})
+    for (const char* which : databases)
       ASSERT_EQ(run("perl " TOLVEX_SOURCE_DIR "/tests/export/make_export_dbs.pl '" + image_ + "' " +
                     which),
                 0);
@@ -77,6 +87,33 @@ TEST_F(HotsyncExportTest, SyncWritesBothFilesAndLogsTheExports) {
                          withDesktop(dataFile("filters.log"), desktop_ + "/") +
                          "#   Successfully obtained filter database.\n\n";
   EXPECT_NE(lastLog().find(expected), std::string::npos) << lastLog();
+}
+
+class ControlBytesExportTest : public HotsyncExportTest {
+ protected:
+  void SetUp() override { SetUpWith({"control-tags", "control-filters"}); }
+};
+
+// Control bytes in handheld tags and filters are left out of the files,
+// which stay well-formed, and the log says how many and from which item.
+TEST_F(ControlBytesExportTest, FilesStayWellFormedAndTheLogSaysWhatWasLeftOut) {
+  ASSERT_EQ(sync(), 0) << output();
+  std::string tags = readFile(desktop_ + "/TolvanTags.XML");
+  std::string filters = readFile(desktop_ + "/TolvanFilters.XML");
+  EXPECT_TRUE(wellFormed(tags)) << tags;
+  EXPECT_TRUE(wellFormed(filters)) << filters;
+  EXPECT_NE(tags.find("<title>EscCat</title>"), std::string::npos) << tags;
+  EXPECT_NE(filters.find("<filter title=\"EscTitle\" uniqueID=\"4660\""), std::string::npos) << filters;
+  EXPECT_NE(filters.find(" value=\"abc\" "), std::string::npos) << filters;
+  std::string log = lastLog();
+  EXPECT_NE(log.find("#   WARNING: Left out 2 characters that XML cannot hold, from 2 item(s); the first is 0 "
+                     "'EscCat'.\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("#   WARNING: Left out 3 characters that XML cannot hold, from 1 item(s); the first is 4660 "
+                     "'EscTitle'.\n"),
+            std::string::npos)
+      << log;
 }
 
 TEST_F(HotsyncExportTest, FailingRecordReadsKeepThePreviousFiles) {

@@ -1,6 +1,6 @@
 #!/usr/bin/perl
 # Writes the handheld's tag and filter databases for the export tests:
-#   make_export_dbs.pl IMAGE_DIR tags|filters|empty-filters
+#   make_export_dbs.pl IMAGE_DIR tags|filters|empty-filters|control-tags|control-filters
 # Files are named after the database, as the handheld image expects.
 use strict;
 use warnings;
@@ -8,7 +8,7 @@ use Palm::PDB;
 use Palm::Raw;
 
 my ($dir, $what) = @ARGV;
-die "usage: $0 IMAGE_DIR tags|filters|empty-filters\n" unless defined $what;
+die "usage: $0 IMAGE_DIR tags|filters|empty-filters|control-tags|control-filters\n" unless defined $what;
 
 sub database {
     my ($name, $type) = @_;
@@ -87,8 +87,25 @@ sub filters {
     return $pdb;
 }
 
+# --- control bytes the desktop XML files cannot hold ---
+sub control_tags {
+    my $pdb = database("TolvTags", "Tags");
+    my $block = pack("n", 0) . pack("a16", "Esc\x1BCat") . pack("a16", "") x 15 . pack("C16", 0 .. 15);
+    $pdb->{appinfo} = $block;
+    record($pdb, 0x3001, 0, pack("a32 N", "Bell\x07Tag", 1));
+    return $pdb;
+}
+
+sub control_filters {
+    my $pdb = database("TolvFilters", "Filt");
+    record($pdb, 0x3002, 0, filter("Esc\x1BTitle", 0x1234, 0, undef, rule(1, 0, 0, "a\x01b\x02c")));
+    return $pdb;
+}
+
 my $pdb = $what eq "tags" ? tags()
         : $what eq "filters" ? filters()
+        : $what eq "control-tags" ? control_tags()
+        : $what eq "control-filters" ? control_filters()
         : $what eq "empty-filters" ? database("TolvFilters", "Filt")
         : die "unknown database set '$what'\n";
 $pdb->Write("$dir/$pdb->{name}.pdb") or die "cannot write $dir/$pdb->{name}.pdb\n";

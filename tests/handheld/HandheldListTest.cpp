@@ -195,6 +195,22 @@ TEST_F(HandheldListTest, ForeignDatabaseUnderTheTemporaryNameIsLeftAlone) {
   EXPECT_EQ(titles("Tolvk-List"), std::vector<std::string>{"old"});
 }
 
+// The old database cannot be deleted (it is still open): the rebuild drops
+// the new one and fails, so nothing pairs a saved desktop file with the old.
+TEST_F(HandheldListTest, RebuildFailsAndKeepsTheOldListWhenItCannotBeDeleted) {
+  makeDatabase("Tolvk-List", {headerRecord(), itemRecord("old", 0)});
+  const DatabaseEntry old = entry("Tolvk-List");
+  uint8_t open = 0;
+  ASSERT_EQ(SyncOpenDB("Tolvk-List", 0, &open, SYNC_MODE_READ), 0);
+  auto list = sampleList();
+  EXPECT_FALSE(rebuildHandheldList(env_, *list, old));
+  SyncCloseDB(open);
+  EXPECT_TRUE(logHas("#   ERROR: Couldn't delete original file ("));
+  EXPECT_FALSE(databaseExists(kTempDatabaseName));
+  EXPECT_EQ(titles("Tolvk-List"), std::vector<std::string>{"old"});
+  EXPECT_FALSE(logHas("Renamed new file"));
+}
+
 TEST_F(HandheldListTest, RenameAnswersTheModuleResult) {
   makeDatabase("Tolvk-A", {headerRecord()});
   makeDatabase("Tolvk-B", {headerRecord()});

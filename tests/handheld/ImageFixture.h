@@ -4,9 +4,6 @@
 #define TOLVEX_TESTS_HANDHELD_IMAGEFIXTURE_H
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +16,7 @@
 #include "desktop/XmlFile.h"
 #include "outline/ItemRecord.h"
 #include "platform/syncmgr/SyncMgr.h"
+#include "tests/syncmgr/ImageFixture.h"
 
 namespace tolvex::testing {
 
@@ -47,51 +45,35 @@ inline RawRecord headerRecord(bool syncRequest = true) {
   return {h, false};
 }
 
-class ImageFixture : public ::testing::Test {
+// The syncmgr tests' image fixture, with a desktop folder beside it.
+class ImageFixture : public test::ImageTest {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("tolvex-hh-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    fs::remove_all(root_);
-    image_ = (root_ / "handheld").string();
+    test::ImageTest::SetUp();
+    image_ = dir_;
+    root_ = test::makeTempFolder();
     desktop_ = (root_ / "desktop").string() + "/";
     fs::create_directories(desktop_);
-    ASSERT_EQ(SyncHostCreateImage(image_.c_str(), "Ann"), 0);
-    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
     env_.log = &log_;
     env_.desktopFolder = desktop_;
   }
   void TearDown() override {
-    ::unsetenv("SYNCMGR_FAULTS");
-    SyncHostDetach();
+    test::ImageTest::TearDown();
     fs::remove_all(root_);
   }
 
   // Creates a list database holding `records` in order; answers its creation date.
   uint32_t makeDatabase(const std::string& name, const std::vector<RawRecord>& records) {
-    SyncCreateRecord create;
-    std::memset(&create, 0, sizeof create);
-    create.creator = SYNC_FOURCC('W', 'k', 'd', 'q');
-    create.dbType = SYNC_FOURCC('W', 'k', 'd', 'q');
-    create.flags = 0x0008;
-    create.version = 1;
-    std::strncpy(create.name, name.c_str(), sizeof create.name - 1);
-    EXPECT_EQ(SyncCreateDB(&create), 0);
-    uint8_t handle = create.handle;
+    uint8_t handle = create(name.c_str());
     SyncOpenDbInfoRequest request{0x80, handle};
     SyncDbRecord info{};
     EXPECT_EQ(SyncReadOpenDbInfo(&request, &info), 0);
     uint16_t index = 0;
     for (const RawRecord& r : records) {
-      std::vector<uint8_t> bytes = r.bytes;
-      SyncRecordInfo rec;
-      std::memset(&rec, 0, sizeof rec);
-      rec.handle = handle;
-      rec.recSize = uint32_t(bytes.size());
-      rec.bufSize = uint16_t(bytes.size());
-      rec.buffer = bytes.data();
-      EXPECT_EQ(SyncWriteRec(&rec), 0);
-      if (r.deleted) EXPECT_EQ(SyncHostSetRecordAttributes(handle, index, SYNC_REC_DELETED, 0), 0);
+      write(handle, std::string(r.bytes.begin(), r.bytes.end()));
+      if (r.deleted) {
+        EXPECT_EQ(SyncHostSetRecordAttributes(handle, index, SYNC_REC_DELETED, 0), 0);
+      }
       ++index;
     }
     EXPECT_EQ(SyncCloseDB(handle), 0);
@@ -157,10 +139,7 @@ class ImageFixture : public ::testing::Test {
   }
 
   // Re-attaches so the stand-in reads a new fault list and restarts its counts.
-  void faults(const char* list) {
-    ::setenv("SYNCMGR_FAULTS", list, 1);
-    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
-  }
+  void faults(const char* list) { arm(list); }
   uint32_t createDate(const std::string& name) {
     uint8_t handle = 0;
     if (SyncOpenDB(name.c_str(), 0, &handle, SYNC_MODE_READ) != 0) return 0;
@@ -216,7 +195,6 @@ class ImageFixture : public ::testing::Test {
   std::string image_, desktop_;
   MemoryRunLog log_;
   RunEnv env_;
-  static inline int counter_ = 0;
 };
 
 }  // namespace tolvex::testing

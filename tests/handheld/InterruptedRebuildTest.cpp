@@ -83,8 +83,9 @@ TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
   makeDatabase("Tolvk-S", {headerRecord(), itemRecord("A", 0)});
   ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-S"), desktop_), 0);
   EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
-  ASSERT_TRUE(notePendingRebuild(desktop_, {"Tolvk-S", createDate("Tolvk-S") + 1, std::nullopt}));
-  ASSERT_TRUE(notePendingRebuild(desktop_, {"Tolvk-Gone", 0, std::nullopt}));
+  // In the form notes had before they kept the desktop file's stamp.
+  writeFile(desktop_ + kPendingRebuildsFile, std::to_string(createDate("Tolvk-S") + 1) + " Tolvk-S\n0 Tolvk-Gone\n");
+  ASSERT_EQ(readPendingRebuilds(desktop_).size(), 2u);
   const std::string before = slurp(desktopFile("Tolvk-S"));
   SyncHostDetach();
   const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +

@@ -61,7 +61,9 @@ TEST(ItemRecord, FreshHeaderHasSyncFlagAndMagic) {
   EXPECT_EQ(h, expected);
 }
 
-TEST(ItemRecord, EveryCarriedFieldRoundTrips) {
+// Every field at its offset, each with a value no other field has, so that
+// two fields that trade places in both the writer and the reader still fail.
+TEST(ItemRecord, EveryFieldPacksToItsFixedBytesAndReadsBack) {
   ItemList list;
   auto parent = std::make_unique<ListNode>(1, &list);
   ListNode* item = parent.get();
@@ -92,15 +94,39 @@ TEST(ItemRecord, EveryCarriedFieldRoundTrips) {
   item->setDispOverride(3, 7);
   item->setAlarmID(0x00ABCDEF);
 
-  std::vector<uint8_t> r = packItemRecord(*item);
-  size_t title = std::strlen("Caf\xE9 plan"), note = std::strlen("two\nlines \xFC ok");
-  EXPECT_EQ(r.size(), 90 + (title + 1) + (note + 1) + 10 * 4 + 1);
-  EXPECT_EQ(r[88 + 3], 0xE9);
-  EXPECT_EQ(r[5], 0x01 | 0x02 | 0x08 | 0x10 | 0x20 | 0x40);
-  EXPECT_EQ(r[87], 0x02);  // first child, no next sibling
+  const std::string title = "Caf\xE9 plan", note = "two\nlines \xFC ok";  // 9 and 14 bytes
+  std::vector<uint8_t> fixed(156, 0);
+  auto at = [&](size_t off, std::initializer_list<int> bytes) {
+    for (int b : bytes) fixed[off++] = uint8_t(b);
+  };
+  at(0, {0x01, 0x00});
+  at(2, {0, 0, 0, 0x01 | 0x02 | 0x08 | 0x10 | 0x20 | 0x40});
+  at(6, {0, 7});                     // autoNumber
+  at(8, {0, 3});                     // priority
+  at(10, {0, 99});                   // progress
+  at(12, {0x01, 0x02, 0x03, 0x04});  // hhCreateTime
+  at(16, {0x11, 0x22, 0x33, 0x44});  // hhTargetTime
+  at(20, {0xA0, 0xB0, 0xC0, 0xD0});  // hhStartTime
+  at(24, {0xFF, 0xFF, 0xFF, 0xFE});  // hhFinishTime
+  at(28, {0, 0, 0, 200});            // dispColour
+  at(32, {0, 0, 0, 0x01});           // dispBold
+  at(36, {0xDE, 0xAD, 0xBE, 0xEF});  // linkToDo
+  at(40, {0, 0, 0, 42});             // linkDatebook
+  std::memcpy(&fixed[44], "C:/plans/garden.txt", 19);
+  at(76, {0, 4});                    // link entries
+  at(78, {0, 9});                    // title length
+  at(80, {0, 0, 0, 14});             // note length
+  at(86, {0, 0x02});                 // a first child, no next sibling
+  std::memcpy(&fixed[88], title.data(), 9);
+  std::memcpy(&fixed[98], note.data(), 14);  // 113 is odd: the entries start at 114
+  at(114, {0, 0, 0, 6, 0, 5, 0x12, 0x34, 0x56, 0x78});  // linkEAB, in order
+  at(124, {0, 0, 0, 6, 0, 250, 0, 0, 0, 9});
+  at(134, {0, 2, 0, 6, 0, 3, 0, 0, 0, 7});              // dispOverride
+  at(144, {0, 4, 0, 6, 0, 0, 0, 0xAB, 0xCD, 0xEF});     // alarm
+  EXPECT_EQ(packItemRecord(*item), fixed);
 
   uint16_t tree = 0;
-  auto back = unpack(list, r, &tree);
+  auto back = unpack(list, fixed, &tree);
   ASSERT_TRUE(back);
   EXPECT_EQ(tree, kHasFirstChild);
   EXPECT_EQ(back->uniqueID(), 77u);

@@ -112,7 +112,8 @@ TEST_F(DeviceInitTest, CopiesTheSoundDatabasesOfABackupAndReportsTheRest) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(image)) names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"%2E.%2F..%2Foutside.pdb", "MemoDB.pdb", "Tolvk-Garden.pdb", "device.ini"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"%2E.%2F..%2Foutside.pdb", ".hotsync.lock", "MemoDB.pdb",
+                                             "Tolvk-Garden.pdb", "device.ini"}));
 
   Result dump = hotsync("device dump " + image.string());
   EXPECT_EQ(dump.code, 0) << dump.err;

@@ -126,7 +126,7 @@ TEST_F(HotsyncTest, DeviceInitThenDumpShowsDatabasesAndRecords) {
   ASSERT_EQ(r.code, 0) << r.out;
   EXPECT_NE(r.out.find("user \"Ann\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Database \"MemoDB\" type DATA creator memo"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("1 records"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("  1 record\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("68 65 6c 6c 6f 00 ff"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("hello.."), std::string::npos) << r.out;
 
@@ -201,7 +201,7 @@ TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");  // consumed; same desktop now
 
   r = hotsync("configure --conduit " + kConduit + " --click 407 --click 415 --ok");
-  EXPECT_NE(r.out.find("HotSync action: Do nothing (default)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Do nothing (always)"), std::string::npos) << r.out;
   EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
   EXPECT_EQ(syncOnce().substr(0, 7), "type=6 ");
 
@@ -214,7 +214,7 @@ TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   // The older entry: unticking "Do not synchronize" as the default.
   r = hotsync("configure --legacy --conduit " + kConduit + " --click 407 --click 415 --ok");
   EXPECT_NE(r.out.find("ConfigureConduit type=6"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("HotSync action: Synchronize (default)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("HotSync action: Synchronize (always)"), std::string::npos) << r.out;
   EXPECT_EQ(syncOnce().substr(0, 7), "type=0 ");
 
   // Without a script or a terminal the dialog is cancelled.

@@ -19,14 +19,21 @@ TEST(InteractiveDialogTest, KeysDriveTheDialogOnATerminal) {
   std::string screen = configureOnTerminal("n\t \r", &code);
   EXPECT_EQ(code, 0) << screen;
   EXPECT_NE(screen.find("== Change HotSync Action =="), std::string::npos) << screen;
-  EXPECT_NE(screen.find("[ ] Do not synchronize"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("[x] Do not synchronize"), std::string::npos) << screen;
+  // The shortcut letters are shown underlined.
+  EXPECT_NE(screen.find("[ ] Do \033[4mn\033[24mot synchronize"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[x] Do \033[4mn\033[24mot synchronize"), std::string::npos) << screen;
   EXPECT_NE(screen.find("[ OK ]"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("HotSync action: Do nothing (default)"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("HotSync action: Do nothing (always)"), std::string::npos) << screen;
 
   screen = configureOnTerminal("\x1b", &code);
   EXPECT_EQ(code, 0);
   EXPECT_NE(screen.find("Cancelled"), std::string::npos) << screen;
+
+  // Enter presses the focused button: three Tabs reach Cancel.
+  screen = configureOnTerminal("n\t\t\t\r", &code);
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(screen.find("Cancelled"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("HotSync action:"), std::string::npos) << screen;
 }
 
 }  // namespace

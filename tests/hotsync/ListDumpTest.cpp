@@ -11,6 +11,7 @@
 #include "platform/syncmgr/SyncMgr.h"
 #include "tests/hotsync/Shell.h"
 #include "tests/os/TempHome.h"
+#include "tests/os/TempHome.h"
 
 namespace {
 
@@ -167,6 +168,33 @@ TEST_F(ListDumpTest, RecordsThatDoNotMakeATreeAreReported) {
   EXPECT_NE(out.find("    [ ] Parent\n  ! the records end before the tree flags say\n"), std::string::npos) << out;
   out = run("device dump --json " + device + " Tolvk-Cut");
   EXPECT_NE(out.find("\"outlineError\":\"the records end before the tree flags say\""), std::string::npos) << out;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TagAndFilterDumpTest, TagsByCategoryAndFiltersWithTheirRules) {
+  tolvex::testing::TempHome home;
+  const std::string image = TOLVEX_SOURCE_DIR "/examples/handheld";
+  auto tags = tolvex::testing::shell(TOLVEX_BINARY_DIR "/bin/hotsync device dump " + image + " TolvTags 2>&1");
+  EXPECT_NE(tags.out.find("  4 records\n  tags by category:\n    Unfiled (0 tags)\n    Places (2 tags)\n"
+                          "      Garden (id 101)\n      Shop (id 102)\n    People (2 tags)\n      Ann (id 201)\n"
+                          "      M\u00fcller (id 202)\n"),
+            std::string::npos)
+      << tags.out;
+  auto filters = tolvex::testing::shell(TOLVEX_BINARY_DIR "/bin/hotsync device dump " + image + " TolvFilters 2>&1");
+  EXPECT_NE(filters.out.find("    Urgent (id 9001, flags 0, 2 rules)\n"
+                             "      Priority (operation 10), relation 4, value \"1\", flags 1, group 0\n"
+                             "      Checked (operation 0), relation 0, value \"0\", flags 0, group 1\n"),
+            std::string::npos)
+      << filters.out;
+  EXPECT_EQ(filters.out.find(" 0000 "), std::string::npos) << "no hex: " << filters.out;
+  auto json = tolvex::testing::shell(TOLVEX_BINARY_DIR "/bin/hotsync device dump --json " + image + " TolvTags");
+  EXPECT_NE(json.out.find("\"tags\":[{\"category\":\"Unfiled\",\"tags\":[]},{\"category\":\"Places\",\"tags\":"
+                          "[{\"name\":\"Garden\",\"id\":101},{\"name\":\"Shop\",\"id\":102}]}"),
+            std::string::npos)
+      << json.out;
 }
 
 }  // namespace

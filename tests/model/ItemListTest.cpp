@@ -210,16 +210,20 @@ TEST(ListNodeTest, TextsCutAtWholeCharacters) {
   ListNode n(1, &l);
   EXPECT_FALSE(n.hasTitle());
   EXPECT_EQ(n.title(), "");
-  n.setTitle(std::string(261, 'a'));
-  EXPECT_EQ(n.title().size(), 260u);
-  n.setTitle(std::string(259, 'a') + "\xC3\xA9");  // é would straddle the cut
-  EXPECT_EQ(n.title(), std::string(259, 'a'));
-  n.setTitle(std::string(258, 'a') + "\xE2\x82\xAC");  // € straddles too
-  EXPECT_EQ(n.title(), std::string(258, 'a'));
-  n.setTitle(std::string(257, 'a') + "\xE2\x82\xAC");  // exactly fits
-  EXPECT_EQ(n.title().size(), 260u);
+  // The handheld's limits apply when a record is packed; memory keeps far more.
+  const size_t max = ListNode::kMaxTextBytes;
+  n.setTitle(std::string(max + 1, 'a'));
+  EXPECT_EQ(n.title().size(), max);
+  n.setTitle(std::string(max - 1, 'a') + "\xC3\xA9");  // é would straddle the cut
+  EXPECT_EQ(n.title(), std::string(max - 1, 'a'));
+  n.setTitle(std::string(max - 2, 'a') + "\xE2\x82\xAC");  // € straddles too
+  EXPECT_EQ(n.title(), std::string(max - 2, 'a'));
+  n.setTitle(std::string(max - 3, 'a') + "\xE2\x82\xAC");  // exactly fits
+  EXPECT_EQ(n.title().size(), max);
   n.setNote(std::string(5000, 'b'));
-  EXPECT_EQ(n.note().size(), 4095u);
+  EXPECT_EQ(n.note().size(), 5000u);
+  n.setLinkFile(std::string(max, 'c') + "\xC3\xA9");
+  EXPECT_EQ(n.linkFile()->size(), max);
   n.setTitle(std::nullopt);
   EXPECT_FALSE(n.hasTitle());
   n.setTitle("");

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "platform/os/HostOs.h"
 
@@ -80,6 +86,39 @@ TEST(ProgressDeathTest, SecondInterruptEndsTheProgram) {
         ::_exit(0);
       },
       ::testing::KilledBySignal(SIGINT), "");
+}
+
+// On a terminal the line shows how long the current list has taken, and
+// keeps counting while the caller is busy and calls nothing.
+TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
+  int master = -1;
+  pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OsProgress window = OsProgressCreate(module(), 102);
+    OsProgressSetText(window, 1018, "Tolvk-Long");
+    OsProgressSetText(window, 1020, "# Reading records.");
+    ::usleep(2300000);  // busy, as a merge of a long list is
+    OsProgressPrintLine("a HotSync log line");
+    OsProgressDestroy(window);
+    ::_exit(0);
+  }
+  std::string screen;
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0) break;
+    char buffer[1024];
+    ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(master);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(screen.find("0:00 Tolvk-Long"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("0:02 Tolvk-Long |  | # Reading records."), std::string::npos) << screen;
+  EXPECT_NE(screen.find("\r\033[Ka HotSync log line"), std::string::npos) << screen;
 }
 
 }  // namespace

@@ -183,14 +183,6 @@ class World {
   }
 
   std::string lastLog() const { return readFile(desktop + "/lastsync.txt"); }
-  // The run driver has not landed while a run never reaches the enumeration.
-  bool pipelinePlaceholder() const {
-    return lastLog().find("# Syncronizing") == std::string::npos;
-  }
-
-  // The whole-list copies have not landed while a desktop-only list
-  // (Tolvk-Kill0 in the examples) does not reach the handheld.
-  bool copiesPlaceholder() const { return access((device + "/Tolvk-Kill0.pdb").c_str(), F_OK) != 0; }
 
   std::string home, device, desktop, sentinel;
 

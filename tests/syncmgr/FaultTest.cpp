@@ -1,7 +1,10 @@
 // SYNCMGR_FAULTS fails exactly the named call, without side effects;
 // SYNCMGR_TRACE records every call.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "platform/syncmgr/FaultPlan.h"
 #include "tests/syncmgr/ImageFixture.h"
@@ -35,6 +38,39 @@ TEST_F(Faults, TheNthCallFailsAndOnlyThatOne) {
   EXPECT_EQ(SyncCloseDB(h), 0);
   arm("SyncOpenDB:1");  // attaching re-reads the list and restarts the count
   EXPECT_EQ(SyncOpenDB("db", 0, &h, 0x80), SYNCERR_FAULT);
+}
+
+// A fault that fires says so; one never reached says nothing. A planned kill
+// ends the process as its call begins, before the call acts.
+TEST_F(Faults, FiredFaultsAreReportedAndAPlannedKillLandsOnItsCall) {
+  EXPECT_EQ(SyncCloseDB(create("db")), 0);
+  EXPECT_EQ(SyncCloseDB(create("db2")), 0);
+  testing::internal::CaptureStderr();
+  arm("SyncOpenDB:2,SyncReadUserID:1");
+  uint8_t h = 0;
+  ASSERT_EQ(SyncOpenDB("db", 0, &h, 0x80), 0);
+  EXPECT_EQ(SyncCloseDB(h), 0);
+  EXPECT_EQ(SyncOpenDB("db", 0, &h, 0x80), SYNCERR_FAULT);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "syncmgr: injected fault: SyncOpenDB:2\n");
+
+  unsetenv("SYNCMGR_FAULTS");
+  SyncHostDetach();
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("SYNCMGR_KILL", "SyncDeleteDB:2", 1);
+    if (SyncHostAttach(dir_.c_str()) != 0) _exit(3);
+    SyncDeleteDB("db", 0);
+    SyncDeleteDB("db2", 0);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  struct stat st;
+  EXPECT_NE(stat(path("db.pdb").c_str(), &st), 0) << "the call before the kill did not act";
+  EXPECT_EQ(stat(path("db2.pdb").c_str(), &st), 0) << "the killed call acted";
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
 }
 
 TEST_F(Faults, FailedWritesChangeNothing) {

@@ -1,11 +1,16 @@
 // A tiny conduit for the hotsync tests. OpenConduit writes what it was given
 // to "run.txt" in the desktop folder, logs one line and answers
-// $TEST_CONDUIT_RESULT (default 0). Its action dialog has "Do not synchronize"
+// $TEST_CONDUIT_RESULT (default 0). With $TEST_CONDUIT_HOLD set to a path it
+// makes PATH.inside and then waits (up to 30 s) for PATH to appear, so a test
+// can act while a run is in progress. Its action dialog has "Do not synchronize"
 // (407) and "Set as default" (415) check boxes.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/hotsync/ConduitApi.h"
 #include "platform/os/HostOs.h"
@@ -65,6 +70,11 @@ EXPORT long OpenConduit(ConduitCallback callback, RunProperties* properties) {
                  properties->desktopFolder, fourcc(properties->creator).c_str(), callback != nullptr,
                  properties->userName);
     std::fclose(out);
+  }
+  if (const char* hold = std::getenv("TEST_CONDUIT_HOLD")) {
+    if (FILE* inside = std::fopen((std::string(hold) + ".inside").c_str(), "w")) std::fclose(inside);
+    struct stat st;
+    for (int i = 0; i < 3000 && ::stat(hold, &st) != 0; ++i) ::usleep(10000);
   }
   SyncAddLogEntry("Test conduit: synchronized\n");
   const char* result = std::getenv("TEST_CONDUIT_RESULT");

@@ -1,0 +1,96 @@
+#include "outline/DesktopTexts.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "desktop/XmlFile.h"
+#include "outline/ItemRecord.h"
+
+namespace tolvex {
+namespace {
+
+using HandheldForm = std::string (*)(const std::string&);
+
+// One text of an item: whether it is present, and what it holds ("" when not).
+struct Text {
+  bool present;
+  const std::string& value;
+};
+
+// True when the two texts differ but hold the same on the handheld. The
+// handheld's own text is its handheld form already.
+bool sameOnHandheld(Text desktop, Text handheld, HandheldForm form) {
+  if (desktop.present == handheld.present && desktop.value == handheld.value) return false;
+  return form(desktop.value) == form(handheld.value);
+}
+
+// True when the handheld holds the desktop's links as far as its record can,
+// and that is not all of them.
+bool linksCutOnHandheld(const ListNode& desktop, const ListNode& handheld) {
+  const std::vector<EabLink>& all = desktop.linkEAB();
+  const std::vector<EabLink>& held = handheld.linkEAB();
+  if (held.size() >= all.size()) return false;
+  if (held.size() != std::min(all.size(), linkEabCapacity(handheld))) return false;
+  return std::equal(held.begin(), held.end(), all.begin());
+}
+
+// Answers whether the item took anything from its twin.
+bool keepTwinTexts(ListNode& handheld, const ListNode& desktop) {
+  static const std::string kNone;
+  bool kept = false;
+  if (sameOnHandheld({desktop.hasTitle(), desktop.title()}, {handheld.hasTitle(), handheld.title()},
+                     handheldTitle)) {
+    if (desktop.hasTitle()) handheld.setTitle(desktop.title());
+    else handheld.clearTitle();
+    kept = true;
+  }
+  if (sameOnHandheld({desktop.hasNote(), desktop.note()}, {handheld.hasNote(), handheld.note()}, handheldNote)) {
+    if (desktop.hasNote()) handheld.setNote(desktop.note());
+    else handheld.clearNote();
+    kept = true;
+  }
+  const std::optional<std::string>& file = desktop.linkFile();
+  const std::optional<std::string>& held = handheld.linkFile();
+  if (sameOnHandheld({file.has_value(), file ? *file : kNone}, {held.has_value(), held ? *held : kNone},
+                     handheldLinkFile)) {
+    handheld.setLinkFile(file);
+    kept = true;
+  }
+  // After the texts: they decide how many links the record holds.
+  if (linksCutOnHandheld(desktop, handheld)) {
+    handheld.setLinkEAB(desktop.linkEAB());
+    kept = true;
+  }
+  return kept;
+}
+
+}  // namespace
+
+size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
+  size_t items = 0;
+  ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    // A deleted record may carry no data at all.
+    if (item->deleted()) return true;
+    const ListNode* twin = desktop.findByUniqueId(item->uniqueID());
+    if (twin && keepTwinTexts(*item, *twin)) ++items;
+    return true;
+  });
+  return items;
+}
+
+size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path) {
+  std::string message;
+  std::unique_ptr<ItemList> desktop = ListFileReader().read(path, message);
+  if (!desktop || !message.empty() || desktop->uniqueTime() != handheld.uniqueTime()) return 0;
+  return keepDesktopTexts(handheld, *desktop);
+}
+
+int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
+                     const std::function<void()>& beforeReplace) {
+  ListFileWriter writer("utf-8");
+  int result = writer.write(list, path, message, beforeReplace);
+  if (result == 0 && env.log) logLeftOut(*env.log, writer.leftOut());
+  return result;
+}
+
+}  // namespace tolvex

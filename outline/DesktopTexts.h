@@ -1,0 +1,38 @@
+// Text the handheld cannot hold stays on the desktop.
+//
+// A handheld record holds an item's title, note and linkFile one byte a
+// character (a character the handheld lacks becomes "?" or its Windows-1252
+// byte), cut to the record's limits, and only as many address links as fit.
+// The desktop keeps them whole. So that a merge or a copy of the handheld
+// version does not write that reduced form over the desktop's, each handheld
+// item whose text or links are exactly what its desktop twin's (same
+// uniqueID) become on the handheld takes the twin's full value first: the
+// merge then sees them equal, and a handheld version that wins for other
+// fields carries the desktop's texts. A text or link list the handheld did
+// change keeps the handheld's value.
+//
+// Single-threaded; the lists stay owned by the caller.
+#ifndef TOLVEX_OUTLINE_DESKTOPTEXTS_H
+#define TOLVEX_OUTLINE_DESKTOPTEXTS_H
+#include <functional>
+#include <string>
+
+#include "common/RunLog.h"
+#include "outline/ItemList.h"
+
+namespace tolvex {
+
+// Gives handheld items their desktop twins' full texts and links where the
+// handheld holds exactly their handheld form. Answers how many items took some.
+size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
+// The same from the desktop file at `path`, for a copy of the handheld list
+// over it: only when the file reads and is the same list (same uniqueTime).
+size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path);
+// Writes a desktop list file ("utf-8") and logs what it had to leave out.
+// The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
+// once the new file is written whole, just before it replaces the old one.
+int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
+                     const std::function<void()>& beforeReplace = nullptr);
+
+}  // namespace tolvex
+#endif

@@ -1,0 +1,191 @@
+#include "platform/hotsync/ItemMatch.h"
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+
+namespace tolvex::host {
+namespace {
+
+uint64_t mix(uint64_t a, uint64_t b) {
+  uint64_t x = a ^ (b + 0x9E3779B97F4A7C15ull + (a << 6) + (a >> 2));
+  x ^= x >> 31;
+  return x * 0xBF58476D1CE4E5B9ull;
+}
+
+uint64_t textHash(const std::string& text) { return std::hash<std::string>()(text); }
+
+// Hash of the titles from the top row down to each item.
+std::vector<uint64_t> pathHashes(const std::vector<ItemView>& items) {
+  std::vector<uint64_t> out(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const uint64_t above = items[i].parent == kNoParent ? 0 : out[items[i].parent];
+    out[i] = mix(above, textHash(items[i].title));
+  }
+  return out;
+}
+
+// Indices (into `sequence`) of one longest strictly increasing subsequence.
+std::vector<bool> longestIncreasing(const std::vector<size_t>& sequence) {
+  std::vector<size_t> tails;  // tails[k]: index of the smallest end of a run of length k+1
+  std::vector<size_t> previous(sequence.size(), kUnpaired);
+  for (size_t i = 0; i < sequence.size(); ++i) {
+    auto at = std::lower_bound(tails.begin(), tails.end(), sequence[i],
+                               [&](size_t t, size_t value) { return sequence[t] < value; });
+    if (at != tails.begin()) previous[i] = *(at - 1);
+    if (at == tails.end()) {
+      tails.push_back(i);
+    } else {
+      *at = i;
+    }
+  }
+  std::vector<bool> kept(sequence.size(), false);
+  for (size_t i = tails.empty() ? kUnpaired : tails.back(); i != kUnpaired; i = previous[i]) kept[i] = true;
+  return kept;
+}
+
+class Matcher {
+ public:
+  Matcher(const std::vector<ItemView>& before, const std::vector<ItemView>& after)
+      : before_(before), after_(after), pairOfAfter_(after.size(), kUnpaired), pairOfBefore_(before.size(), kUnpaired) {}
+
+  // Pairs live unpaired items whose keys agree; an `after` item without a key
+  // (nullopt) sits the pass out.
+  void pass(const std::function<uint64_t(size_t)>& keyBefore,
+            const std::function<std::optional<uint64_t>(size_t)>& keyAfter) {
+    struct Candidates {
+      size_t next = 0;
+      std::vector<size_t> items;
+    };
+    std::unordered_map<uint64_t, Candidates> byKey;
+    for (size_t b = 0; b < before_.size(); ++b) {
+      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) byKey[keyBefore(b)].items.push_back(b);
+    }
+    if (byKey.empty()) return;
+    for (size_t a = 0; a < after_.size(); ++a) {
+      if (after_[a].deleted || pairOfAfter_[a] != kUnpaired) continue;
+      std::optional<uint64_t> key = keyAfter(a);
+      if (!key) continue;
+      auto found = byKey.find(*key);
+      if (found == byKey.end()) continue;
+      Candidates& c = found->second;
+      while (c.next < c.items.size() && pairOfBefore_[c.items[c.next]] != kUnpaired) ++c.next;
+      if (c.next == c.items.size()) continue;
+      pairOfAfter_[a] = c.items[c.next];
+      pairOfBefore_[c.items[c.next]] = a;
+    }
+  }
+
+  // Key of an item's parent in `before` terms: the parent itself before, its
+  // pair after; nullopt when the parent after has no pair.
+  uint64_t parentBefore(size_t b) const { return before_[b].parent == kNoParent ? 0 : before_[b].parent + 1; }
+  std::optional<uint64_t> parentAfter(size_t a) const {
+    const size_t parent = after_[a].parent;
+    if (parent == kNoParent) return 0;
+    if (pairOfAfter_[parent] == kUnpaired) return std::nullopt;
+    return pairOfAfter_[parent] + 1;
+  }
+
+  const std::vector<size_t>& pairOfAfter() const { return pairOfAfter_; }
+  const std::vector<size_t>& pairOfBefore() const { return pairOfBefore_; }
+
+ private:
+  const std::vector<ItemView>& before_;
+  const std::vector<ItemView>& after_;
+  std::vector<size_t> pairOfAfter_, pairOfBefore_;
+};
+
+// Items of `after` that moved: away from their paired parent, or out of the
+// order their siblings keep.
+std::vector<bool> movedItems(const std::vector<ItemView>& before, const std::vector<ItemView>& after,
+                             const std::vector<size_t>& pairOf) {
+  std::vector<bool> moved(after.size(), false);
+  // Per parent before: the pairs that stayed under it, in their order after.
+  std::unordered_map<size_t, std::vector<size_t>> stayed;  // parent before -> indices after
+  for (size_t a = 0; a < after.size(); ++a) {
+    const size_t b = pairOf[a];
+    if (b == kUnpaired) continue;
+    const size_t parentAfter = after[a].parent, parentBefore = before[b].parent;
+    const bool sameParent = parentAfter == kNoParent ? parentBefore == kNoParent
+                                                     : parentBefore != kNoParent && pairOf[parentAfter] == parentBefore;
+    if (sameParent) {
+      stayed[parentBefore].push_back(a);
+    } else {
+      moved[a] = true;
+    }
+  }
+  for (auto& [parent, row] : stayed) {
+    std::vector<size_t> orderBefore(row.size());
+    for (size_t i = 0; i < row.size(); ++i) orderBefore[i] = pairOf[row[i]];  // pre-order keeps sibling order
+    std::vector<bool> kept = longestIncreasing(orderBefore);
+    for (size_t i = 0; i < row.size(); ++i) moved[row[i]] = moved[row[i]] || !kept[i];
+  }
+  return moved;
+}
+
+}  // namespace
+
+SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<ItemView>& after) {
+  const std::vector<uint64_t> pathBefore = pathHashes(before), pathAfter = pathHashes(after);
+  Matcher m(before, after);
+  m.pass([&](size_t b) { return mix(pathBefore[b], before[b].content); },
+         [&](size_t a) -> std::optional<uint64_t> { return mix(pathAfter[a], after[a].content); });
+  m.pass([&](size_t b) { return before[b].content; },
+         [&](size_t a) -> std::optional<uint64_t> { return after[a].content; });
+  m.pass([&](size_t b) { return pathBefore[b]; }, [&](size_t a) -> std::optional<uint64_t> { return pathAfter[a]; });
+  m.pass([&](size_t b) { return mix(m.parentBefore(b), textHash(before[b].title)); },
+         [&](size_t a) -> std::optional<uint64_t> {
+           std::optional<uint64_t> parent = m.parentAfter(a);
+           if (!parent) return std::nullopt;
+           return mix(*parent, textHash(after[a].title));
+         });
+  m.pass([&](size_t b) { return mix(m.parentBefore(b), before[b].createTime + (uint64_t{1} << 32)); },
+         [&](size_t a) -> std::optional<uint64_t> {
+           std::optional<uint64_t> parent = m.parentAfter(a);
+           if (!parent || after[a].createTime == 0) return std::nullopt;
+           return mix(*parent, after[a].createTime + (uint64_t{1} << 32));
+         });
+  m.pass([&](size_t b) { return mix(textHash(before[b].title), before[b].createTime); },
+         [&](size_t a) -> std::optional<uint64_t> { return mix(textHash(after[a].title), after[a].createTime); });
+
+  SideChanges out;
+  out.pairOf = m.pairOfAfter();
+  const std::vector<bool> moved = movedItems(before, after, out.pairOf);
+  for (size_t a = 0; a < after.size(); ++a) {
+    if (after[a].deleted) continue;
+    const size_t b = out.pairOf[a];
+    if (b == kUnpaired) {
+      out.items.push_back({ItemChange::kAdded, b, a});
+      ++out.added;
+      continue;
+    }
+    if (before[b].content != after[a].content) {
+      out.items.push_back({ItemChange::kChanged, b, a});
+      ++out.changed;
+    }
+    if (moved[a]) {
+      out.items.push_back({ItemChange::kMoved, b, a});
+      ++out.moved;
+    }
+  }
+  for (size_t b = 0; b < before.size(); ++b) {
+    if (before[b].deleted || m.pairOfBefore()[b] != kUnpaired) continue;
+    out.items.push_back({ItemChange::kDeleted, b, kUnpaired});
+    ++out.deleted;
+  }
+  return out;
+}
+
+std::string titlePath(const std::vector<ItemView>& items, size_t index) {
+  std::vector<const std::string*> titles;
+  for (size_t i = index; i != kNoParent && i < items.size(); i = items[i].parent) titles.push_back(&items[i].title);
+  std::string out;
+  for (auto it = titles.rbegin(); it != titles.rend(); ++it) {
+    if (!out.empty()) out += " \u203A ";
+    out += **it;
+  }
+  return out;
+}
+
+}  // namespace tolvex::host

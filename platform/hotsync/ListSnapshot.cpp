@@ -1,0 +1,235 @@
+#include "platform/hotsync/ListSnapshot.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+#include "desktop/XmlFile.h"
+#include "outline/ItemList.h"
+#include "outline/ItemRecord.h"
+#include "platform/hotsync/ListTree.h"
+#include "platform/syncmgr/PdbFile.h"
+
+namespace tolvex::host {
+namespace {
+
+constexpr uint32_t kListCode = 0x576B6471;  // "Wkdq": creator and type of a list database
+constexpr size_t kMaxFileBytes = size_t{1} << 30;
+const char kListPrefix[] = "Tolvk-";
+const char kListSuffix[] = ".XML";
+
+// 64-bit FNV-1a, fed field by field.
+class Hash {
+ public:
+  Hash& bytes(const void* data, size_t size) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < size; ++i) value_ = (value_ ^ p[i]) * 0x100000001B3ull;
+    return *this;
+  }
+  Hash& number(uint64_t v) { return bytes(&v, sizeof v); }
+  Hash& text(const std::optional<std::string>& t) {
+    number(t ? t->size() + 1 : 0);  // absent and empty differ
+    return t ? bytes(t->data(), t->size()) : *this;
+  }
+  uint64_t value() const { return value_; }
+
+ private:
+  uint64_t value_ = 0xCBF29CE484222325ull;
+};
+
+// Every field the user edits; not the identity, the sync flags or whether
+// branches are shown open (a view setting).
+uint64_t contentOf(const ListNode& item) {
+  Hash h;
+  h.text(item.hasTitle() ? std::optional<std::string>(item.title()) : std::nullopt);
+  h.text(item.hasNote() ? std::optional<std::string>(item.note()) : std::nullopt);
+  h.number(item.progress()).number(item.checked()).number(item.priority()).number(item.autoNumber());
+  h.number(item.alarmID()).number(item.hhCreateTime()).number(item.hhStartTime());
+  h.number(item.hhFinishTime()).number(item.hhTargetTime()).number(item.dispColour()).number(item.dispBold());
+  h.number(static_cast<uint8_t>(item.dispOverride().kind)).number(item.dispOverride().value);
+  h.number(item.linkEAB().size());
+  for (const EabLink& link : item.linkEAB()) h.number(link.eabType).number(link.eabID);
+  h.text(item.linkFile()).number(item.linkToDo()).number(item.linkDatebook());
+  return h.value();
+}
+
+ItemView viewOfItem(const ListNode& item, size_t parent) {
+  ItemView view;
+  view.parent = parent;
+  view.title = item.title();
+  view.content = contentOf(item);
+  view.createTime = item.hhCreateTime();
+  view.deleted = item.deleted();
+  view.dirty = item.dirtyContent() || item.dirtyPosition();
+  return view;
+}
+
+// The whole file, without blocking on anything but a regular file.
+bool readFile(const std::string& path, std::string* bytes, std::string* problem) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    if (fd >= 0) ::close(fd);
+    *problem = "is not a readable regular file of a list's size";
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  for (ssize_t n; done < bytes->size(); done += static_cast<size_t>(n)) {
+    n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (n <= 0) break;
+  }
+  ::close(fd);
+  bytes->resize(done);
+  return true;
+}
+
+uint64_t hashOf(const std::string& bytes) { return std::hash<std::string>()(bytes); }
+
+std::vector<std::string> folderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (!name.empty() && name[0] != '.') names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
+
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The view of a list database's item records: pre-order, each record's tree
+// flags telling whether a first child and a next sibling follow; records
+// after the tree are deleted items of the top row.
+SideView handheldSide(uint64_t hash, const PdbFile& pdb) {
+  SideView side;
+  side.present = true;
+  side.fileHash = hash;
+  ItemList scratch;
+  // For each open level, the parent of its items and whether a next sibling is still to come there.
+  std::vector<std::pair<size_t, bool>> levels;
+  bool treeDone = false;
+  for (size_t i = 1; i < pdb.recordCount(); ++i) {
+    const PdbRecord& record = pdb.records()[i];
+    uint16_t flags = 0;
+    const bool deleted = (record.attributes & 0x80) != 0;
+    auto node = unpackItemRecord(&scratch, record.uniqueId, record.data.data(), record.data.size(), deleted, &flags);
+    if (!node) {
+      side.problem = "item record " + std::to_string(i) + " cannot be read";
+      side.items.clear();
+      return side;
+    }
+    if (i == 1) levels.push_back({kNoParent, true});
+    ItemView view = viewOfItem(*node, treeDone ? kNoParent : levels.back().first);
+    view.title = handheldShown(view.title);
+    side.items.push_back(std::move(view));
+    if (treeDone) continue;
+    levels.back().second = (flags & kHasNextSibling) != 0;
+    if (flags & kHasFirstChild) {
+      levels.push_back({side.items.size() - 1, true});
+    } else {
+      while (!levels.empty() && !levels.back().second) levels.pop_back();
+    }
+    treeDone = levels.empty();
+  }
+  if (!side.items.empty() && !treeDone) {
+    side.problem = "the records end before the tree flags say";
+    side.items.clear();
+  }
+  return side;
+}
+
+SideView desktopSide(const std::string& path, uint64_t hash) {
+  SideView side;
+  side.present = true;
+  side.fileHash = hash;
+  std::string message;
+  std::unique_ptr<ItemList> list = ListFileReader().read(path, message);
+  if (!list || !message.empty()) {
+    side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
+    return side;
+  }
+  side.items = viewOf(*list);
+  return side;
+}
+
+const SideView* earlierSide(const FolderSnapshot* earlier, const std::string& name, bool handheld) {
+  if (!earlier) return nullptr;
+  auto it = earlier->lists.find(name);
+  if (it == earlier->lists.end()) return nullptr;
+  const SideView& side = handheld ? it->second.handheld : it->second.desktop;
+  return side.present ? &side : nullptr;
+}
+
+void readImage(const std::string& image, const FolderSnapshot* earlier, FolderSnapshot* out) {
+  for (const std::string& file : folderNames(image)) {
+    if (!endsWith(file, ".pdb")) continue;
+    std::string bytes, problem;
+    if (!readFile(image + "/" + file, &bytes, &problem)) continue;
+    const uint64_t hash = hashOf(bytes);
+    out->imageFiles[file] = hash;
+    std::optional<PdbFile> pdb =
+        PdbFile::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr);
+    if (!pdb || pdb->creator != kListCode || pdb->type != kListCode) continue;
+    if (pdb->name.find('*') != std::string::npos) continue;  // a temporary, never a list
+    const SideView* same = earlierSide(earlier, pdb->name, true);
+    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, *pdb);
+  }
+}
+
+void readDesktop(const std::string& desktop, const FolderSnapshot* earlier, FolderSnapshot* out) {
+  const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
+  for (const std::string& file : folderNames(desktop)) {
+    if (file.size() <= prefix + suffix || file.compare(0, prefix, kListPrefix) != 0 || !endsWith(file, kListSuffix))
+      continue;
+    const std::string name = file.substr(0, file.size() - suffix);
+    const std::string path = desktop + "/" + file;
+    SideView& side = out->lists[name].desktop;
+    std::string bytes;
+    if (!readFile(path, &bytes, &side.problem)) {
+      side.present = true;
+      continue;
+    }
+    const uint64_t hash = hashOf(bytes);
+    const SideView* same = earlierSide(earlier, name, false);
+    side = same && same->fileHash == hash ? *same : desktopSide(path, hash);
+  }
+}
+
+}  // namespace
+
+std::vector<ItemView> viewOf(const ItemList& list) {
+  std::vector<ItemView> items;
+  std::vector<std::pair<const ListNode*, size_t>> pending;  // item, its parent's index
+  for (const ListNode* top = list.head(); top; top = top->next()) pending.push_back({top, kNoParent});
+  std::reverse(pending.begin(), pending.end());
+  while (!pending.empty()) {
+    auto [item, parent] = pending.back();
+    pending.pop_back();
+    const size_t self = items.size();
+    items.push_back(viewOfItem(*item, parent));
+    const size_t mark = pending.size();
+    for (const ListNode* child = item->firstChild(); child; child = child->next()) pending.push_back({child, self});
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
+  }
+  return items;
+}
+
+FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string& desktop,
+                                    const FolderSnapshot* earlier) {
+  FolderSnapshot snapshot;
+  readImage(image, earlier, &snapshot);
+  readDesktop(desktop, earlier, &snapshot);
+  return snapshot;
+}
+
+}  // namespace tolvex::host

@@ -1,0 +1,63 @@
+// What the outline lists of a handheld image and a desktop folder hold at one
+// moment, read straight from their files (the image's .pdb files and the
+// desktop's "Tolvk-*.XML" files), for telling what a run changed.
+//
+// Each side of a list is kept as a compact view: one entry per item in
+// pre-order with its parent, title and a hash of its content, not the whole
+// outline, so a snapshot of large lists stays small. Texts are the outline's
+// own (UTF-8), the same on both sides, so an item can be compared across
+// sides as well as across time.
+//
+// Ownership: plain values. Threading: one thread.
+#ifndef TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
+#define TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tolvex {
+class ItemList;
+}
+
+namespace tolvex::host {
+
+constexpr size_t kNoParent = SIZE_MAX;
+
+struct ItemView {
+  size_t parent = kNoParent;  // index of the parent item, kNoParent on the top row
+  std::string title;
+  uint64_t content = 0;       // hash of every field the user edits
+  uint32_t createTime = 0;    // the handheld's creation time stamp, 0 for none
+  bool deleted = false;       // marked deleted, waiting for the next HotSync
+  bool dirty = false;         // edited since the last HotSync
+};
+
+struct SideView {
+  bool present = false;       // the side has a file for the list
+  std::string problem;        // non-empty: the file could not be read as a list
+  uint64_t fileHash = 0;      // of the file's bytes
+  std::vector<ItemView> items;
+};
+
+struct ListView {
+  SideView handheld, desktop;
+};
+
+class FolderSnapshot {
+ public:
+  // Reads every list of both folders. A side whose file has the same bytes
+  // as in `earlier` (may be null) is taken from it without parsing again.
+  static FolderSnapshot take(const std::string& image, const std::string& desktop,
+                             const FolderSnapshot* earlier = nullptr);
+
+  std::map<std::string, ListView> lists;           // by list name
+  std::map<std::string, uint64_t> imageFiles;      // .pdb file name -> hash of its bytes
+};
+
+// The view of an outline (exposed for tests and for callers that hold a list).
+std::vector<ItemView> viewOf(const ItemList& list);
+
+}  // namespace tolvex::host
+#endif

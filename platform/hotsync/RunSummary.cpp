@@ -1,0 +1,274 @@
+#include "platform/hotsync/RunSummary.h"
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "desktop/TextEncoding.h"
+#include "platform/hotsync/Json.h"
+#include "platform/hotsync/ListTree.h"
+
+namespace tolvex::host {
+namespace {
+
+// What the run's log says of one list.
+struct LogNote {
+  ListOutcome::Action action = ListOutcome::kUnchanged;
+  std::string reason;
+};
+
+// Names and log lines carry the bytes they came with: UTF-8 from the desktop,
+// Windows-1252 from the handheld.
+std::string shown(const std::string& bytes) {
+  return validUtf8Prefix(bytes, SIZE_MAX) == bytes.size() ? bytes : cp1252BytesToUtf8(bytes);
+}
+
+bool startsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
+bool endsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// A log line without its "#"/"!" markers and indentation.
+std::string cleaned(const std::string& line) {
+  size_t start = line.find_first_not_of("#! \t");
+  std::string text = start == std::string::npos ? std::string() : line.substr(start);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+  if (startsWith(text, "ERROR: ")) text = text.substr(7);
+  return terminalLine(shown(text), 200);
+}
+
+bool isTrouble(const std::string& line) {
+  if (startsWith(line, "!")) return true;
+  return line.find("ERROR") != std::string::npos && line.find("Continuing") == std::string::npos;
+}
+
+// The list a line "# [N] NAME: DECISION" opens, and the action it names.
+bool sectionStart(const std::string& line, std::string* name, ListOutcome::Action* action) {
+  if (!startsWith(line, "# [")) return false;
+  size_t close = line.find("] ");
+  if (close == std::string::npos) return false;
+  const std::string rest = line.substr(close + 2);
+  struct Decision {
+    const char* text;
+    ListOutcome::Action action;
+    bool suffix;
+  };
+  static const Decision kDecisions[] = {
+      {": Copy database from DT to HH.", ListOutcome::kCopiedToHandheld, true},
+      {": Copy from HH to DT.", ListOutcome::kCopiedToDesktop, true},
+      {": Synchronize (Config: ", ListOutcome::kMerged, false},
+      {": Rebuild was interrupted. Copy from HH to DT.", ListOutcome::kCopiedToDesktop, true},
+      {": Rebuild was interrupted and the desktop file was edited since. Merge.", ListOutcome::kMerged, true},
+  };
+  for (const Decision& d : kDecisions) {
+    size_t at = d.suffix ? (endsWith(rest, d.text) ? rest.size() - std::string(d.text).size() : std::string::npos)
+                         : rest.find(d.text);
+    if (at == std::string::npos) continue;
+    *name = rest.substr(0, at);
+    *action = d.action;
+    return true;
+  }
+  return false;
+}
+
+std::string skipReason(const std::string& line) {
+  if (line.find("Sync request flag not set") != std::string::npos)
+    return "the handheld list does not ask to be synchronized (its sync request flag is clear)";
+  if (line.find("not enough records") != std::string::npos) return "the handheld database holds no list header";
+  if (line.find("Upload attribute not set") != std::string::npos)
+    return "the desktop list does not ask to be put on the handheld (its upload request is clear)";
+  if (line.find("File is open in Tolvan Desktop") != std::string::npos)
+    return "its desktop file is open in the desktop application; close it and synchronize again";
+  return cleaned(line);
+}
+
+std::map<std::string, LogNote> readRunLog(const std::string& path) {
+  std::map<std::string, LogNote> notes;
+  std::ifstream in(path, std::ios::binary);
+  std::string line, current;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string name;
+    ListOutcome::Action action;
+    if (sectionStart(line, &name, &action)) {
+      current = name;
+      notes[current].action = action;
+      continue;
+    }
+    if (endsWith(line, ": File is open in Tolvan Desktop. Skipped.") && startsWith(line, "# ")) {
+      name = line.substr(2, line.size() - 2 - std::string(": File is open in Tolvan Desktop. Skipped.").size());
+      notes[name] = LogNote{ListOutcome::kSkipped, skipReason(line)};
+      current.clear();
+      continue;
+    }
+    if (startsWith(line, "# Log open for")) current.clear();
+    if (current.empty()) continue;
+    LogNote& note = notes[current];
+    if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) continue;
+    // A list on both sides under a whole-list strategy is copied, not merged.
+    if (line == "#   Strategy: Copy HH file over DT") note.action = ListOutcome::kCopiedToDesktop;
+    if (line == "#   Strategy: Copy DT file over HH") note.action = ListOutcome::kCopiedToHandheld;
+    if (line.find("SKIPPING") != std::string::npos || line.find("Skipp") != std::string::npos) {
+      note = LogNote{ListOutcome::kSkipped, skipReason(line)};
+    } else if (isTrouble(line)) {
+      note = LogNote{ListOutcome::kFailed, cleaned(line)};
+    }
+  }
+  return notes;
+}
+
+// Which way a list went when the log does not say: from what changed.
+ListOutcome::Action actionFromChanges(const ListView& before, const ListView& after, const ListOutcome& o) {
+  if (!before.handheld.present && after.handheld.present) return ListOutcome::kCopiedToHandheld;
+  if (!before.desktop.present && after.desktop.present) return ListOutcome::kCopiedToDesktop;
+  if (o.handheld.any() || o.desktop.any()) return ListOutcome::kMerged;
+  return ListOutcome::kUnchanged;
+}
+
+std::string counts(const SideChanges& c) {
+  std::string out;
+  auto add = [&](size_t n, const char* what) {
+    if (n == 0) return;
+    out += (out.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+  };
+  add(c.added, "added");
+  add(c.changed, "changed");
+  add(c.moved, "moved");
+  add(c.deleted, "deleted");
+  return out;
+}
+
+void writeCounts(JsonWriter& json, const char* side, const SideChanges& c) {
+  json.key(side).beginObject();
+  json.key("added").number(static_cast<int64_t>(c.added)).key("changed").number(static_cast<int64_t>(c.changed));
+  json.key("moved").number(static_cast<int64_t>(c.moved)).key("deleted").number(static_cast<int64_t>(c.deleted));
+  json.endObject();
+}
+
+const char* changeName(ImageFileChange::Change change) {
+  switch (change) {
+    case ImageFileChange::kAdded: return "added";
+    case ImageFileChange::kRemoved: return "removed";
+    default: return "changed";
+  }
+}
+
+}  // namespace
+
+const char* actionName(ListOutcome::Action action) {
+  switch (action) {
+    case ListOutcome::kMerged: return "merged";
+    case ListOutcome::kCopiedToHandheld: return "copied to the handheld";
+    case ListOutcome::kCopiedToDesktop: return "copied to the desktop";
+    case ListOutcome::kSkipped: return "skipped";
+    case ListOutcome::kFailed: return "failed";
+    case ListOutcome::kNotReached: return "not synchronized";
+    default: return "unchanged";
+  }
+}
+
+std::string firstTrouble(const std::string& logText) {
+  std::istringstream lines(logText);
+  for (std::string line; std::getline(lines, line);) {
+    if (isTrouble(line)) return cleaned(line);
+  }
+  return std::string();
+}
+
+RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped) {
+  RunSummary summary;
+  const std::map<std::string, LogNote> notes = logPath.empty() ? std::map<std::string, LogNote>() : readRunLog(logPath);
+  std::map<std::string, bool> names;
+  for (const auto& [name, view] : before.lists) names[name] = true;
+  for (const auto& [name, view] : after.lists) names[name] = true;
+  const ListView none;
+  for (const auto& [name, unused] : names) {
+    auto b = before.lists.find(name);
+    auto a = after.lists.find(name);
+    const ListView& was = b == before.lists.end() ? none : b->second;
+    const ListView& is = a == after.lists.end() ? none : a->second;
+    ListOutcome outcome;
+    outcome.name = name;
+    outcome.handheld = compareSides(was.handheld.items, is.handheld.items);
+    outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
+    auto note = notes.find(name);
+    if (note != notes.end()) {
+      outcome.action = note->second.action;
+      outcome.reason = note->second.reason;
+    } else if (stopped) {
+      outcome.action = ListOutcome::kNotReached;
+      outcome.reason = "the HotSync stopped before this list";
+    } else {
+      outcome.action = actionFromChanges(was, is, outcome);
+    }
+    summary.lists.push_back(std::move(outcome));
+  }
+  for (const auto& [file, hash] : after.imageFiles) {
+    auto was = before.imageFiles.find(file);
+    if (was == before.imageFiles.end()) {
+      summary.imageFiles.push_back({file, ImageFileChange::kAdded});
+    } else if (was->second != hash) {
+      summary.imageFiles.push_back({file, ImageFileChange::kChanged});
+    }
+  }
+  for (const auto& [file, hash] : before.imageFiles) {
+    if (!after.imageFiles.count(file)) summary.imageFiles.push_back({file, ImageFileChange::kRemoved});
+  }
+  summary.logPath = logPath;
+  summary.before = std::move(before);
+  summary.after = std::move(after);
+  return summary;
+}
+
+std::string summaryText(const RunSummary& summary) {
+  std::string out;
+  for (const ListOutcome& o : summary.lists) {
+    std::string line = terminalLine(shown(o.name), 64) + ": " + actionName(o.action);
+    if (!o.reason.empty()) line += ": " + o.reason;
+    const std::string onHandheld = counts(o.handheld), onDesktop = counts(o.desktop);
+    if (!onHandheld.empty()) line += "; handheld " + onHandheld;
+    if (!onDesktop.empty()) line += "; desktop " + onDesktop;
+    if (onHandheld.empty() && onDesktop.empty() && o.action != ListOutcome::kSkipped &&
+        o.action != ListOutcome::kFailed && o.action != ListOutcome::kNotReached && o.action != ListOutcome::kUnchanged)
+      line += ", no item changed";
+    out += line + "\n";
+  }
+  std::string files;
+  for (const ImageFileChange& f : summary.imageFiles) {
+    files += (files.empty() ? "" : ", ") + terminalLine(f.file, 255);
+    if (f.change != ImageFileChange::kChanged) files += std::string(" (") + changeName(f.change) + ")";
+  }
+  out += "Handheld image files changed: " + (files.empty() ? std::string("none") : files) + "\n";
+  if (!summary.logPath.empty()) out += "Log: " + summary.logPath + "\n";
+  return out;
+}
+
+void writeSummaryJson(const RunSummary& summary, JsonWriter& json) {
+  json.key("lists").beginArray();
+  for (const ListOutcome& o : summary.lists) {
+    json.beginObject().key("name").string(shown(o.name)).key("action").string(actionName(o.action));
+    json.key("reason");
+    if (o.reason.empty()) {
+      json.null();
+    } else {
+      json.string(o.reason);
+    }
+    writeCounts(json, "handheld", o.handheld);
+    writeCounts(json, "desktop", o.desktop);
+    json.endObject();
+  }
+  json.endArray();
+  json.key("imageFiles").beginArray();
+  for (const ImageFileChange& f : summary.imageFiles) {
+    json.beginObject().key("file").string(f.file).key("change").string(changeName(f.change)).endObject();
+  }
+  json.endArray();
+  json.key("log");
+  if (summary.logPath.empty()) {
+    json.null();
+  } else {
+    json.string(summary.logPath);
+  }
+}
+
+}  // namespace tolvex::host

@@ -1,0 +1,58 @@
+// What a HotSync did, list by list: from the lists of the image and the
+// desktop folder before and after the run (the figures) and the run's log
+// (which way each list went, and why one was skipped or failed). Also which
+// of the image's database files changed: the files a user installs back onto
+// a handheld.
+//
+// Ownership: plain values; the summary keeps both snapshots, so a caller can
+// go on to name each changed item (titlePath over the views). One thread.
+#ifndef TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
+#define TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
+#include <string>
+#include <vector>
+
+#include "platform/hotsync/ItemMatch.h"
+#include "platform/hotsync/ListSnapshot.h"
+
+namespace tolvex::host {
+
+class JsonWriter;
+
+struct ListOutcome {
+  enum Action { kUnchanged, kMerged, kCopiedToHandheld, kCopiedToDesktop, kSkipped, kFailed, kNotReached };
+  std::string name;
+  Action action = kUnchanged;
+  std::string reason;  // skipped and failed: why, in words
+  SideChanges handheld, desktop;
+};
+
+struct ImageFileChange {
+  enum Change { kAdded, kChanged, kRemoved };
+  std::string file;
+  Change change;
+};
+
+struct RunSummary {
+  std::vector<ListOutcome> lists;  // by name
+  std::vector<ImageFileChange> imageFiles;
+  std::string logPath;  // the run's log; empty when the run left none
+  FolderSnapshot before, after;
+};
+
+// `logPath`: the conduit's log of this run ("" when it has none); `stopped`:
+// the run ended early, so lists it did not reach are said to be so.
+RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped);
+
+// One line per list, then the changed image files and the log.
+std::string summaryText(const RunSummary& summary);
+// The same as members of the open JSON object: "lists", "imageFiles", "log".
+void writeSummaryJson(const RunSummary& summary, JsonWriter& json);
+
+const char* actionName(ListOutcome::Action action);
+
+// The first line of a run log that tells of trouble ("!" lines, errors),
+// cleaned of its markers; empty when none.
+std::string firstTrouble(const std::string& logText);
+
+}  // namespace tolvex::host
+#endif

@@ -1,0 +1,111 @@
+// What `hotsync sync` says a run did, on the shipped example: one line per
+// list with its figures, the changed image files and the log, as text, as
+// JSON and not at all (--quiet); and a failed run told in words.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tests/hotsync/Shell.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kHotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class RunSummaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tolvex-summary-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    for (const char* part : {"handheld", "desktop", "home"})
+      fs::copy(fs::path(TOLVEX_SOURCE_DIR "/examples") / part, root_ / part, fs::copy_options::recursive);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  // stdout only, unless `stderrToo`.
+  tolvex::testing::ShellResult sync(const std::string& options, bool stderrToo = false) {
+    return tolvex::testing::shell("HOTSYNC_HOME=" + (root_ / "home").string() + " " + kHotsync +
+                                  " sync --device=" + (root_ / "handheld").string() + " --desktop " +
+                                  (root_ / "desktop").string() + " " + options + (stderrToo ? " 2>&1" : " 2>/dev/null") +
+                                  " </dev/null");
+  }
+  fs::path root_;
+};
+
+TEST_F(RunSummaryTest, TheExampleIsAFastMergeAndEachListSaysWhatItDid) {
+  auto r = sync("");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(slurp(root_ / "desktop" / "lastsync.txt").find("Synchronize (Config: Fast"), std::string::npos);
+  const std::string expected =
+      "\nTolvk-Archive: skipped: the handheld list does not ask to be synchronized (its sync request flag is clear)\n"
+      "Tolvk-Garden: merged; handheld 1 added, 1 changed, 2 moved; desktop 1 added, 1 changed, 1 deleted\n"
+      "Tolvk-Reading: copied to the desktop; desktop 4 added\n"
+      "Tolvk-Trip: copied to the handheld; handheld 4 added\n"
+      "Handheld image files changed: Tolvk-Garden.pdb, Tolvk-Reading.pdb, Tolvk-Trip.pdb (added)\n"
+      "Log: " + (root_ / "desktop" / "lastsync.txt").string() + "\n";
+  EXPECT_NE(r.out.find(expected), std::string::npos) << r.out;
+
+  // A second run finds nothing to do; --quiet says nothing at all.
+  r = sync("--quiet", true);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "");
+  r = sync("--json");
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind("{\"result\":\"ok\",\"exitCode\":0,\"lists\":[", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("{\"name\":\"Tolvk-Garden\",\"action\":\"merged\",\"reason\":null,"
+                       "\"handheld\":{\"added\":0,\"changed\":0,\"moved\":0,\"deleted\":0},"
+                       "\"desktop\":{\"added\":0,\"changed\":0,\"moved\":0,\"deleted\":0}}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("\"imageFiles\":[],"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"hotsyncLog\":[\"OK Tolvan (c2.2.0)\"],\"errors\":[]}\n"), std::string::npos) << r.out;
+}
+
+TEST_F(RunSummaryTest, AFailedRunSaysWhatFailedInWordsAndWhereTheLogIs) {
+  std::string ini = slurp(root_ / "handheld" / "device.ini");
+  ini.replace(ini.find("installed=yes"), 13, "installed=no");
+  std::ofstream(root_ / "handheld" / "device.ini") << ini;
+  auto r = sync("", true);
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_EQ(r.out.find("ended with"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("failed: the handheld sync module could not be called"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("its log: " + (root_ / "desktop" / "lastsync.txt").string()), std::string::npos) << r.out;
+  const std::string hotsyncLog = slurp(root_ / "home" / "hotsync.log");
+  EXPECT_NE(hotsyncLog.find("HotSync: FAILED: the conduit "), std::string::npos) << hotsyncLog;
+  // The lists the run never reached are said to be so, and nothing changed.
+  EXPECT_NE(r.out.find("Tolvk-Garden: not synchronized: the HotSync stopped before this list"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Handheld image files changed: none"), std::string::npos) << r.out;
+}
+
+TEST_F(RunSummaryTest, ARelativeDesktopFolderIsKeptAsAnAbsolutePath) {
+  auto r = tolvex::testing::shell("cd " + root_.string() + " && HOTSYNC_HOME=home " + kHotsync +
+                                  " sync --device handheld --desktop=./desktop --quiet 2>&1");
+  ASSERT_EQ(r.code, 0) << r.out;
+  const std::string registry = slurp(root_ / "home" / "registry.ini");
+  EXPECT_NE(registry.find("Flathead=" + (root_ / "desktop").string() + "/\n"), std::string::npos) << registry;
+}
+
+TEST_F(RunSummaryTest, AFolderOfPdbFilesIsNotTakenForAnImage) {
+  fs::remove(root_ / "handheld" / "device.ini");
+  auto r = sync("", true);
+  EXPECT_EQ(r.code, 2) << r.out;
+  EXPECT_NE(r.out.find("to make one from its .pdb files: hotsync device init IMAGE --from " +
+                       (root_ / "handheld").string()),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("syncmgr"), std::string::npos) << r.out;
+}
+
+}  // namespace
