@@ -73,6 +73,13 @@ mutant list-names-not-converted conduit/DatabaseTable.cpp \
 mutant filter-file-keeps-control-bytes export/FilterFile.cpp \
   's|xmlSafeLatin1(escapeXmlAttribute(text), \&left)|escapeXmlAttribute(text)|' test_export 'ControlBytes*'
 
+# --- A dry run changes nothing and runs as the real one would.
+mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
+  's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'
+mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
+  's|^  if (!target.empty() \&\& target\[0\] != ./. \&\& climbsOut(target, depth)) {|  if (false) {|' \
+  test_hotsync 'DryRunTest.*'
+
 # --- To add once they land (the lead adds these):
 # mutant run-lock-not-taken    platform/hotsync/...  '...'  test_hotsync '...'
 # mutant one-sided-work-dropped libsync/...          '...'  test_libsync '...'
