@@ -74,6 +74,9 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
+  // The winner is written to both sides as it stands: its deleted items
+  // must not arrive there as live ones.
+  context.result->purgeDeleted();
   context.changed = true;
 }
 
@@ -143,6 +146,12 @@ void deletionListing(const ItemList& desktop, const SyncContext& context) {
 
 ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem) {
   return handheldItem ? desktop.findByUniqueId(handheldItem->uniqueID()) : nullptr;
+}
+
+void replaceByCopy(ListNode* target, const ListNode& source) {
+  auto copy = source.clone(true);
+  copy->copyLocalIdFrom(*target);
+  target->replaceWith(std::move(copy)).reset();
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {

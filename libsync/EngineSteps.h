@@ -18,6 +18,10 @@ void keepAlivePass(ItemList& desktop, const SyncContext& context);
 // Counterpart of a handheld item on the desktop list (null for none).
 ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem);
 
+// The target gives way to a clean copy of the source, keeping its place,
+// its children and its desktop-only identifier.
+void replaceByCopy(ListNode* target, const ListNode& source);
+
 // True when `referent` can take `moving` beside or below it: it exists and is
 // not inside the moving item's own subtree (that would make a cycle).
 bool usableReferent(const ListNode* referent, const ListNode* moving);

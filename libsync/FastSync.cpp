@@ -1,6 +1,16 @@
 // The fast merge: trusts the dirty flags of both sides. The handheld list is
 // the source; only the desktop list is changed, apart from the handheld's own
 // flags and its purge.
+//
+// Its rows keep the user's latest work without help: an item edited on one
+// side and deleted on the other stays, edited ("Swap" keeps the desktop
+// edit, "Copy" puts the handheld edit in place of the deleted desktop
+// item); an edit on one side only replaces the clean other side; only an
+// item edited on both sides goes to the method. A deletion reaches the
+// desktop as a flag, and before the purge every live item below a deleted
+// one moves out beside it, whatever put it there, so an edit or a new item
+// below a deleted ancestor survives. A new item without a referent goes to
+// the end of the list.
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
@@ -9,6 +19,7 @@ namespace {
 
 using engine::counterpart;
 using engine::effectiveMethod;
+using engine::replaceByCopy;
 using engine::usableReferent;
 
 // Puts `copy` (a clean copy of the source) where the source stands on the
@@ -38,14 +49,6 @@ void placeNewItem(ItemList& desktop, const ListNode& source, std::unique_ptr<Lis
   engineLine(context, "#       ERROR: Bad referent. Copy to end.\n");
   copy->setList(&desktop);
   desktop.pushBack(std::move(copy));
-}
-
-// The target gives way to a clean copy of the source, keeping its place,
-// its children and its desktop-only identifier.
-void replaceByCopy(ListNode* target, const ListNode& source) {
-  auto copy = source.clone(true);
-  copy->copyLocalIdFrom(*target);
-  target->replaceWith(std::move(copy)).reset();
 }
 
 void resolveContentCollision(ListNode* target, const ListNode& source, const SyncContext& context) {

@@ -1,10 +1,36 @@
-// The slow merge: ignores the dirty flags and compares both lists item by
-// item, letting the configured method decide every difference. The handheld
-// list is the source; only the desktop list is changed, apart from the
-// handheld's purge.
+// The slow merge: ignores the dirty flags when it pairs items and compares
+// both lists item by item, letting the configured method decide every
+// difference. The handheld list is the source; only the desktop list is
+// changed, apart from the handheld's purge.
+//
+// The method never decides against the user's latest work. Work is a live
+// item whose content was edited since the last HotSync (`dirtyContent`; a
+// move alone is not an edit) or, on the desktop, a new item (`uniqueID` 0).
+// - Work that one side alone holds stays: a desktop-only item is retained
+//   and a handheld-only item copied to the desktop under every method. Clean
+//   one-sided items are deleted or dropped as the method says.
+// - An item on both sides that only one side edited takes that side's
+//   version whatever the method. An item deleted on one side counts as not
+//   edited there, so one the other side edited is kept, edited (a desktop
+//   item comes back as a copy of the handheld version, in front of the
+//   deleted one). Edited on both sides or on neither, the method decides.
+// - Before a desktop item goes with its subtree (deleted, or replaced by
+//   "Clobber desktop"), the items below it that must stay are taken out:
+//   those the handheld keeps live elsewhere, desktop work and, below a
+//   deleted item, items the handheld edited or that the merge itself put
+//   there from where the desktop held them live. Desktop work that the
+//   rebuild of a clobbered item from the handheld would lose (new, or edited
+//   on the desktop alone) goes below its new copy; everything else moves out
+//   beside the item. What both sides deleted stays deleted in what is taken
+//   out.
+// - A copy of a live item that finds no referent goes to the end of the
+//   list instead of being dropped.
+// Where the method alone would have lost work, the log says what was done
+// instead; other merges log as the method always did.
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
+#include <unordered_set>
 #include <vector>
 
 namespace tolvex {
@@ -12,7 +38,16 @@ namespace {
 
 using engine::counterpart;
 using engine::effectiveMethod;
+using engine::replaceByCopy;
 using engine::usableReferent;
+
+// A live desktop item edited since the last HotSync, or new there.
+bool isDesktopWork(const ListNode& item) {
+  return !item.deleted() && (item.dirtyContent() || item.uniqueID() == 0);
+}
+
+// A live handheld item edited or added since the last HotSync.
+bool isHandheldWork(const ListNode& item) { return !item.deleted() && item.dirtyContent(); }
 
 void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
   int32_t method = effectiveMethod(context);
@@ -22,6 +57,10 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncCont
     engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
     switch (method) {
       case kHhOverDt:
+        if (isDesktopWork(*item)) {
+          engineLine(context, "#       Retain desktop-only item.\n");
+          break;
+        }
         engineLine(context, "#       Delete desktop-only item.\n");
         item->setDeleted(true);
         break;
@@ -39,76 +78,211 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncCont
   });
 }
 
-// A clean copy of `source` where it stands on the handheld; without a
-// referent the copy is dropped.
-void copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
+// A clean copy of `source` where it stands on the handheld. Without a
+// referent the copy of a live item goes to the end of the list; that of a
+// deleted one is dropped. Answers the placed copy, if any.
+ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
   auto copy = source.clone(true);
+  ListNode* placed = copy.get();
   copy->setList(&desktop);
   if (source.prev()) {
     engineLine(context, "#       Copy to desktop as sibling.\n");
     if (ListNode* referent = counterpart(desktop, source.prev())) {
       referent->insertAfter(std::move(copy));
-      return;
+      return placed;
     }
   } else if (ListNode* parent = source.parent()) {
     engineLine(context, "#       Copy to desktop as child.\n");
     if (ListNode* referent = counterpart(desktop, parent)) {
       referent->insertFirstChild(std::move(copy));
-      return;
+      return placed;
     }
   } else {
     engineLine(context, "#       Copy to desktop as list head.\n");
     desktop.pushFront(std::move(copy));
-    return;
+    return placed;
   }
-  engineLine(context, "#       BAD REFERENT!\n");
+  if (source.deleted()) {
+    engineLine(context, "#       BAD REFERENT!\n");
+    return nullptr;
+  }
+  engineLine(context, "#       ERROR: Bad referent. Copy to end.\n");
+  desktop.pushBack(std::move(copy));
+  return placed;
 }
 
-// Desktop items below `doomed` whose handheld twins stand outside `kept`'s
-// subtree (anywhere, when `kept` is null) are not rebuilt from the handheld
-// when `doomed` goes with its subtree, so they would be lost from both sides.
-// They are moved out, whole and in order, to just after `doomed`; the
-// position pass later puts them where the handheld has them. Deleted items
-// are moved out only with `withDeleted` (they still serve as referents of
-// the copies that follow); otherwise the walk looks inside them.
-void keepMovedOutItems(ListNode* doomed, const ItemList& handheld, const ListNode* kept, bool withDeleted,
-                       const char* format, const SyncContext& context) {
-  std::vector<ListNode*> keep;
-  std::vector<ListNode*> rows;
-  if (doomed->firstChild()) rows.push_back(doomed->firstChild());
+enum class Stays { kNo, kMovedOut, kWork };
+
+// The desktop as the merge began, by ID: the items that stood live below no
+// deleted item, and the desktop work. Copies that the merge puts in their
+// place keep their standing.
+using IdSet = std::unordered_set<uint32_t>;
+struct DesktopBefore {
+  IdSet heldLive, work;
+};
+
+DesktopBefore desktopBefore(const ItemList& desktop) {
+  DesktopBefore before;
+  struct Row { const ListNode* item; bool belowDeleted; };
+  std::vector<Row> rows;
+  if (desktop.head()) rows.push_back({desktop.head(), false});
   while (!rows.empty()) {
-    ListNode* row = rows.back();
+    auto [item, belowDeleted] = rows.back();
+    rows.pop_back();
+    if (item->next()) rows.push_back({item->next(), belowDeleted});
+    if (isDesktopWork(*item)) before.work.insert(item->uniqueID());
+    belowDeleted = belowDeleted || item->deleted();
+    if (!belowDeleted) before.heldLive.insert(item->uniqueID());
+    if (item->firstChild()) rows.push_back({item->firstChild(), belowDeleted});
+  }
+  return before;
+}
+
+// Whether a desktop item below one that goes must stay. `rebuilt` is the
+// handheld item whose subtree takes the place of the one that goes (for a
+// deleted item, its handheld twin). An item stays when the handheld keeps
+// its twin live outside that subtree (when `clobbering`, also a deleted
+// desktop item: it still serves as a referent) and when it is desktop work
+// (when `clobbering`, only work the rebuild would lose). Below a deleted
+// item (`before` given) it also stays when it was desktop work before a
+// copy took its place, when the handheld edited its twin, or when the merge
+// brought it there from where the desktop held it live. A deleted twin
+// keeps nothing.
+Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
+                       const DesktopBefore* before) {
+  const ListNode* twin = handheld.findByUniqueId(item.uniqueID());
+  bool liveTwin = twin && !twin->deleted();
+  if (liveTwin && (clobbering || !item.deleted()) && !twin->isWithinSubtreeOf(rebuilt)) return Stays::kMovedOut;
+  if (clobbering) {
+    // The rebuild brings the handheld version, which is as good unless the
+    // desktop alone edited the item.
+    bool lostByRebuild = !liveTwin || (!isHandheldWork(*twin) && item.compareContent(*twin) != 0);
+    return isDesktopWork(item) && lostByRebuild ? Stays::kWork : Stays::kNo;
+  }
+  if (item.deleted()) return Stays::kNo;
+  if (isDesktopWork(item) || before->work.count(item.uniqueID())) return Stays::kWork;
+  if (!liveTwin) return Stays::kNo;
+  if (isHandheldWork(*twin)) return Stays::kWork;
+  return before->heldLive.count(item.uniqueID()) ? Stays::kMovedOut : Stays::kNo;
+}
+
+// An item that stays takes its subtree out from under a deleted item; the
+// items in it that the handheld deleted were deleted on the desktop too
+// (with the item above), so they stay deleted unless they are desktop work.
+void keepDeletedBelow(ListNode* stays, const ItemList& handheld) {
+  ItemList::forEach(stays->firstChild(), WalkScope::kSubtree, [&](ListNode* item) {
+    const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
+    if (twin && twin->deleted() && !isDesktopWork(*item)) item->setDeleted(true);
+    return true;
+  });
+}
+
+// The desktop items below `doomed` that must stay, in pre-order, each with
+// its reason. An item that stays takes its subtree along, so the walk does
+// not look inside it; what the desktop deleted with an item above it stays
+// deleted there.
+std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const ItemList& handheld,
+                                                       const ListNode* rebuilt, bool clobbering,
+                                                       const DesktopBefore* before = nullptr) {
+  std::vector<std::pair<ListNode*, Stays>> stay;
+  struct Row { ListNode* item; bool belowDeleted; };
+  std::vector<Row> rows;
+  bool doomedDeleted = false;
+  for (const ListNode* up = doomed; up && !doomedDeleted; up = up->parent()) doomedDeleted = up->deleted();
+  if (doomed->firstChild()) rows.push_back({doomed->firstChild(), doomedDeleted});
+  while (!rows.empty()) {
+    auto [row, belowDeleted] = rows.back();
     rows.pop_back();
     // The row's later siblings wait below its children, so the walk stays in pre-order.
-    if (row->next()) rows.push_back(row->next());
-    const ListNode* twin = handheld.findByUniqueId(row->uniqueID());
-    if (twin && (withDeleted || !row->deleted()) && !twin->isWithinSubtreeOf(kept)) keep.push_back(row);
-    else if (row->firstChild()) rows.push_back(row->firstChild());
+    if (row->next()) rows.push_back({row->next(), belowDeleted});
+    Stays why = staysBelowDoomed(*row, handheld, rebuilt, clobbering, before);
+    if (why == Stays::kNo) {
+      if (row->firstChild()) rows.push_back({row->firstChild(), belowDeleted || row->deleted()});
+      continue;
+    }
+    if (belowDeleted) keepDeletedBelow(row, handheld);
+    stay.push_back({row, why});
   }
-  ListNode* anchor = doomed;
-  for (ListNode* item : keep) {
-    engineLine(context, format, item->title().c_str());
-    anchor->insertAfter(item->unlink());
-    anchor = item;
-  }
+  return stay;
 }
 
-// The purge takes every deleted desktop item with its subtree; items in it
-// that the handheld keeps outside the deleted item's twin are moved out
-// first. An item's next sibling is read after the item is handled, so the
+// The purge takes every deleted desktop item with its subtree; the items in
+// it that must stay move out first, whole and in order, to just after it.
+// The position pass later puts those the handheld holds where it has them.
+// An item's next sibling is read after the item is handled, so the
 // moved-out items are visited too.
-void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
+void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const DesktopBefore& before,
+                           const SyncContext& context) {
   std::vector<ListNode*> rows;
   if (desktop.head()) rows.push_back(desktop.head());
   while (!rows.empty()) {
     ListNode* item = rows.back();
     rows.pop_back();
-    if (item->deleted())
-      keepMovedOutItems(item, handheld, handheld.findByUniqueId(item->uniqueID()), false,
-                        "#   Keep moved-out item: %s\n", context);
+    if (item->deleted()) {
+      ListNode* anchor = item;
+      const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
+      for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, &before)) {
+        const char* line = why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n";
+        engineLine(context, line, stays->title().c_str());
+        anchor->insertAfter(stays->unlink());
+        anchor = stays;
+      }
+    }
     if (item->next()) rows.push_back(item->next());
     if (item->firstChild()) rows.push_back(item->firstChild());
   }
+}
+
+// "Clobber desktop": the desktop item and its subtree give way to a copy of
+// the handheld item, whose handheld subtree the pass then copies below it.
+// Items the handheld keeps outside that subtree move out beside the desktop
+// item first; desktop work goes below the copy (to the end of the list when
+// the copy of a deleted item found no place).
+void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
+                    const SyncContext& context) {
+  std::vector<std::unique_ptr<ListNode>> work;
+  ListNode* anchor = target;
+  for (auto [stays, why] : itemsThatStay(target, handheld, &source, true)) {
+    if (why == Stays::kMovedOut) {
+      engineLine(context, "#       Keep moved-out item: %s\n", stays->title().c_str());
+      anchor->insertAfter(stays->unlink());
+      anchor = stays;
+    } else {
+      engineLine(context, "#       Keep new or edited item: %s\n", stays->title().c_str());
+      work.push_back(stays->unlink());
+    }
+  }
+  target->unlink().reset();
+  ListNode* copy = copyToDesktop(desktop, source, context);
+  ListNode* last = nullptr;
+  for (auto& item : work) {
+    ListNode* placed = item.get();
+    if (last) last->insertAfter(std::move(item));
+    else if (copy) copy->insertFirstChild(std::move(item));
+    else desktop.pushBack(std::move(item));
+    last = placed;
+  }
+}
+
+// The handheld edited an item the desktop deleted: a copy of the handheld
+// version goes in front of the deleted item, which is left to the purge
+// with the rest of what the desktop deleted below it (whatever must stay
+// there is kept before the purge).
+void reviveEdited(ItemList& desktop, ListNode* target, const ListNode& source) {
+  auto copy = source.clone(true);
+  copy->copyLocalIdFrom(*target);
+  if (ListNode* before = target->prev()) before->insertAfter(std::move(copy));
+  else if (ListNode* parent = target->parentLink()) parent->insertFirstChild(std::move(copy));
+  else desktop.pushFront(std::move(copy));
+}
+
+// Which side alone edited an item since the last HotSync.
+enum class EditedOn { kNeitherOrBoth, kDesktop, kHandheld };
+
+EditedOn editedOn(const ListNode& desktopItem, const ListNode& handheldItem) {
+  bool desktopEdit = isDesktopWork(desktopItem), handheldEdit = isHandheldWork(handheldItem);
+  if (desktopEdit == handheldEdit) return EditedOn::kNeitherOrBoth;
+  return desktopEdit ? EditedOn::kDesktop : EditedOn::kHandheld;
 }
 
 void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
@@ -116,12 +290,24 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
   engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
   engineLine(context, "#     Item different on both sides.\n");
   engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
+  // One side's edit wins where the method would replace it or keep the
+  // older version beside it (a copy of a deleted item is purged anyway).
+  EditedOn edited = editedOn(*target, source);
+  if (edited == EditedOn::kDesktop &&
+      (method == kHhOverDt || (method == kKeepDuplicate && !source.deleted()))) {
+    engineLine(context, "#       Edited on desktop only. Keep desktop.\n");
+    return;
+  }
+  if (edited == EditedOn::kHandheld && method != kHhOverDt) {
+    engineLine(context, "#       Edited on handheld only. Take handheld.\n");
+    if (target->deleted()) reviveEdited(desktop, target, source);
+    else replaceByCopy(target, source);
+    return;
+  }
   switch (method) {
     case kHhOverDt:
       engineLine(context, "#       Clobber desktop.\n");
-      keepMovedOutItems(target, handheld, &source, true, "#       Keep moved-out item: %s\n", context);
-      target->unlink().reset();
-      copyToDesktop(desktop, source, context);
+      clobberDesktop(desktop, handheld, target, source, context);
       break;
     case kDtOverHh:
       engineLine(context, "#       Clobber handheld.\n");
@@ -138,9 +324,21 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
   }
 }
 
+// Equal content, but the desktop deleted the item the handheld edited.
+void revivedItem(ItemList& desktop, ListNode* target, const ListNode& source, const SyncContext& context) {
+  engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
+  engineLine(context, "#     Deleted on desktop, edited on handheld. Keep.\n");
+  reviveEdited(desktop, target, source);
+}
+
 void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, const SyncContext& context) {
   engineLine(context, "#   Item on handheld only: %s\n", source.title().c_str());
   engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
+  if (isHandheldWork(source) && method != kHhOverDt && method != kKeepDuplicate) {
+    engineLine(context, "#       Retain handheld-only item.\n");
+    copyToDesktop(desktop, source, context);
+    return;
+  }
   switch (method) {
     case kHhOverDt:
     case kKeepDuplicate:
@@ -165,6 +363,8 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
       handheldOnlyItem(desktop, *source, method, context);
     } else if (source->compareContent(*target) != 0) {
       differingItem(desktop, handheld, target, *source, method, context);
+    } else if (target->deleted() && isHandheldWork(*source)) {
+      revivedItem(desktop, target, *source, context);
     }
     return true;
   });
@@ -205,6 +405,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "#\n");
   context.changed = true;
 
+  const DesktopBefore before = desktopBefore(desktop);
   engineLine(context, "# Looking for desktop-only items:\n");
   desktopOnlyPass(desktop, handheld, context);
 
@@ -212,7 +413,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
-  keepMovedOutOfDeleted(desktop, handheld, context);
+  keepMovedOutOfDeleted(desktop, handheld, before, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

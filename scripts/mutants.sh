@@ -73,16 +73,25 @@ mutant list-names-not-converted conduit/DatabaseTable.cpp \
 mutant filter-file-keeps-control-bytes export/FilterFile.cpp \
   's|xmlSafeLatin1(escapeXmlAttribute(text), \&left)|escapeXmlAttribute(text)|' test_export 'ControlBytes*'
 
+# --- Two runs at once.
+mutant run-lock-not-taken platform/hotsync/RunLock.cpp \
+  's|if (::flock(fd, LOCK_EX \| LOCK_NB) != 0) {|if (false) {|' test_hotsync 'RunLockTest.*'
+
+# --- Work that exists on one side only is never destroyed.
+mutant one-sided-handheld-work-dropped libsync/SlowSync.cpp \
+  's|^  if (isHandheldWork(source) \&\& method != kHhOverDt \&\& method != kKeepDuplicate) {|  if (false) {|' \
+  test_libsync 'MergePropertyTest.*'
+mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
+  's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
+mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
+  's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
+
 # --- A dry run changes nothing and runs as the real one would.
 mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
   's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'
 mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
   's|^  if (!target.empty() \&\& target\[0\] != ./. \&\& climbsOut(target, depth)) {|  if (false) {|' \
   test_hotsync 'DryRunTest.*'
-
-# --- To add once they land (the lead adds these):
-# mutant run-lock-not-taken    platform/hotsync/...  '...'  test_hotsync '...'
-# mutant one-sided-work-dropped libsync/...          '...'  test_libsync '...'
 
 # Whether NAME is among the names asked for.
 selected() {

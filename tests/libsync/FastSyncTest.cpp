@@ -55,7 +55,7 @@ TEST(FilePairingTest, NothingDirtyBailsOut) {
 
 TEST(FilePairingTest, ForeignListsClobberByMethod) {
   for (int32_t method : {0, 1, 2, 3, 4, 9}) {
-    Merge m("1c,2d", "1p,3c", method);
+    Merge m("1c,2d", "1p,3c,4d", method);
     m.desktop.setUniqueTime(5);
     m.handheld.setUniqueTime(7);
     m.run();
@@ -77,8 +77,11 @@ TEST(FilePairingTest, ForeignListsClobberByMethod) {
       EXPECT_EQ(m.context.result, &m.handheld);
     }
     EXPECT_TRUE(m.context.changed);
-    EXPECT_EQ(flagsOf(m.desktop), "2d ");  // deleted items stay
-    EXPECT_EQ(flagsOf(m.handheld), "");
+    // The winner goes to both sides without its deleted items; the loser is
+    // left as it was, flags cleared.
+    EXPECT_EQ(shape(*m.context.result), method == 2 ? "1" : "1,3");
+    EXPECT_EQ(flagsOf(*m.context.result), "");
+    EXPECT_EQ(flagsOf(method == 2 ? m.handheld : m.desktop), method == 2 ? "4d " : "2d ");
     EXPECT_EQ(text.find("FAST sync"), std::string::npos);
   }
 }

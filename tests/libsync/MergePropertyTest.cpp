@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "libsync/SyncContext.h"
@@ -14,10 +15,92 @@ using testing::LogCapture;
 using testing::RandomLists;
 using testing::treeError;
 
-bool anyFlagOrDeleted(const ItemList& list) { return list.hasChanges(); }
+// What a merge must do with the items of one random pair, by unique ID,
+// whatever the kind and method: work that one side edited or added stays;
+// items both sides deleted stay gone; an item both sides hold, live, keeps
+// the version that its edits and the method choose; and each method keeps
+// the items it keeps by its table.
+class Expectations {
+ public:
+  Expectations(const ItemList& desktop, const ItemList& handheld, int32_t kind, int32_t method) {
+    std::map<uint32_t, int> dtCount, hhCount;
+    std::map<uint32_t, const ListNode*> dtItem, hhItem;
+    count(desktop, dtCount, dtItem);
+    count(handheld, hhCount, hhItem);
+    bool slow = kind != kSyncFast;
+    // Slow methods other than "HH over DT" keep every desktop item that the
+    // desktop did not delete; "HH over DT" and "Keep/Duplicate" copy every
+    // handheld item that neither side deleted along its handheld path.
+    bool keepsDesktop = slow && method != kHhOverDt;
+    bool copiesHandheld = slow && (method == kHhOverDt || method == kKeepDuplicate);
+    for (auto [id, d] : dtItem) {
+      // A new desktop item has ID 0, unless the handheld uses 0 as test data.
+      bool work = !d->deleted() && (d->dirtyContent() || (id == 0 && !hhCount.count(0)));
+      if (work || (keepsDesktop && !gone(d))) mustStay_.insert(id);
+    }
+    for (auto [id, h] : hhItem) {
+      bool deletedOnPath = false;
+      for (const ListNode* up = h; up; up = up->parent()) {
+        auto twin = dtItem.find(up->uniqueID());
+        deletedOnPath = deletedOnPath || up->deleted() || (twin != dtItem.end() && twin->second->deleted());
+      }
+      if ((!h->deleted() && h->dirtyContent()) || (copiesHandheld && !deletedOnPath)) mustStay_.insert(id);
+      auto twin = dtItem.find(id);
+      if (id == 0 || twin == dtItem.end() || dtCount[id] > 1 || hhCount[id] > 1) continue;
+      const ListNode* d = twin->second;
+      bool dtEdit = !d->deleted() && d->dirtyContent(), hhEdit = !h->deleted() && h->dirtyContent();
+      if (h->deleted() && gone(d) && !dtEdit) mustGo_.insert(id);
+      if (gone(d) || gone(h) || d->compareContent(*h) == 0) continue;
+      char keep = method == kHhOverDt ? 'h' : method == kKeepDuplicate ? 'b' : 'd';
+      if (!slow && !dtEdit && !hhEdit) keep = 'd';
+      if (dtEdit != hhEdit) keep = dtEdit ? 'd' : 'h';
+      versions_[id] = {d->clone(true), h->clone(true), keep};
+    }
+  }
 
-// Every kind and method, on random pairs: the outline stays a tree, and a
-// merge that ran its passes leaves the desktop free of flags and deletions.
+  void check(const ItemList& desktop) const {
+    for (uint32_t id : mustStay_) EXPECT_NE(desktop.findByUniqueId(id), nullptr) << "lost item " << id;
+    for (uint32_t id : mustGo_) EXPECT_EQ(desktop.findByUniqueId(id), nullptr) << "deleted on both sides: " << id;
+    for (const auto& [id, v] : versions_) {
+      int desktopVersions = 0, handheldVersions = 0, others = 0;
+      ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+        if (item->uniqueID() != id) return true;
+        bool isDt = item->compareContent(*v.desktop) == 0, isHh = item->compareContent(*v.handheld) == 0;
+        desktopVersions += isDt;
+        handheldVersions += isHh;
+        others += !isDt && !isHh;
+        return true;
+      });
+      EXPECT_EQ(others, 0) << "item " << id;
+      EXPECT_EQ(desktopVersions > 0, v.keep != 'h') << "item " << id << " keeps " << v.keep;
+      EXPECT_EQ(handheldVersions > 0, v.keep != 'd') << "item " << id << " keeps " << v.keep;
+    }
+  }
+
+ private:
+  struct Versions {
+    std::unique_ptr<ListNode> desktop, handheld;
+    char keep;  // 'd' desktop version, 'h' handheld version, 'b' both
+  };
+  static void count(const ItemList& list, std::map<uint32_t, int>& counts, std::map<uint32_t, const ListNode*>& first) {
+    ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
+      if (counts[item->uniqueID()]++ == 0) first[item->uniqueID()] = item;
+      return true;
+    });
+  }
+  // Deleted, itself or with an ancestor.
+  static bool gone(const ListNode* item) {
+    for (; item; item = item->parent())
+      if (item->deleted()) return true;
+    return false;
+  }
+  std::set<uint32_t> mustStay_, mustGo_;
+  std::map<uint32_t, Versions> versions_;
+};
+
+// Every kind and method, on random pairs: the outline stays a tree, a merge
+// that ran its passes leaves the desktop free of flags and deletions, and
+// the merge keeps what Expectations says.
 TEST(MergePropertyTest, RandomPairsStayWellFormed) {
   const int kCases = 3000;
   // Paths the random pairs must reach, or the test proves little.
@@ -25,7 +108,9 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
       {"Alive:", 0}, {"BAD REFERENT!", 0}, {"BAD REFERENT.", 0}, {"Becomes new head", 0},
       {"Bad referent. Copy to end", 0}, {"Clobber desktop", 0}, {"Keep and duplicate", 0},
       {"Relocate to child", 0}, {"Both sides moved", 0}, {"Target alive+mod. Swap", 0},
-      {"File unique", 0}, {"Nothing is dirty", 0}, {"WARNING", 0}};
+      {"File unique", 0}, {"Nothing is dirty", 0}, {"WARNING", 0}, {"Retain handheld-only", 0},
+      {"#       Keep new or edited", 0}, {"#           Keep new or edited", 0}, {"Edited on desktop only", 0},
+      {"Edited on handheld only", 0}, {"Deleted on desktop, edited", 0}, {"Keep moved-out", 0}};
   for (int i = 0; i < kCases && !HasFailure(); ++i) {
     uint64_t seed = 0x70105eedULL + static_cast<uint64_t>(i);
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -34,6 +119,11 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     random.fill(desktop, handheld);
     ASSERT_EQ(treeError(desktop), "");
     ASSERT_EQ(treeError(handheld), "");
+    // As the handheld reader gives them: a deleted record is content-dirty.
+    ItemList::forEach(handheld.head(), WalkScope::kSubtree, [](ListNode* item) {
+      if (item->deleted()) item->setDirtyContent(true);
+      return true;
+    });
 
     SyncContext context;
     context.name = "Tolvk-Random";
@@ -46,27 +136,9 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     bool foreign = fast && desktop.uniqueTime() != handheld.uniqueTime();
     bool idle = fast && !foreign && !desktop.hasChanges() && !handheld.hasChanges();
     size_t sizeBefore = desktop.size();
-
-    // Under a slow "HH over DT" every handheld item must reach the desktop,
-    // unless it or an ancestor was deleted on either side (the deletion wins).
-    std::vector<uint32_t> mustSurvive;
-    if (context.kind == kSyncSlow && context.method == kHhOverDt) {
-      std::set<uint32_t> deletedOnDesktop;
-      ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
-        if (item->deleted()) deletedOnDesktop.insert(item->uniqueID());
-        return true;
-      });
-      ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* item) {
-        bool live = true;
-        for (const ListNode* up = item; up; up = up->parent())
-          live = live && !up->deleted() && !deletedOnDesktop.count(up->uniqueID());
-        if (live) mustSurvive.push_back(item->uniqueID());
-        return true;
-      });
-    }
+    Expectations expected(desktop, handheld, context.kind, engine::effectiveMethod(context));
 
     EXPECT_EQ(synchronizeFile(desktop, handheld, context), 0);
-    for (uint32_t id : mustSurvive) EXPECT_NE(desktop.findByUniqueId(id), nullptr) << "lost item " << id;
     ASSERT_NE(context.result, nullptr);
     EXPECT_EQ(treeError(desktop), "");
     EXPECT_EQ(treeError(handheld), "");
@@ -76,12 +148,14 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     if (foreign) {
       EXPECT_TRUE(context.changed);
       EXPECT_FALSE(desktop.firstDirtyContent() || desktop.firstDirtyPosition());
+      EXPECT_EQ(context.result->firstDeleted(), nullptr);
     } else if (idle) {
       EXPECT_FALSE(context.changed);
       EXPECT_EQ(desktop.size(), sizeBefore);
     } else {
+      expected.check(desktop);
       EXPECT_TRUE(context.changed);
-      EXPECT_FALSE(anyFlagOrDeleted(desktop));
+      EXPECT_FALSE(desktop.hasChanges());
       EXPECT_EQ(handheld.firstDeleted(), nullptr);
       EXPECT_EQ(context.result, &desktop);
     }

@@ -2,6 +2,7 @@
 // pre-order walk from the head. Only the differential test uses it.
 #ifndef TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
 #define TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
+#include <set>
 #include <vector>
 
 #include "libsync/SyncContext.h"
@@ -68,6 +69,7 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
+  context.result->purgeDeleted();
   context.changed = true;
 }
 
@@ -405,87 +407,185 @@ using engine::counterpart;
 using engine::effectiveMethod;
 using engine::usableReferent;
 
+// Work: a live item edited since the last HotSync; on the desktop also a
+// new one (ID 0). The reference states each rule as a question about the
+// pair of items at hand.
+bool desktopEdited(const ListNode* item) {
+  return item && !item->deleted() && (item->dirtyContent() || item->uniqueID() == 0);
+}
+bool handheldEdited(const ListNode* item) { return item && !item->deleted() && item->dirtyContent(); }
+
 void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
   int32_t method = effectiveMethod(context);
   ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
     if (walkFind(handheld, item->uniqueID())) return true;
     engineLine(context, "#   Item on desktop only: %s\n", item->title().c_str());
     engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
-    switch (method) {
-      case kHhOverDt:
-        engineLine(context, "#       Delete desktop-only item.\n");
-        item->setDeleted(true);
-        break;
-      case kDtOverHh:
-      case kKeepDuplicate:
-        engineLine(context, "#       Retain desktop-only item.\n");
-        break;
-      case kByTime:
-        engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI !!!!!!!!!!!!!!!!!!\n");
-        break;
-      default:
-        break;
+    bool retain = method == kDtOverHh || method == kKeepDuplicate || (method == kHhOverDt && desktopEdited(item));
+    if (retain) {
+      engineLine(context, "#       Retain desktop-only item.\n");
+    } else if (method == kHhOverDt) {
+      engineLine(context, "#       Delete desktop-only item.\n");
+      item->setDeleted(true);
+    } else if (method == kByTime) {
+      engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI !!!!!!!!!!!!!!!!!!\n");
     }
     return true;
   });
 }
 
-// A clean copy of `source` where it stands on the handheld; without a
-// referent the copy is dropped.
-void copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
+// A clean copy where the source stands on the handheld; the copy of a live
+// item without a referent goes to the end, that of a deleted one is dropped.
+ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
   auto copy = source.clone(true);
+  ListNode* raw = copy.get();
   copy->setList(&desktop);
+  ListNode* referent = nullptr;
+  bool asChild = false;
   if (source.prev()) {
     engineLine(context, "#       Copy to desktop as sibling.\n");
-    if (ListNode* referent = counterpart(desktop, source.prev())) {
-      referent->insertAfter(std::move(copy));
-      return;
-    }
+    referent = counterpart(desktop, source.prev());
   } else if (ListNode* parent = walkParent(&source)) {
     engineLine(context, "#       Copy to desktop as child.\n");
-    if (ListNode* referent = counterpart(desktop, parent)) {
-      referent->insertFirstChild(std::move(copy));
-      return;
-    }
+    referent = counterpart(desktop, parent);
+    asChild = true;
   } else {
     engineLine(context, "#       Copy to desktop as list head.\n");
     desktop.pushFront(std::move(copy));
-    return;
+    return raw;
   }
-  engineLine(context, "#       BAD REFERENT!\n");
+  if (referent && asChild) {
+    referent->insertFirstChild(std::move(copy));
+  } else if (referent) {
+    referent->insertAfter(std::move(copy));
+  } else if (!source.deleted()) {
+    engineLine(context, "#       ERROR: Bad referent. Copy to end.\n");
+    desktop.pushBack(std::move(copy));
+  } else {
+    engineLine(context, "#       BAD REFERENT!\n");
+    raw = nullptr;
+  }
+  return raw;
 }
 
-// Desktop items below a doomed one whose handheld twins stand outside
-// `kept`'s subtree: found by a recursive pre-order walk, moved out in that
-// order to just after the doomed item.
-void collectMovedOut(ListNode* row, const ItemList& handheld, const ListNode* kept, bool withDeleted,
-                     std::vector<ListNode*>& keep) {
+// What stays leaves a deleted item with its subtree, in which the items the
+// handheld deleted too are marked deleted, desktop work excepted.
+void markDeletedBothSides(ListNode* row, const ItemList& handheld) {
   for (; row; row = row->next()) {
     const ListNode* twin = walkFind(handheld, row->uniqueID());
-    if (twin && (withDeleted || !row->deleted()) && !walkWithin(twin, kept)) keep.push_back(row);
-    else collectMovedOut(row->firstChild(), handheld, kept, withDeleted, keep);
+    if (twin && twin->deleted() && !desktopEdited(row)) row->setDeleted(true);
+    markDeletedBothSides(row->firstChild(), handheld);
   }
 }
 
-void keepMovedOut(ListNode* doomed, const ItemList& handheld, const ListNode* kept, bool withDeleted,
-                  const char* format, const SyncContext& context) {
-  std::vector<ListNode*> keep;
-  collectMovedOut(doomed->firstChild(), handheld, kept, withDeleted, keep);
-  ListNode* anchor = doomed;
-  for (ListNode* item : keep) {
-    engineLine(context, format, item->title().c_str());
-    anchor->insertAfter(item->unlink());
-    anchor = item;
+// The desktop as the merge began: IDs that stood live below no deleted
+// item, and IDs of desktop work.
+struct DesktopStart {
+  std::set<uint32_t> live, edited;
+};
+
+void recordStart(const ListNode* row, DesktopStart& start, bool underDeleted) {
+  for (; row; row = row->next()) {
+    if (desktopEdited(row)) start.edited.insert(row->uniqueID());
+    if (!underDeleted && !row->deleted()) start.live.insert(row->uniqueID());
+    recordStart(row->firstChild(), start, underDeleted || row->deleted());
+  }
+}
+
+// Below an item that goes (`rebuilt` is the handheld item rebuilt in its
+// place, or its twin when it is deleted): which items stay, by a recursive
+// pre-order walk that does not enter an item that stays. 'm' moved out
+// (the handheld holds its twin live outside `rebuilt`, or, below a deleted
+// item, the merge brought it from where the desktop held it live), 'w'
+// work (while clobbering, only work the rebuild from the handheld loses).
+void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
+                    const DesktopStart& start, std::vector<std::pair<ListNode*, char>>& out, bool underDeleted) {
+  for (; row; row = row->next()) {
+    const ListNode* twin = walkFind(handheld, row->uniqueID());
+    if (twin && twin->deleted()) twin = nullptr;  // a deleted twin keeps nothing
+    uint32_t id = row->uniqueID();
+    char why = 0;
+    if (twin && (clobbering || !row->deleted()) && !walkWithin(twin, rebuilt)) {
+      why = 'm';
+    } else if (clobbering) {
+      bool rebuildLosesIt = !twin || (!handheldEdited(twin) && row->compareContent(*twin) != 0);
+      if (desktopEdited(row) && rebuildLosesIt) why = 'w';
+    } else if (!row->deleted()) {
+      if (desktopEdited(row) || start.edited.count(id) || handheldEdited(twin)) why = 'w';
+      else if (twin && start.live.count(id)) why = 'm';
+    }
+    if (!why) {
+      collectStaying(row->firstChild(), handheld, rebuilt, clobbering, start, out, underDeleted || row->deleted());
+      continue;
+    }
+    if (underDeleted) markDeletedBothSides(row->firstChild(), handheld);
+    out.push_back({row, why});
   }
 }
 
 // Recursive pre-order; the next sibling is read after the item is handled.
-void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const SyncContext& context) {
+void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const DesktopStart& start,
+                           const SyncContext& context) {
   for (; row; row = row->next()) {
-    if (row->deleted())
-      keepMovedOut(row, handheld, walkFind(handheld, row->uniqueID()), false, "#   Keep moved-out item: %s\n", context);
-    keepMovedOutOfDeleted(row->firstChild(), handheld, context);
+    if (row->deleted()) {
+      std::vector<std::pair<ListNode*, char>> staying;
+      collectStaying(row->firstChild(), handheld, walkFind(handheld, row->uniqueID()), false, start, staying, true);
+      ListNode* anchor = row;
+      for (auto& [item, why] : staying) {
+        engineLine(context, why == 'm' ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n",
+                   item->title().c_str());
+        anchor->insertAfter(item->unlink());
+        anchor = item;
+      }
+    }
+    keepMovedOutOfDeleted(row->firstChild(), handheld, start, context);
   }
+}
+
+void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
+                    const SyncContext& context) {
+  std::vector<std::pair<ListNode*, char>> staying;
+  bool underDeleted = false;
+  for (const ListNode* up = target; up; up = walkParent(up)) underDeleted = underDeleted || up->deleted();
+  collectStaying(target->firstChild(), handheld, &source, true, {}, staying, underDeleted);
+  std::vector<std::unique_ptr<ListNode>> work;
+  ListNode* anchor = target;
+  for (auto& [item, why] : staying) {
+    if (why == 'm') {
+      engineLine(context, "#       Keep moved-out item: %s\n", item->title().c_str());
+      anchor->insertAfter(item->unlink());
+      anchor = item;
+    } else {
+      engineLine(context, "#       Keep new or edited item: %s\n", item->title().c_str());
+      work.push_back(item->unlink());
+    }
+  }
+  target->unlink().reset();
+  ListNode* copy = copyToDesktop(desktop, source, context);
+  ListNode* last = nullptr;
+  for (auto& item : work) {
+    ListNode* raw = item.get();
+    if (!copy) desktop.pushBack(std::move(item));
+    else if (!last) copy->insertFirstChild(std::move(item));
+    else last->insertAfter(std::move(item));
+    last = raw;
+  }
+}
+
+// A live target takes the handheld content in place; a deleted one stays
+// for the purge behind a live copy put just before it.
+void takeHandheldVersion(ItemList& desktop, ListNode* target, const ListNode& source) {
+  if (!target->deleted()) {
+    replaceByCopy(target, source);
+    return;
+  }
+  auto copy = source.clone(true);
+  copy->copyLocalIdFrom(*target);
+  ListNode* first = target;
+  while (first->prev()) first = first->prev();
+  if (target->prev()) target->prev()->insertAfter(std::move(copy));
+  else if (first->parentLink()) first->parentLink()->insertFirstChild(std::move(copy));
+  else desktop.pushFront(std::move(copy));
 }
 
 void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
@@ -493,12 +593,23 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
   engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
   engineLine(context, "#     Item different on both sides.\n");
   engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
+  bool dtEdit = desktopEdited(target), hhEdit = handheldEdited(&source);
+  // What the method keeps: 'h' the handheld version, 'd' the desktop one,
+  // 'b' both (a deleted handheld copy is purged, so only the desktop one).
+  char keeps = method == kHhOverDt ? 'h' : method == kKeepDuplicate && !source.deleted() ? 'b' : 'd';
+  if (dtEdit && !hhEdit && keeps != 'd') {
+    engineLine(context, "#       Edited on desktop only. Keep desktop.\n");
+    return;
+  }
+  if (hhEdit && !dtEdit && keeps != 'h') {
+    engineLine(context, "#       Edited on handheld only. Take handheld.\n");
+    takeHandheldVersion(desktop, target, source);
+    return;
+  }
   switch (method) {
     case kHhOverDt:
       engineLine(context, "#       Clobber desktop.\n");
-      keepMovedOut(target, handheld, &source, true, "#       Keep moved-out item: %s\n", context);
-      target->unlink().reset();
-      copyToDesktop(desktop, source, context);
+      clobberDesktop(desktop, handheld, target, source, context);
       break;
     case kDtOverHh:
       engineLine(context, "#       Clobber handheld.\n");
@@ -518,19 +629,16 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
 void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, const SyncContext& context) {
   engineLine(context, "#   Item on handheld only: %s\n", source.title().c_str());
   engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
-  switch (method) {
-    case kHhOverDt:
-    case kKeepDuplicate:
-      copyToDesktop(desktop, source, context);
-      break;
-    case kDtOverHh:
-      engineLine(context, "#       Delete and ignore.\n");
-      break;
-    case kByTime:
-      engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI 2 !!!!!!!!!!!!!!!!!!\n");
-      break;
-    default:
-      break;
+  bool methodCopies = method == kHhOverDt || method == kKeepDuplicate;
+  if (!methodCopies && handheldEdited(&source)) {
+    engineLine(context, "#       Retain handheld-only item.\n");
+    copyToDesktop(desktop, source, context);
+  } else if (methodCopies) {
+    copyToDesktop(desktop, source, context);
+  } else if (method == kDtOverHh) {
+    engineLine(context, "#       Delete and ignore.\n");
+  } else if (method == kByTime) {
+    engineLine(context, "!!!!!!!!!!!! SLOW TIME NYI 2 !!!!!!!!!!!!!!!!!!\n");
   }
 }
 
@@ -542,6 +650,10 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
       handheldOnlyItem(desktop, *source, method, context);
     } else if (source->compareContent(*target) != 0) {
       differingItem(desktop, handheld, target, *source, method, context);
+    } else if (target->deleted() && handheldEdited(source)) {
+      engineLine(context, "#   Item on both HH and DT: %s\n", source->title().c_str());
+      engineLine(context, "#     Deleted on desktop, edited on handheld. Keep.\n");
+      takeHandheldVersion(desktop, target, *source);
     }
     return true;
   });
@@ -582,6 +694,8 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "#\n");
   context.changed = true;
 
+  DesktopStart start;
+  recordStart(desktop.head(), start, false);
   engineLine(context, "# Looking for desktop-only items:\n");
   desktopOnlyPass(desktop, handheld, context);
 
@@ -589,7 +703,7 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
-  keepMovedOutOfDeleted(desktop.head(), handheld, context);
+  keepMovedOutOfDeleted(desktop.head(), handheld, start, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

@@ -148,6 +148,90 @@ TEST(SlowSyncTest, DeletedFlagsAndDesktopOnlySubtrees) {
   EXPECT_EQ(flagsOf(m.desktop), "");
 }
 
+// Work one side alone holds stays under every method: desktop items new
+// (ID 0) or edited, handheld items edited; clean one-sided items go as the
+// method says. An item only one side edited takes that side's version.
+TEST(SlowSyncTest, OneSidedWorkWinsUnderEveryMethod) {
+  for (int32_t method : {kMethodNil, kHhOverDt, kDtOverHh, kByTime, kKeepDuplicate}) {
+    SCOPED_TRACE(method);
+    SlowMerge m("1c,2,0,5c,6", "1,2c,7c,8", method);
+    m.dt(1)->setTitle("dt1");
+    m.hh(2)->setTitle("hh2");
+    m.run();
+    for (uint32_t id : {0u, 1u, 2u, 5u, 7u}) ASSERT_NE(m.dt(id), nullptr) << id;
+    EXPECT_EQ(m.dt(1)->title(), "dt1");
+    EXPECT_EQ(m.dt(2)->title(), "hh2");
+    EXPECT_EQ(m.desktop.size(), method == kKeepDuplicate ? 7u : 6u);
+    EXPECT_EQ(m.dt(6) != nullptr, method != kHhOverDt);                               // clean desktop-only
+    EXPECT_EQ(m.dt(8) != nullptr, method == kHhOverDt || method == kKeepDuplicate);  // clean handheld-only
+    if (method == kHhOverDt) {
+      EXPECT_TRUE(m.log.contains(written({"#   Item on desktop only: T5\n", "#     Configured: HH over DT\n",
+                                          "#       Retain desktop-only item.\n"})));
+      EXPECT_TRUE(m.log.contains(written({"#   Item on both HH and DT: T1\n", "#     Item different on both sides.\n",
+                                          "#       Configured: HH over DT\n",
+                                          "#       Edited on desktop only. Keep desktop.\n"})));
+    }
+    if (method == kDtOverHh) {
+      EXPECT_TRUE(m.log.contains(written({"#       Configured: DT over HH\n",
+                                          "#       Edited on handheld only. Take handheld.\n",
+                                          "#   Item on handheld only: T7\n", "#     Configured: DT over HH\n",
+                                          "#       Retain handheld-only item.\n",
+                                          "#       Copy to desktop as sibling.\n"})));
+    }
+  }
+}
+
+// Below a clobbered item: 2 was edited on the desktop alone, 0 and 3 are new
+// there; 4, edited on both sides, and 5 are rebuilt from the handheld.
+TEST(SlowSyncTest, ClobberKeepsDesktopWorkBelowTheCopy) {
+  SlowMerge m("1(2c,0,3c,4c(5))", "1(2,4c(5))", kHhOverDt);
+  m.hh(1)->setTitle("hh");
+  m.dt(2)->setTitle("dt2");
+  m.dt(4)->setTitle("dt4");
+  m.hh(4)->setTitle("hh4");
+  m.dt(5)->setLocalID("L5");
+  m.run();
+  EXPECT_TRUE(m.log.contains(written({"#       Clobber desktop.\n", "#       Keep new or edited item: dt2\n",
+                                      "#       Keep new or edited item: T0\n",
+                                      "#       Keep new or edited item: T3\n",
+                                      "#       Copy to desktop as list head.\n"})));
+  EXPECT_TRUE(m.log.contains(written({"#   Item on both HH and DT: T2\n", "#     Item different on both sides.\n",
+                                      "#       Configured: HH over DT\n",
+                                      "#       Edited on desktop only. Keep desktop.\n"})));
+  EXPECT_EQ(shape(m.desktop), "1(2,4(5),0,3)");
+  EXPECT_EQ(m.dt(1)->title(), "hh");
+  EXPECT_EQ(m.dt(2)->title(), "dt2");
+  EXPECT_EQ(m.dt(4)->title(), "hh4");
+  EXPECT_FALSE(m.dt(5)->localID());
+}
+
+// Deleted on one side, edited on the other: kept, edited, whatever the
+// method. Deleted on both sides (the desktop through the parent): gone.
+TEST(SlowSyncTest, DeletionsMeetEdits) {
+  for (int32_t method : {kMethodNil, kHhOverDt, kDtOverHh, kByTime, kKeepDuplicate}) {
+    SCOPED_TRACE(method);
+    SlowMerge m("1d,2c,3d(4)", "1c,2d,3cd,4cd", method);
+    m.hh(2)->clearTitle();  // a deleted record without data
+    m.run();
+    EXPECT_TRUE(m.log.contains(written({"#   Item on both HH and DT: T1\n",
+                                        "#     Deleted on desktop, edited on handheld. Keep.\n"})));
+    ASSERT_EQ(shape(m.desktop), "1,2");
+    EXPECT_EQ(m.dt(2)->title(), "T2");
+    EXPECT_FALSE(m.log.contains("Keep moved-out item"));
+  }
+}
+
+// "HH over DT" rebuilds 2 below 1, which the desktop deleted; the desktop
+// held 2 live elsewhere, so it is kept, in its handheld version.
+TEST(SlowSyncTest, ItemRebuiltBelowADeletedOneStays) {
+  SlowMerge m("1d,2", "1(2)", kHhOverDt);
+  m.hh(2)->setTitle("hh");
+  m.run();
+  EXPECT_TRUE(m.log.contains(written({"#   Keep moved-out item: hh\n"})));
+  ASSERT_EQ(shape(m.desktop), "2");
+  EXPECT_EQ(m.dt(2)->title(), "hh");
+}
+
 TEST(SlowSyncTest, PositionPassKeepsTree) {
   // Handheld nests 1 below 2, the desktop 2 below 1: the referent lies in
   // the moving item's own subtree.
