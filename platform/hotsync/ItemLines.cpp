@@ -15,8 +15,8 @@ const ListView& listIn(const FolderSnapshot& snapshot, const std::string& name) 
 }
 
 // The items both sides held before a merge under one ID but with different
-// content: edited on both sides, or, for a slow merge that does not trust
-// the edit marks, simply different.
+// content, where the collision method decides: edited on both sides, or, in
+// a slow merge, edited on neither (an edit on one side only wins anyway).
 void findCollisions(const ListView& was, bool slow, Pairs* handheldToDesktop, Pairs* desktopToHandheld) {
   if (!was.handheld.present || !was.desktop.present) return;
   std::unordered_map<uint32_t, size_t> handheldById;
@@ -29,7 +29,8 @@ void findCollisions(const ListView& was, bool slow, Pairs* handheldToDesktop, Pa
     auto twin = item.deleted ? handheldById.end() : handheldById.find(item.id);
     if (twin == handheldById.end()) continue;
     const ItemView& other = was.handheld.items[twin->second];
-    if (other.content == item.content || (!slow && !(other.edited && item.edited))) continue;
+    const bool both = other.edited && item.edited, neither = !other.edited && !item.edited;
+    if (other.content == item.content || !(both || (slow && neither))) continue;
     (*handheldToDesktop)[twin->second] = d;
     (*desktopToHandheld)[d] = twin->second;
   }

@@ -1,7 +1,7 @@
 // What a run did to each item of a list, in the outline's terms: on which
 // side, what happened, the item's titles from the top row down, and for an
-// item whose two versions differed (edited on both sides, or found different
-// by a slow HotSync) which version came out of it.
+// item whose two versions collided (edited on both sides, or in a slow
+// HotSync different with neither side's edit marked) which version came out.
 //
 // Taken from the summary's pairing of each side before and after the run.
 // A version "wins" on the side that did not change: the other side changed

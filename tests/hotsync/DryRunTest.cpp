@@ -113,19 +113,20 @@ TEST_F(DryRunTest, PreviewChangesNothingAndNamesWhatTheRealRunThenDoes) {
     const char* options;
     const char* expected;   // in the preview
     bool collision = false; // Tomatoes edited on the desktop too
-    std::string setup = ""; // "unmarked": that edit not marked as one; "slow": the handheld last synchronized
-                            // elsewhere; "open": the list file is open in the desktop application; "by time":
-                            // that collision method; "no module"
+    std::string setup = ""; // "unmarked": Beans renamed on the desktop, not marked edited; "slow": the handheld
+                            // last synchronized elsewhere; "open": the list file is open in the desktop
+                            // application; "by time": that collision method; "no module"
   };
   const Case cases[] = {
-      {"example", "", "", "Tolvk-Garden: desktop: deleted: Weeding"},
+      {"example", "", "", "Tolvk-Garden: desktop: changed: Vegetables \u203A Cherry tomatoes\n"},  // no collision
       {"handheld wins", "--click 411", "", "Cherry tomatoes (collision: the handheld's version wins)", true},
       {"desktop wins", "--click 410", "", "Roma tomatoes (collision: the desktop's version wins)", true},
       {"both kept", "--click 412", "", "handheld: duplicated: Vegetables \u203A Roma tomatoes", true},
       {"by time", "", "", "Roma tomatoes (collision: the desktop's version wins)", true, "by time"},
       {"desktop copied over", "--click 405", "", "Tolvk-Garden: copied to the handheld"},
       {"handheld copied over", "--click 406", "", "Tolvk-Garden: copied to the desktop"},
-      {"slow merge", "", "--type slow", "Cherry tomatoes (collision: the handheld's version wins)", true, "unmarked"},
+      {"slow merge", "", "--type slow", "Vegetables \u203A Beans (collision: the handheld's version wins)", false,
+       "unmarked"},
       {"slow, desktop copied over", "--click 408", "", "Tolvk-Garden: copied to the handheld", false, "slow"},
       {"open on the desktop", "", "", "Tolvk-Garden: skipped: its desktop file is open", false, "open"},
       {"do nothing once", "--click 407", "", "Tolvk-Garden: unchanged"},
@@ -137,10 +138,9 @@ TEST_F(DryRunTest, PreviewChangesNothingAndNamesWhatTheRealRunThenDoes) {
     std::replace(folder.begin(), folder.end(), ' ', '-');
     const fs::path at = root_ / folder;
     example(at);
-    if (c.collision && c.setup != "unmarked") {
-      replaceIn(at / "desktop" / "Tolvk-Garden.XML", tomatoes + "\"0\"", tomatoes + "\"1\"");
-    }
+    if (c.setup == "unmarked") replaceIn(at / "desktop" / "Tolvk-Garden.XML", "<title>Beans<", "<title>Broad beans<");
     if (c.collision) {
+      replaceIn(at / "desktop" / "Tolvk-Garden.XML", tomatoes + "\"0\"", tomatoes + "\"1\"");
       replaceIn(at / "desktop" / "Tolvk-Garden.XML", "<title>Tomatoes</title>", "<title>Roma tomatoes</title>");
     }
     if (c.setup == "slow") replaceIn(at / "handheld" / "device.ini", "last_desktop=20031014", "last_desktop=7");
