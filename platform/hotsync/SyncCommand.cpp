@@ -222,10 +222,10 @@ struct SyncRequest {
 
 // One HotSync of `device` with `desktop` (the user's folders, or a dry run's
 // copies of them), under the run lock; prints what it did and answers the
-// exit code. `dryRun`: the copies' HotSync log is not kept, and the summary
-// says what would change.
-int syncFolders(const SyncRequest& request, const std::string& device, const std::string& desktop, bool dryRun,
-                RunOutput& out) {
+// exit code. A dry run's HotSync log is not kept, and its summary says what
+// would change.
+int syncFolders(const SyncRequest& request, const std::string& device, const std::string& desktop, RunOutput& out) {
+  const bool dryRun = request.dryRun;
   std::vector<Registration> conduits;
   if (!request.conduit.empty()) {
     conduits.push_back(registrationForLibrary(request.conduit));
@@ -348,7 +348,7 @@ int dryRun(const SyncRequest& request, RunOutput& out) {
   if (!copyLock) return kExitFailed;
   recordHostStart();
   copies->keepLog();
-  return syncFolders(request, copies->image(), desktop, true, out);
+  return syncFolders(request, copies->image(), desktop, out);
 }
 
 }  // namespace
@@ -418,7 +418,7 @@ int runSync(int argc, char** argv, int first) {
   std::unique_ptr<RunLock> lock =
       lockFolders("sync", {hostStateLock(), imageLock(device), desktopLock(desktop)});
   if (!lock) return kExitBusy;
-  return syncFolders(request, device, desktop, false, out);
+  return syncFolders(request, device, desktop, out);
 }
 
 }  // namespace tolvex::host
