@@ -86,6 +86,13 @@ mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
 mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
   's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
 
+# --- A dry run changes nothing and runs as the real one would.
+mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
+  's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'
+mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
+  's|^  if (!target.empty() \&\& target\[0\] != ./. \&\& climbsOut(target, depth)) {|  if (false) {|' \
+  test_hotsync 'DryRunTest.*'
+
 # Whether NAME is among the names asked for.
 selected() {
   local name=$1 want
