@@ -107,6 +107,12 @@ mutant huge-token-rescanned desktop/ListFileReader.cpp \
   's|^      block.resize(block.size() \* 2);|      block.resize(kFirstBlockBytes);|' test_desktop 'HostileDesktopFile.HugeToken*'
 mutant killed-runs-temporaries-kept conduit/RunDriver.cpp \
   's|^    if (::unlink((folder_ + name).c_str()) == 0)|    if (false)|' test_handheld 'HonestRunTest.Temporaries*'
+# --- A dry run changes nothing and runs as the real one would.
+mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
+  's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'
+mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
+  's|^  if (!target.empty() \&\& target\[0\] != ./. \&\& climbsOut(target, depth)) {|  if (false) {|' \
+  test_hotsync 'DryRunTest.*'
 
 # Whether NAME is among the names asked for.
 selected() {

@@ -11,18 +11,18 @@
 
 namespace tolvex {
 
+// The folder's path, whether or not it exists. Empty when no home is known.
+inline std::string hotsyncHomePath() {
+  if (const char* h = std::getenv("HOTSYNC_HOME"); h && *h) return h;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/hotsync";
+  if (const char* u = std::getenv("HOME"); u && *u) return std::string(u) + "/.config/hotsync";
+  return std::string();
+}
+
 // The folder, made (with its parents) when missing. Empty when no home is known.
 inline std::string hotsyncHome() {
-  std::string home;
-  if (const char* h = std::getenv("HOTSYNC_HOME"); h && *h) {
-    home = h;
-  } else if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
-    home = std::string(x) + "/hotsync";
-  } else if (const char* u = std::getenv("HOME"); u && *u) {
-    home = std::string(u) + "/.config/hotsync";
-  } else {
-    return std::string();
-  }
+  std::string home = hotsyncHomePath();
+  if (home.empty()) return home;
   for (size_t i = 1; i <= home.size(); ++i) {
     if (i == home.size() || home[i] == '/') {
       std::string part = home.substr(0, i);

@@ -177,14 +177,15 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
   return out;
 }
 
+std::vector<std::string> titlesTo(const std::vector<ItemView>& items, size_t index) {
+  std::vector<std::string> titles;
+  for (size_t i = index; i != kNoParent && i < items.size(); i = items[i].parent) titles.push_back(items[i].title);
+  return {titles.rbegin(), titles.rend()};
+}
+
 std::string titlePath(const std::vector<ItemView>& items, size_t index) {
-  std::vector<const std::string*> titles;
-  for (size_t i = index; i != kNoParent && i < items.size(); i = items[i].parent) titles.push_back(&items[i].title);
   std::string out;
-  for (auto it = titles.rbegin(); it != titles.rend(); ++it) {
-    if (!out.empty()) out += " \u203A ";
-    out += **it;
-  }
+  for (const std::string& title : titlesTo(items, index)) out += (out.empty() ? "" : " \u203A ") + title;
   return out;
 }
 

@@ -48,7 +48,9 @@ struct SideChanges {
 
 SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<ItemView>& after);
 
-// "Garden › Flowers › Dahlias": the titles from the top row down to `index`.
+// The titles from the top row down to `index`.
+std::vector<std::string> titlesTo(const std::vector<ItemView>& items, size_t index);
+// The same joined: "Garden › Flowers › Dahlias".
 std::string titlePath(const std::vector<ItemView>& items, size_t index);
 
 }  // namespace tolvex::host

@@ -64,8 +64,9 @@ ItemView viewOfItem(const ListNode& item, size_t parent) {
   view.title = item.title();
   view.content = contentOf(item);
   view.createTime = item.hhCreateTime();
+  view.id = item.uniqueID();
   view.deleted = item.deleted();
-  view.dirty = item.dirtyContent() || item.dirtyPosition();
+  view.edited = item.dirtyContent();
   return view;
 }
 

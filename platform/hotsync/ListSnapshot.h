@@ -30,8 +30,9 @@ struct ItemView {
   std::string title;
   uint64_t content = 0;       // hash of every field the user edits
   uint32_t createTime = 0;    // the handheld's creation time stamp, 0 for none
+  uint32_t id = 0;            // the handheld's unique ID, which both sides share until a rebuild
   bool deleted = false;       // marked deleted, waiting for the next HotSync
-  bool dirty = false;         // edited since the last HotSync
+  bool edited = false;        // content edited since the last HotSync
 };
 
 struct SideView {

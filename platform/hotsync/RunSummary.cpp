@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "desktop/TextEncoding.h"
+#include "platform/hotsync/ItemLines.h"
 #include "platform/hotsync/Json.h"
 #include "platform/hotsync/ListTree.h"
 
@@ -15,6 +16,7 @@ namespace {
 struct LogNote {
   ListOutcome::Action action = ListOutcome::kUnchanged;
   std::string reason;
+  bool slow = false;  // merged comparing every item
 };
 
 // Names and log lines carry the bytes they came with: UTF-8 from the desktop,
@@ -93,6 +95,7 @@ std::map<std::string, LogNote> readRunLog(const std::string& path) {
     if (sectionStart(line, &name, &action)) {
       current = name;
       notes[current].action = action;
+      notes[current].slow = line.find(": Synchronize (Config: Slow ") != std::string::npos;
       continue;
     }
     if (endsWith(line, ": File is open in Tolvan Desktop. Skipped.") && startsWith(line, "# ")) {
@@ -153,6 +156,37 @@ const char* changeName(ImageFileChange::Change change) {
   }
 }
 
+// "  Tolvk-Garden: handheld: added: Garden › Flowers › Dahlias", one line an item.
+std::string itemText(const RunSummary& summary, const ListOutcome& o) {
+  std::string out;
+  const std::string list = terminalLine(shown(o.name), 64);
+  for (const ItemLine& item : itemLines(summary, o)) {
+    std::string path;
+    for (const std::string& title : item.path) path += (path.empty() ? "" : " \u203A ") + terminalLine(title, 80);
+    out += "  " + list + ": " + sideName(item.side) + ": " + itemChangeName(item.change) + ": " + path;
+    if (item.collision != ItemLine::kNoCollision) out += std::string(" (collision: ") + collisionWords(item.collision) + ")";
+    out += "\n";
+  }
+  return out;
+}
+
+void writeItemsJson(const RunSummary& summary, const ListOutcome& o, JsonWriter& json) {
+  json.key("items").beginArray();
+  for (const ItemLine& item : itemLines(summary, o)) {
+    json.beginObject().key("side").string(sideName(item.side)).key("change").string(itemChangeName(item.change));
+    json.key("path").beginArray();
+    for (const std::string& title : item.path) json.string(title);
+    json.endArray().key("collision");
+    if (item.collision == ItemLine::kNoCollision) {
+      json.null();
+    } else {
+      json.string(collisionWords(item.collision));
+    }
+    json.endObject();
+  }
+  json.endArray();
+}
+
 }  // namespace
 
 const char* actionName(ListOutcome::Action action) {
@@ -195,6 +229,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::
     if (note != notes.end()) {
       outcome.action = note->second.action;
       outcome.reason = note->second.reason;
+      outcome.slowMerge = note->second.slow;
     } else if (stopped) {
       outcome.action = ListOutcome::kNotReached;
       outcome.reason = "the HotSync stopped before this list";
@@ -220,7 +255,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::
   return summary;
 }
 
-std::string summaryText(const RunSummary& summary) {
+std::string summaryText(const RunSummary& summary, const SummaryStyle& style) {
   std::string out;
   for (const ListOutcome& o : summary.lists) {
     std::string line = terminalLine(shown(o.name), 64) + ": " + actionName(o.action);
@@ -232,18 +267,20 @@ std::string summaryText(const RunSummary& summary) {
         o.action != ListOutcome::kFailed && o.action != ListOutcome::kNotReached && o.action != ListOutcome::kUnchanged)
       line += ", no item changed";
     out += line + "\n";
+    if (style.items) out += itemText(summary, o);
   }
   std::string files;
   for (const ImageFileChange& f : summary.imageFiles) {
     files += (files.empty() ? "" : ", ") + terminalLine(f.file, 255);
     if (f.change != ImageFileChange::kChanged) files += std::string(" (") + changeName(f.change) + ")";
   }
-  out += "Handheld image files changed: " + (files.empty() ? std::string("none") : files) + "\n";
-  if (!summary.logPath.empty()) out += "Log: " + summary.logPath + "\n";
+  out += (style.preview ? "Handheld image files that would change: " : "Handheld image files changed: ") +
+         (files.empty() ? std::string("none") : files) + "\n";
+  if (!summary.logPath.empty()) out += (style.preview ? "Log of the dry run: " : "Log: ") + summary.logPath + "\n";
   return out;
 }
 
-void writeSummaryJson(const RunSummary& summary, JsonWriter& json) {
+void writeSummaryJson(const RunSummary& summary, JsonWriter& json, const SummaryStyle& style) {
   json.key("lists").beginArray();
   for (const ListOutcome& o : summary.lists) {
     json.beginObject().key("name").string(shown(o.name)).key("action").string(actionName(o.action));
@@ -255,6 +292,7 @@ void writeSummaryJson(const RunSummary& summary, JsonWriter& json) {
     }
     writeCounts(json, "handheld", o.handheld);
     writeCounts(json, "desktop", o.desktop);
+    if (style.items) writeItemsJson(summary, o, json);
     json.endObject();
   }
   json.endArray();

@@ -4,8 +4,8 @@
 // of the image's database files changed: the files a user installs back onto
 // a handheld.
 //
-// Ownership: plain values; the summary keeps both snapshots, so a caller can
-// go on to name each changed item (titlePath over the views). One thread.
+// Ownership: plain values; the summary keeps both snapshots, so that each
+// changed item can be named (ItemLines.h). One thread.
 #ifndef TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
 #define TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
 #include <string>
@@ -23,6 +23,7 @@ struct ListOutcome {
   std::string name;
   Action action = kUnchanged;
   std::string reason;  // skipped and failed: why, in words
+  bool slowMerge = false;  // merged comparing every item, not trusting the edit marks
   SideChanges handheld, desktop;
 };
 
@@ -43,10 +44,17 @@ struct RunSummary {
 // the run ended early, so lists it did not reach are said to be so.
 RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped);
 
-// One line per list, then the changed image files and the log.
-std::string summaryText(const RunSummary& summary);
-// The same as members of the open JSON object: "lists", "imageFiles", "log".
-void writeSummaryJson(const RunSummary& summary, JsonWriter& json);
+struct SummaryStyle {
+  bool items = false;    // every changed item too, one line (or object) each
+  bool preview = false;  // a dry run: says what would change
+};
+
+// One line per list (each followed by its items' lines), then the changed
+// image files and the log.
+std::string summaryText(const RunSummary& summary, const SummaryStyle& style = {});
+// The same as members of the open JSON object: "lists" (with their "items"),
+// "imageFiles", "log".
+void writeSummaryJson(const RunSummary& summary, JsonWriter& json, const SummaryStyle& style = {});
 
 const char* actionName(ListOutcome::Action action);
 

@@ -17,6 +17,7 @@
 #include "platform/condmgr/IniFile.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/ConduitApi.h"
+#include "platform/hotsync/DryRun.h"
 #include "platform/hotsync/Host.h"
 #include "platform/hotsync/HostState.h"
 #include "platform/hotsync/Json.h"
@@ -34,7 +35,7 @@ const char* const kSyncTypeLogNames[] = {"eFast", "eSlow", "eHHtoPC", "ePCtoHH",
 
 const char kUsage[] =
     "Usage: hotsync sync --device DIR --desktop DIR [--type TYPE] [--conduit LIB]\n"
-    "                    [--quiet | --json]\n"
+    "                    [--dry-run] [--verbose] [--quiet | --json]\n"
     "\n"
     "Runs one HotSync: every registered conduit (or only LIB) synchronizes the\n"
     "handheld image DIR with the desktop folder, then says what it did: one line\n"
@@ -59,13 +60,24 @@ const char kUsage[] =
     "                  Copying whole lists one way (handheld over desktop or\n"
     "                  desktop over handheld) is chosen with 'hotsync configure'.\n"
     "  --conduit LIB   run this conduit library instead of the registered ones\n"
+    "  --dry-run       change nothing: run the same HotSync on copies of the\n"
+    "                  image, the desktop folder and $HOTSYNC_HOME in a new folder\n"
+    "                  under $TMPDIR (or /tmp), say what it would change, and\n"
+    "                  remove the copies but the run's log, whose path it prints;\n"
+    "                  a one-time HotSync action chosen with configure stays for\n"
+    "                  the real HotSync; the exit status is the real run's\n"
+    "  --verbose       say also every item that changes, one line each: the list,\n"
+    "                  the side, added, changed, moved, deleted or duplicated, its\n"
+    "                  titles from the top row down, and for an item edited on\n"
+    "                  both sides which version wins\n"
     "  --quiet         print nothing but errors\n"
     "  --json          print what the run did as one JSON document\n"
     "\n"
     "Options take their value as '--option VALUE' or '--option=VALUE'.\n"
     "Exit status: 0 when every conduit succeeded, 1 when one failed or the handheld\n"
-    "image could not be written, 2 on bad usage, 3 when another hotsync is working\n"
-    "on the image, the desktop folder or the HotSync state (nothing was changed).\n";
+    "image could not be written (or a dry run could not copy the folders), 2 on\n"
+    "bad usage, 3 when another hotsync is working on the image, the desktop folder\n"
+    "or the HotSync state (nothing was changed).\n";
 
 // What the user hears of the run: the HotSync log as it comes (kept for
 // hotsync.log), errors on stderr, and at the end the summary, as text or JSON.
@@ -201,66 +213,22 @@ std::string notAnImage(const std::string& device) {
   return text + "; make one with 'hotsync device init " + device + "'";
 }
 
-}  // namespace
+// What one `hotsync sync` was asked to do.
+struct SyncRequest {
+  std::string device, desktop, conduit;  // desktop: absolute, ends in "/"
+  int forcedType = -1;                   // -1: chosen as the HotSync Manager does
+  bool dryRun = false, verbose = false;
+};
 
-int runSync(int argc, char** argv, int first) {
-  ArgReader args("sync", argc, argv, first, {"--device", "--desktop", "--type", "--conduit"});
-  std::string device, desktop, type, conduit;
-  RunOutput out;
-  while (!args.done()) {
-    std::string arg = args.next();
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    } else if (arg == "--version") {
-      printVersion();
-      return kExitOk;
-    } else if (arg == "--device") {
-      if (!args.value(arg, &device)) return kExitUsage;
-    } else if (arg == "--desktop") {
-      if (!args.value(arg, &desktop)) return kExitUsage;
-    } else if (arg == "--type") {
-      if (!args.value(arg, &type)) return kExitUsage;
-    } else if (arg == "--conduit") {
-      if (!args.value(arg, &conduit)) return kExitUsage;
-    } else if (arg == "--quiet" || arg == "-q") {
-      out.quiet = true;
-    } else if (arg == "--json") {
-      out.json = true;
-    } else {
-      return args.usageError("unknown argument '" + arg + "'");
-    }
-  }
-  if (device.empty()) return args.usageError("--device DIR is required");
-  if (desktop.empty()) return args.usageError("--desktop DIR is required");
-  if (out.quiet && out.json) return args.usageError("give only one of --quiet and --json");
-  if (!isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
-  if (!isDirectory(desktop)) return args.usageError("no desktop folder '" + desktop + "'");
-  struct stat st;
-  if (::stat((device + "/device.ini").c_str(), &st) != 0) return args.usageError(notAnImage(device));
-  int forcedType = -1;
-  if (!type.empty() && (forcedType = parseSyncType(type)) < 0) {
-    return args.usageError("unknown sync type '" + type + "'");
-  }
-  // The conduit keeps the folder for later (and shows it); a relative path
-  // would mean another folder from anywhere else.
-  std::error_code pathError;
-  std::string absolute = std::filesystem::absolute(desktop, pathError).lexically_normal().string();
-  if (!pathError && !absolute.empty()) desktop = absolute;
-  if (desktop.back() != '/') desktop += '/';
-  if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
-    return args.usageError("desktop folder path is too long");
-  }
-
-  // Held to the end: the conduits, the image and this program's own state
-  // writes all happen under it.
-  std::unique_ptr<RunLock> lock =
-      lockFolders("sync", {hostStateLock(), imageLock(device), desktopLock(desktop)});
-  if (!lock) return kExitBusy;
-
+// One HotSync of `device` with `desktop` (the user's folders, or a dry run's
+// copies of them), under the run lock; prints what it did and answers the
+// exit code. A dry run's HotSync log is not kept, and its summary says what
+// would change.
+int syncFolders(const SyncRequest& request, const std::string& device, const std::string& desktop, RunOutput& out) {
+  const bool dryRun = request.dryRun;
   std::vector<Registration> conduits;
-  if (!conduit.empty()) {
-    conduits.push_back(registrationForLibrary(conduit));
+  if (!request.conduit.empty()) {
+    conduits.push_back(registrationForLibrary(request.conduit));
   } else {
     conduits = registeredConduits();
   }
@@ -291,8 +259,8 @@ int runSync(int argc, char** argv, int first) {
   bool allOk = true;
   for (const Registration& registration : conduits) {
     int32_t syncType;
-    if (forcedType >= 0) {
-      syncType = forcedType;
+    if (request.forcedType >= 0) {
+      syncType = request.forcedType;
     } else if (HostState::takeAction(registration.creator) == kSyncDoNothing) {
       syncType = kSyncDoNothing;
     } else {
@@ -319,7 +287,7 @@ int runSync(int argc, char** argv, int first) {
   }
   SyncHostSetLogSink(nullptr, nullptr);
   HostState::setLastUser(cp1252BytesToUtf8(userName));
-  out.append();
+  if (!dryRun) out.append();
 
   const int code = allOk ? kExitOk : kExitFailed;
   if (out.quiet) return code;
@@ -327,10 +295,12 @@ int runSync(int argc, char** argv, int first) {
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
   FolderSnapshot after = FolderSnapshot::take(device, desktop, &before);
   RunSummary summary = summarizeRun(std::move(before), std::move(after), haveLog ? logPath : std::string(), !allOk);
+  const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;
     json.beginObject().key("result").string(allOk ? "ok" : "failed").key("exitCode").number(code);
-    writeSummaryJson(summary, json);
+    json.key("dryRun").boolean(dryRun);
+    writeSummaryJson(summary, json, style);
     json.key("hotsyncLog").beginArray();
     for (const std::string& line : out.lines) json.string(line);
     json.endArray().key("errors").beginArray();
@@ -338,9 +308,117 @@ int runSync(int argc, char** argv, int first) {
     json.endArray().endObject();
     std::printf("%s\n", json.text().c_str());
   } else if (out.chatty()) {
-    std::printf("\n%s", summaryText(summary).c_str());
+    std::printf("\n%s%s", dryRun ? "Dry run, nothing was changed; a HotSync now would do this:\n" : "",
+                summaryText(summary, style).c_str());
   }
   return code;
+}
+
+// The whole HotSync on private copies of the three folders, the originals
+// held under the run lock throughout so that the copies are of whole files.
+int dryRun(const SyncRequest& request, RunOutput& out) {
+  // A HotSync state folder that does not exist yet stays so.
+  const std::string home = hotsyncHomePath();
+  const bool haveHome = isDirectory(home);
+  std::unique_ptr<RunLock> lock = lockFolders(
+      "sync", {haveHome ? hostStateLock() : LockRequest{}, imageLock(request.device), desktopLock(request.desktop)});
+  if (!lock) return kExitBusy;
+  std::string error;
+  std::unique_ptr<DryRunCopies> copies = DryRunCopies::make(request.device, request.desktop, home, &error);
+  if (!copies) {
+    out.error("the dry run could not copy the folders: " + error + "; nothing was changed");
+    return kExitFailed;
+  }
+  const std::string desktop = copies->desktop() + "/";
+  if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
+    out.error("the dry run's copy of the desktop folder has too long a path: " + desktop +
+              "; set TMPDIR to a shorter one");
+    return kExitFailed;
+  }
+  if (out.chatty()) {
+    std::fprintf(stderr, "hotsync: dry run on copies in %s; nothing of %s, %s or %s will change\n",
+                 copies->folder().c_str(), request.device.c_str(),
+                 request.desktop.substr(0, request.desktop.size() - 1).c_str(),
+                 home.empty() ? "the HotSync state" : home.c_str());
+  }
+  HomeSwitch switched(copies->home());
+  // The copies are held as the originals are, so the run finds its folders as a real one does.
+  std::unique_ptr<RunLock> copyLock =
+      lockFolders("sync", {hostStateLock(), imageLock(copies->image()), desktopLock(desktop)});
+  if (!copyLock) return kExitFailed;
+  recordHostStart();
+  copies->keepLog();
+  return syncFolders(request, copies->image(), desktop, out);
+}
+
+}  // namespace
+
+int runSync(int argc, char** argv, int first) {
+  ArgReader args("sync", argc, argv, first, {"--device", "--desktop", "--type", "--conduit"});
+  SyncRequest request;
+  std::string type;
+  RunOutput out;
+  while (!args.done()) {
+    std::string arg = args.next();
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (arg == "--version") {
+      printVersion();
+      return kExitOk;
+    } else if (arg == "--device") {
+      if (!args.value(arg, &request.device)) return kExitUsage;
+    } else if (arg == "--desktop") {
+      if (!args.value(arg, &request.desktop)) return kExitUsage;
+    } else if (arg == "--type") {
+      if (!args.value(arg, &type)) return kExitUsage;
+    } else if (arg == "--conduit") {
+      if (!args.value(arg, &request.conduit)) return kExitUsage;
+    } else if (arg == "--dry-run") {
+      request.dryRun = true;
+    } else if (arg == "--verbose") {
+      request.verbose = true;
+    } else if (arg == "--quiet" || arg == "-q") {
+      out.quiet = true;
+    } else if (arg == "--json") {
+      out.json = true;
+    } else {
+      return args.usageError("unknown argument '" + arg + "'");
+    }
+  }
+  std::string& device = request.device;
+  std::string& desktop = request.desktop;
+  if (device.empty()) return args.usageError("--device DIR is required");
+  if (desktop.empty()) return args.usageError("--desktop DIR is required");
+  if (out.quiet && out.json) return args.usageError("give only one of --quiet and --json");
+  if (out.quiet && request.verbose) return args.usageError("give only one of --quiet and --verbose");
+  if (!isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
+  if (!isDirectory(desktop)) return args.usageError("no desktop folder '" + desktop + "'");
+  struct stat st;
+  if (::stat((device + "/device.ini").c_str(), &st) != 0) return args.usageError(notAnImage(device));
+  if (!type.empty() && (request.forcedType = parseSyncType(type)) < 0) {
+    return args.usageError("unknown sync type '" + type + "'");
+  }
+  // The conduit keeps the folder for later (and shows it); a relative path
+  // would mean another folder from anywhere else.
+  std::error_code pathError;
+  std::string absolute = std::filesystem::absolute(desktop, pathError).lexically_normal().string();
+  if (!pathError && !absolute.empty()) desktop = absolute;
+  if (desktop.back() != '/') desktop += '/';
+  if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
+    return args.usageError("desktop folder path is too long");
+  }
+  if (request.dryRun) return dryRun(request, out);
+
+  // Recorded on every start so the Conduit Manager can always name this
+  // program (a dry run records it in its copy of the HotSync state).
+  recordHostStart();
+  // Held to the end: the conduits, the image and this program's own state
+  // writes all happen under it.
+  std::unique_ptr<RunLock> lock =
+      lockFolders("sync", {hostStateLock(), imageLock(device), desktopLock(desktop)});
+  if (!lock) return kExitBusy;
+  return syncFolders(request, device, desktop, out);
 }
 
 }  // namespace tolvex::host

@@ -22,7 +22,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: hotsync sync --device DIR --desktop DIR [--type TYPE] [--conduit LIB]\n"
-    "                    [--quiet | --json]\n"
+    "                    [--dry-run] [--verbose] [--quiet | --json]\n"
     "       hotsync configure [--conduit LIB] [--legacy] [--device DIR]\n"
     "                         [--click ID]... [--ok | --cancel]\n"
     "       hotsync device init IMAGE [--from BACKUP] [--user NAME]\n"
@@ -55,9 +55,10 @@ int main(int argc, char** argv) {
     printVersion();
     return kExitOk;
   }
+  // sync records it itself, since a dry run must leave the HotSync state alone.
+  if (command == "sync") return runSync(argc, argv, 2);
   // Recorded on every start so the Conduit Manager can always name this program.
   recordHostStart();
-  if (command == "sync") return runSync(argc, argv, 2);
   if (command == "configure") return runConfigure(argc, argv, 2);
   if (command == "device") return runDevice(argc, argv, 2);
   std::fprintf(stderr, "hotsync: unknown command '%s' (see 'hotsync --help')\n", command.c_str());

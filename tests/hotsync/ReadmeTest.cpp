@@ -1,7 +1,8 @@
 // The README's "Getting started" steps, run as written: every command of the
 // section in order, in a scratch home, with the example's .pdb files as the
 // backup. Between steps 2 and 3 an item is deleted on the handheld, as a user
-// would, so that step 5's restore has something to bring back.
+// would, so that step 5's restore has something to bring back. The dry run
+// before the first HotSync names what that HotSync then does.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -21,12 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using tolvex::testing::slurp;
 
 // The commands of the README's "Getting started" section, in order.
 std::vector<std::string> gettingStartedCommands() {
@@ -84,19 +80,30 @@ TEST(ReadmeTest, GettingStartedStepsWorkAsWritten) {
 
   const std::vector<std::string> commands = gettingStartedCommands();
   ASSERT_GE(commands.size(), 7u);
+  fs::create_directories(root / "tmp");
   const std::string env = "HOME=" + home.string() + " HOTSYNC_HOME=" + (root / "state").string() +
-                          " PATH=" TOLVEX_BINARY_DIR "/bin:$PATH ";
+                          " TMPDIR=" + (root / "tmp").string() + " PATH=" TOLVEX_BINARY_DIR "/bin:$PATH ";
   int syncs = 0;
-  std::string lastOutput;
+  std::string lastOutput, preview;
   for (std::string command : commands) {
     SCOPED_TRACE(command);
     command = std::regex_replace(command, std::regex("/path/to/backup"), backup.string());
-    if (command.rfind("hotsync sync", 0) == 0 && ++syncs == 2) {
+    const bool dryRun = command.find(" --dry-run") != std::string::npos;
+    if (command.rfind("hotsync sync", 0) == 0 && !dryRun && ++syncs == 2) {
       deleteOnHandheld((home / "palm").string(), "Tolvk-Garden", "Beans");
     }
     auto r = tolvex::testing::shell(env + "bash -c '" + command + "' 2>&1 </dev/null");
     ASSERT_EQ(r.code, 0) << r.out;
     lastOutput = r.out;
+    if (dryRun) {
+      EXPECT_FALSE(fs::exists(home / "tolvan" / "Tolvk-Garden.XML"));
+      // Its list lines; the item lines under them come with --verbose only.
+      preview = std::regex_replace(r.out.substr(r.out.find("\nTolvk-")), std::regex("\n  [^\n]*"), "");
+      preview = preview.substr(0, preview.find("\nHandheld image files"));
+    } else if (!preview.empty()) {
+      EXPECT_NE(r.out.find(preview), std::string::npos) << preview << "\n---\n" << r.out;
+      preview.clear();
+    }
     if (syncs == 2 && command.rfind("hotsync sync", 0) == 0) {
       EXPECT_NE(r.out.find("Tolvk-Garden: merged; desktop 1 deleted"), std::string::npos) << r.out;
     }

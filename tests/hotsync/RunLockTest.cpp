@@ -26,12 +26,7 @@ const std::string kTolvex = TOLVEX_BINARY_DIR "/lib/libTolvex2.so";
 const std::string kTestConduit = TOLVEX_BINARY_DIR "/testlib/libtest_conduit.so";
 constexpr int kBusy = 3;
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using tolvex::testing::slurp;
 
 // Every file under `root` with its bytes, lock files aside (a command that
 // stops at a held lock may have made the lock file of a folder it got first).

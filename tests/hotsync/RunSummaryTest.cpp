@@ -16,12 +16,7 @@ namespace fs = std::filesystem;
 
 const std::string kHotsync = TOLVEX_BINARY_DIR "/bin/hotsync";
 
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using tolvex::testing::slurp;
 
 class RunSummaryTest : public ::testing::Test {
  protected:
@@ -62,7 +57,7 @@ TEST_F(RunSummaryTest, TheExampleIsAFastMergeAndEachListSaysWhatItDid) {
   EXPECT_EQ(r.out, "");
   r = sync("--json");
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out.rfind("{\"result\":\"ok\",\"exitCode\":0,\"lists\":[", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("{\"result\":\"ok\",\"exitCode\":0,\"dryRun\":false,\"lists\":[", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("{\"name\":\"Tolvk-Garden\",\"action\":\"merged\",\"reason\":null,"
                        "\"handheld\":{\"added\":0,\"changed\":0,\"moved\":0,\"deleted\":0},"
                        "\"desktop\":{\"added\":0,\"changed\":0,\"moved\":0,\"deleted\":0}}"),

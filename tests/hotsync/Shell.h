@@ -1,10 +1,13 @@
 // Runs a shell command for the hotsync tests; answers its exit code and what
-// it wrote on standard output.
+// it wrote on standard output. And reads a file whole, as the tests check files.
 #ifndef TOLVEX_TESTS_HOTSYNC_SHELL_H
 #define TOLVEX_TESTS_HOTSYNC_SHELL_H
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace tolvex::testing {
@@ -24,6 +27,14 @@ inline ShellResult shell(const std::string& command) {
   int status = ::pclose(pipe);
   result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+// The bytes of `path`; empty when it cannot be read.
+inline std::string slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace tolvex::testing
