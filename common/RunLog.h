@@ -1,6 +1,7 @@
 // The run log as lower layers see it: code below conduit/ is handed a RunLog
 // and never reaches up for the run. `line` formats printf-style into a 512-byte
-// buffer (511 characters kept) and hands the text to `write`.
+// buffer and hands the text to `write`; a longer line is cut to fit, and a cut
+// line that ended in "\n" still does, so the next line is never glued on.
 #ifndef TOLVEX_COMMON_RUNLOG_H
 #define TOLVEX_COMMON_RUNLOG_H
 #include <cstdarg>
@@ -34,6 +35,9 @@ struct RunEnv {
   RunLog* log = nullptr;
   std::string desktopFolder;
 };
+
+// One formatted line into the environment's log; nothing when it has none.
+void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace tolvex
 #endif

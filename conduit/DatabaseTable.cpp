@@ -100,7 +100,16 @@ bool enumerateHandheldLists(RunLog& log, DatabaseTable& table) {
   const int capacity = card.ramDbCount;
   std::vector<SyncDbRecord> records(capacity);
   int count = capacity;
-  if (capacity > 0) SyncReadDBList(0, 0, 1, records.data(), &count);  // answer not needed
+  // A card without databases has no list to read ("not found" is its answer);
+  // any failure beyond that would make every list look desktop-only.
+  if (capacity > 0) {
+    const long err = SyncReadDBList(0, 0, 1, records.data(), &count);
+    if (err != SYNCERR_NONE) {
+      log.line("#   Couldn't read the list of databases on the handheld (%ld %lx)!\n", err,
+               static_cast<unsigned long>(err));
+      return false;
+    }
+  }
   count = std::clamp(count, 0, capacity);
   for (int i = 0; i < count; ++i) {
     const SyncDbRecord& record = records[i];
@@ -139,6 +148,11 @@ void enumerateDesktopLists(RunLog& log, const std::string& folder, DatabaseTable
     if (!fitsHandheld(log, file, name, row)) continue;
     if (!isSafeListName(name)) {
       logUnsafeName(log, name);
+      continue;
+    }
+    if (name.find('*') != std::string::npos) {  // like "Tolvk-*Sync*": never a handheld list
+      log.line("# ERROR: List name '%s' holds a \"*\", kept for the conduit's temporary database. Skipped.\n",
+               name.c_str());
       continue;
     }
     if (row) {

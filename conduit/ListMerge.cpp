@@ -1,6 +1,5 @@
 #include "conduit/ListMerge.h"
 
-#include <cstdarg>
 #include <memory>
 
 #include "conduit/Backups.h"
@@ -19,55 +18,62 @@ class NullLog : public RunLog {
   void write(const char*) override {}
 };
 
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
+std::string listPath(const RunEnv& env, const DatabaseEntry& entry) {
+  return env.desktopFolder + entry.name + ".XML";
 }
 
 // Writes the merged list to both sides: the handheld first, then, once the
-// handheld holds it, the desktop file after its backup roll.
-void saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
-                   const std::string& path) {
+// handheld holds it, the desktop file. The backup ring turns only once the
+// new desktop file is written whole, just before it replaces the old one.
+bool saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
+                   const DesktopBefore& before) {
   logLine(env, "# Some changes were made. Do the works.\n");
   bool renamed = false;
-  if (!rebuildHandheldList(env, result, entry, &renamed)) {
+  if (!rebuildHandheldList(env, result, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't update handheld. Skipping desktop save.\n");
-    return;
+    return false;
   }
   // The merged list waits under the temporary name: ask the next run to put
   // the desktop copy back on the handheld.
   if (!renamed) result.setUploadFile(1);
-  logLine(env, "# Roll desktop-side backups.\n");
   NullLog silent;
-  rollBackups(env.log ? *env.log : silent, env.desktopFolder, entry.name);
+  RunLog& log = env.log ? *env.log : silent;
+  auto roll = [&] {
+    log.line("# Roll desktop-side backups.\n");
+    rollBackups(log, env.desktopFolder, entry.name);
+  };
   std::string message;
-  if (writeDesktopList(env, result, path, message) != 0) {
+  if (writeDesktopList(env, result, listPath(env, entry), message, roll) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
-  } else {
-    logLine(env, "# Saved updated list to desktop.\n");
-    clearPendingRebuild(env.desktopFolder, entry.name);
+    return false;
   }
+  logLine(env, "# Saved updated list to desktop.\n");
+  // A list waiting under the temporary name is not in step until the next run.
+  return settleRebuildNote(env, entry.name, result, renamed);
 }
 
-}  // namespace
+// Both sides of one list, read whole. Null members when a side could not be
+// read (logged).
+struct BothSides {
+  std::unique_ptr<ItemList> handheld, desktop;
+  DesktopBefore before;
+  bool declined = false;  // the handheld list asks not to be synchronized
+};
 
-bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
-  std::optional<uint8_t> handle = openListDatabase(env, entry);
+bool readBothSides(const RunEnv& env, const DatabaseEntry& entry, BothSides& sides) {
+  std::optional<uint8_t> handle = openListDatabase(env, entry, &sides.declined);
   if (!handle) return false;
   logLine(env, "#   Fetching details from handheld\n");
   bool complete = false;
-  std::unique_ptr<ItemList> handheld = readHandheldList(env, *handle, &complete);
-  if (handheld) handheld->setUniqueTime(entry.created);
+  sides.handheld = readHandheldList(env, *handle, &complete);
+  if (sides.handheld) sides.handheld->setUniqueTime(entry.created);
   SyncCloseDB(*handle);
 
   logLine(env, "#   Fetching details from desktop\n");
-  std::string path = env.desktopFolder + entry.name + ".XML";
-  std::unique_ptr<ItemList> desktop = readDesktopList(env, path);
-  if (!handheld || !desktop) {
+  const std::string path = listPath(env, entry);
+  sides.before.stamp = stampOf(path);
+  sides.desktop = readDesktopList(env, path);
+  if (!sides.handheld || !sides.desktop) {
     logLine(env, "!   Couldn't fetch at least one. Bailing.\n");
     return false;
   }
@@ -77,24 +83,64 @@ bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntr
     logLine(env, "!   Handheld list could not be read whole. Leaving both sides as they are.\n");
     return false;
   }
-  desktop->copyHeaderRecordFrom(*handheld);
+  sides.before.snapshot = DesktopSnapshot(*sides.desktop);
+  return true;
+}
+
+int32_t unread(const BothSides& sides) { return sides.declined ? 0 : kListNotInSync; }
+
+int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry, BothSides& sides) {
+  sides.desktop->copyHeaderRecordFrom(*sides.handheld);
   // A slow merge pairs items by uniqueID whatever the lists' identities.
-  if (context.kind == kSyncSlow || desktop->uniqueTime() == handheld->uniqueTime())
-    keepDesktopTexts(*handheld, *desktop);
+  if (context.kind == kSyncSlow || sides.desktop->uniqueTime() == sides.handheld->uniqueTime())
+    keepDesktopTexts(*sides.handheld, *sides.desktop);
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
   context.changed = false;
-  synchronizeFile(*desktop, *handheld, context);
+  synchronizeFile(*sides.desktop, *sides.handheld, context);
   if (!context.result) {
     logLine(env, "!   Something bad happened. Bailing.\n");
-    return false;
+    return kListNotInSync;
   }
+  bool saved = true;
   if (context.changed)
-    saveBothSides(env, *context.result, entry, path);
+    saved = saveBothSides(env, *context.result, entry, sides.before);
   else
     logLine(env, "# No changes were made. Natch.\n");
   context.result = nullptr;
-  return true;
+  return saved ? 0 : kListNotInSync;
+}
+
+}  // namespace
+
+int32_t synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+  BothSides sides;
+  if (!readBothSides(env, entry, sides)) return unread(sides);
+  return mergeSides(env, context, entry, sides);
+}
+
+int32_t mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry) {
+  BothSides sides;
+  if (!readBothSides(env, entry, sides)) return unread(sides);
+  if (sides.desktop->uniqueTime() == entry.created) {
+    // The desktop file was saved after all; only the note was left.
+    clearPendingRebuild(env.desktopFolder, entry.name);
+    return mergeSides(env, context, entry, sides);
+  }
+  std::optional<RebuildRecord> record = readRebuildRecord(env.desktopFolder, entry.name);
+  if (!record) {
+    logLine(env, "!   The record of the interrupted rebuild is missing or damaged. Leaving both sides as they are;\n");
+    logLine(env, "!   copy one side over the other with the HotSync action to settle the list.\n");
+    return kListNotInSync;
+  }
+  logLine(env, "#   Merging the desktop edits made since with the list the interrupted run left on the handheld.\n");
+  prepareReplay(*record, *sides.desktop, *sides.handheld);
+  // The flags say exactly what changed on each side since that run.
+  const int32_t kind = context.kind;
+  context.kind = kSyncFast;
+  const int32_t merged = mergeSides(env, context, entry, sides);
+  context.kind = kind;
+  return merged;
 }
 
 }  // namespace tolvex

@@ -8,8 +8,16 @@
 
 namespace tolvex {
 
-// True when the merge ran to the end (changed or not).
-bool synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
+// 0 when the merge ran to the end (changed or not) or the handheld list asks
+// not to be synchronized; kListNotInSync (ListCopy.h) when the list could not
+// be read, merged or saved on both sides.
+int32_t synchronizeList(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
+// For a list whose rebuild a run before this one finished on the handheld but
+// never saved to the desktop, where the file was edited since: merges those
+// edits with what the handheld holds, using the rebuild's record (see
+// outline/RebuildRecord.h). Without one both sides are left alone and the
+// answer is kListNotInSync.
+int32_t mergeAfterInterruptedRebuild(const RunEnv& env, SyncContext& context, const DatabaseEntry& entry);
 
 }  // namespace tolvex
 #endif

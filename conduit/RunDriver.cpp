@@ -1,13 +1,17 @@
 #include "conduit/RunDriver.h"
 
+#include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "conduit/Backups.h"
 #include "conduit/HandheldModule.h"
 #include "conduit/ListMerge.h"
 #include "conduit/RegistryStore.h"
+#include "desktop/AtomicFile.h"
 #include "export/Export.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
@@ -110,6 +114,7 @@ int32_t RunDriver::run() {
   reportEncoding();
   log_.line("#\n");
   log_.line("\n");
+  removeLeftoverTemporaries();
   exportTagsAndFilters();
   restoreLeftoverList();
   if (!buildTable()) return finish(-7);
@@ -200,7 +205,18 @@ bool RunDriver::checkApiVersion() {
 
 void RunDriver::loadSettings() {
   auto settings = std::make_unique<ConfigStore>();
-  if (!settings->load(folder_ + "TolvanConfig.XML")) settings->setInt("ConfigVersion", 1);
+  const std::string path = folder_ + "TolvanConfig.XML";
+  std::string why;
+  if (!settings->load(path, &why)) {
+    settings->setInt("ConfigVersion", 1);
+    // A missing file is the usual case; one that is there and unusable is said.
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0) {
+      log_.line("# WARNING: Settings file TolvanConfig.XML not used; the defaults apply.\n");
+      if (why.empty() || why.back() != '\n') why += '\n';
+      log_.line("#   >> %s", why.c_str());
+    }
+  }
   run_.setSettings(std::move(settings));
 }
 
@@ -262,6 +278,19 @@ void RunDriver::reportEncoding() {
   }
 }
 
+// Temporary files of runs that were killed while they wrote a desktop file;
+// the run lock keeps any other run out of the folder meanwhile.
+void RunDriver::removeLeftoverTemporaries() {
+  auto ours = [](const std::string& target) {
+    return fnmatch("Tolvk-*.XML", target.c_str(), 0) == 0 || fnmatch("TolvanPending*.txt", target.c_str(), 0) == 0 ||
+           target == "TolvanTags.XML" || target == "TolvanFilters.XML";
+  };
+  for (const std::string& name : AtomicFile::abandonedIn(folder_, ours)) {
+    if (::unlink((folder_ + name).c_str()) == 0)
+      log_.line("# Removed %s, left by an interrupted run.\n", name.c_str());
+  }
+}
+
 void RunDriver::exportTagsAndFilters() {
   log_.line("# Downloading Tolvan Tags database.\n");
   log_.line(exportTagDatabase(env_, "TolvanTags.XML") ? "#   Successfully obtained tag database.\n"
@@ -285,6 +314,7 @@ void RunDriver::restoreLeftoverList() {
 // Every other note is stale, unless the temporary it names had to stay.
 void RunDriver::sortPendingRebuilds() {
   for (const PendingRebuild& p : pending_) {
+    if (p.name == kTempDatabaseName) continue;  // the rebuilds look after it
     const DatabaseEntry* row = table_.find(p.name);
     const bool onHandheld = row && (row->presence & kOnHandheld);
     if (onHandheld && ((p.created != 0 && row->created == p.created) || p.name == restored_))
@@ -313,6 +343,9 @@ void RunDriver::checkForceVerbose() {
   log_.line("\n");
 }
 
+// A list that could not be brought in step fails the run but not the other
+// lists: each list's failure leaves that list as it was (or noted for the
+// next run), so nothing is gained by leaving the others unsynchronized.
 void RunDriver::processRows() {
   ProgressWindow& progress = run_.progress();
   const int count = static_cast<int>(table_.size());
@@ -331,11 +364,33 @@ void RunDriver::processRows() {
       log_.line("\n");
     } else {
       processRow(i, row);
-      if (result_ < 0) break;
       log_.line("\n");
     }
-    if (progress.cancelRequested()) break;
+    if (progress.cancelRequested()) {
+      reportCancel(i + 1);
+      break;
+    }
   }
+}
+
+// The run stops at the user's Cancel; the lists it did not reach are named
+// in the log and counted in the HotSync log, and the run fails.
+void RunDriver::reportCancel(int next) {
+  const int left = static_cast<int>(table_.size()) - next;
+  if (left <= 0) {
+    log_.line("# Cancel requested after the last list; every list was processed.\n");
+    return;
+  }
+  log_.line("# Cancelled by the user. %d lists not synchronized:\n", left);
+  for (int i = next; i < static_cast<int>(table_.size()); ++i)
+    log_.line("#   %s\n", table_.rows()[i].name.c_str());
+  const std::string line = "Tolvan: cancelled; " + std::to_string(left) + " lists not synchronized\n";
+  run_.addHotSyncLogLine(line.c_str());
+  noteResult(kListNotInSync);
+}
+
+void RunDriver::noteResult(int32_t result) {
+  if (result < 0 && result_ >= 0) result_ = result;
 }
 
 void RunDriver::processRow(int index, const DatabaseEntry& row) {
@@ -349,12 +404,12 @@ void RunDriver::processRow(int index, const DatabaseEntry& row) {
     case kOnDesktop:
       progress.setTexts(name, "File is only on desktop", "");
       log_.line("# [%d] %s: Copy database from DT to HH.\n", index, name);
-      result_ = copyDesktopToHandheld(env_, row.name, false);
+      noteResult(copyDesktopToHandheld(env_, row.name, false));
       break;
     case kOnHandheld:
       progress.setTexts(name, "File is only on handheld", "");
       log_.line("# [%d] %s: Copy from HH to DT.\n", index, name);
-      result_ = copyHandheldToDesktop(env_, row, folder_);
+      noteResult(copyHandheldToDesktop(env_, row, folder_));
       break;
     case kOnBoth:
       actOnBoth(index, row);
@@ -377,16 +432,15 @@ void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
   switch (strategy_) {
     case kStrategySync:
       log_.line("#   Strategy: Synchronize\n");
-      synchronizeList(env_, context_, row);  // a failed merge is logged and the run goes on
+      noteResult(synchronizeList(env_, context_, row));
       break;
     case kStrategyHhOverDt:
       log_.line("#   Strategy: Copy HH file over DT\n");
-      rollBackups(log_, folder_, row.name);
-      result_ = copyHandheldToDesktop(env_, row, folder_);
+      noteResult(copyHandheldToDesktop(env_, row, folder_, rollFor(row)));
       break;
     case kStrategyDtOverHh:
       log_.line("#   Strategy: Copy DT file over HH\n");
-      result_ = copyDesktopToHandheld(env_, row.name, true);
+      noteResult(copyDesktopToHandheld(env_, row.name, true));
       break;
     default:
       break;  // no action for a strategy without a name
@@ -394,11 +448,33 @@ void RunDriver::actOnBoth(int index, const DatabaseEntry& row) {
   log_.line("# Done.\n");
 }
 
+std::function<void()> RunDriver::rollFor(const DatabaseEntry& row) {
+  if (!(row.presence & kOnDesktop)) return nullptr;
+  return [this, name = row.name] { rollBackups(log_, folder_, name); };
+}
+
+// The handheld holds the outcome of a run cut short before it saved the
+// desktop file. When that file is as the run read it, the handheld's list is
+// copied over it; when it was edited since, the edits are merged in. A copy
+// the user chose for this run still goes the way the user chose.
 void RunDriver::finishInterruptedRebuild(int index, const DatabaseEntry& row) {
-  run_.progress().setTexts(row.name.c_str(), "Finishing an interrupted rebuild", "");
-  log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, row.name.c_str());
-  if (row.presence & kOnDesktop) rollBackups(log_, folder_, row.name);
-  result_ = copyHandheldToDesktop(env_, row, folder_);
+  if (row.presence == kOnBoth && strategy_ == kStrategyDtOverHh) {
+    actOnBoth(index, row);
+    return;
+  }
+  const std::string name = row.name;
+  auto note = std::find_if(pending_.begin(), pending_.end(), [&](const PendingRebuild& p) { return p.name == name; });
+  const bool edited = (row.presence & kOnDesktop) && note != pending_.end() && note->desktop &&
+                      stampOf(folder_ + name + ".XML") != *note->desktop;
+  run_.progress().setTexts(name.c_str(), "Finishing an interrupted rebuild", "");
+  if (edited && strategy_ != kStrategyHhOverDt) {
+    log_.line("# [%d] %s: Rebuild was interrupted and the desktop file was edited since. Merge.\n", index,
+              name.c_str());
+    noteResult(mergeAfterInterruptedRebuild(env_, context_, row));
+    return;
+  }
+  log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, name.c_str());
+  noteResult(copyHandheldToDesktop(env_, row, folder_, rollFor(row)));
 }
 
 }  // namespace tolvex

@@ -4,6 +4,7 @@
 #ifndef TOLVEX_CONDUIT_RUNDRIVER_H
 #define TOLVEX_CONDUIT_RUNDRIVER_H
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,15 +45,21 @@ class RunDriver {
   bool checkHotSyncId();
   bool checkModuleVersion();
   void reportEncoding();
+  void removeLeftoverTemporaries();
   void exportTagsAndFilters();
   void restoreLeftoverList();
   bool buildTable();
   void sortPendingRebuilds();
   void checkForceVerbose();
   void processRows();
+  void reportCancel(int next);
+  // Keeps the first failure as the run's result.
+  void noteResult(int32_t result);
   void processRow(int index, const DatabaseEntry& row);
   void actOnBoth(int index, const DatabaseEntry& row);
   void finishInterruptedRebuild(int index, const DatabaseEntry& row);
+  // The backup roll for a save that replaces the row's desktop file.
+  std::function<void()> rollFor(const DatabaseEntry& row);
   int32_t finish(int32_t result);
   bool markerExists(const char* name) const;
 

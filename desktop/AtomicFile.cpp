@@ -1,10 +1,13 @@
 #include "desktop/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace tolvex {
 namespace {
@@ -67,11 +70,12 @@ bool AtomicFile::flush() {
   return true;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::commit(const std::function<void()>& beforeReplace) {
   if (fd_ < 0) return false;
   bool ok = !failed_ && flush() && ::fsync(fd_) == 0;
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
+  if (ok && beforeReplace) beforeReplace();
   if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0;
   if (!ok) {
     ::unlink(tempPath_.c_str());
@@ -86,6 +90,45 @@ bool AtomicFile::commit() {
     ::close(dir);
   }
   return true;
+}
+
+namespace {
+
+// "." <target> ".tmp" <pid> "." <counter>, as open() makes them: the target
+// and the process id, or false for any other name.
+bool parseTemporaryName(const std::string& name, std::string* target, long* pid) {
+  const size_t tmp = name.rfind(".tmp");
+  if (name.size() < 2 || name[0] != '.' || tmp == std::string::npos || tmp < 2) return false;
+  const size_t dot = name.find('.', tmp + 4);
+  auto digits = [](const std::string& s) {
+    return !s.empty() && s.size() <= 18 && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (dot == std::string::npos || !digits(name.substr(tmp + 4, dot - tmp - 4)) || !digits(name.substr(dot + 1)))
+    return false;
+  *target = name.substr(1, tmp - 1);
+  *pid = std::strtol(name.c_str() + tmp + 4, nullptr, 10);
+  return *pid > 0;
+}
+
+bool processGone(long pid) {
+  return pid == static_cast<long>(getpid()) || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH);
+}
+
+}  // namespace
+
+std::vector<std::string> AtomicFile::abandonedIn(const std::string& folder,
+                                                 const std::function<bool(const std::string&)>& ours) {
+  std::vector<std::string> out;
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return out;
+  while (const dirent* entry = readdir(dir)) {
+    std::string target;
+    long pid = 0;
+    if (parseTemporaryName(entry->d_name, &target, &pid) && ours(target) && processGone(pid))
+      out.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  return out;
 }
 
 void AtomicFile::discard() {

@@ -4,8 +4,10 @@
 // by a failure is removed. One object per file; single-threaded.
 #ifndef TOLVEX_DESKTOP_ATOMICFILE_H
 #define TOLVEX_DESKTOP_ATOMICFILE_H
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvex {
 
@@ -21,7 +23,16 @@ class AtomicFile {
   // Buffered; a failed write is remembered and reported by commit.
   void write(std::string_view text);
   // Flushes, syncs and renames into place; false when any step failed.
-  bool commit();
+  // `beforeReplace`, when given, runs once the new text is on disk whole and
+  // just before it takes the target's place; it does not run when the text
+  // could not be written.
+  bool commit(const std::function<void()>& beforeReplace = nullptr);
+
+  // The temporary files in `folder` that writers of this program left when
+  // their process was killed (it no longer runs, or it is this one: none of
+  // them is open between runs), for targets that `ours` accepts. Names only.
+  static std::vector<std::string> abandonedIn(const std::string& folder,
+                                              const std::function<bool(const std::string& target)>& ours);
 
  private:
   bool flush();

@@ -1,18 +1,33 @@
 // Reads a desktop list file (and the settings and tag files, which use a
-// subset of its grammar) into an ItemList, parsing 10000 bytes at a time.
+// subset of its grammar) into an ItemList, parsing it block by block.
 #include <expat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "desktop/RegularFile.h"
 #include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
 
 namespace tolvex {
 namespace {
 
-constexpr size_t kBlockBytes = 10000;
+// The parser scans an unfinished piece of markup again from its start with
+// every block, so a block is doubled whenever the last one completed nothing:
+// the rescans then add up to at most twice the file, whatever it holds.
+constexpr size_t kFirstBlockBytes = 64 * 1024;
+// No list holds a piece of markup nearly this long (the longest is an item's
+// start tag, a few kilobytes); a file that does is refused rather than held.
+constexpr uint64_t kMaxPieceBytes = 64u << 20;
+// The largest file a list the handheld can hold makes: 65,535 items, each at
+// the deepest indentation (16 lines of at most 1 KiB of indentation and
+// markup) with a 260-byte title, a 4,095-byte note, a 4,095-byte file link
+// and a 188-byte localID, every byte in its longest escaped form (6 bytes).
+// Anything larger is no list file.
+constexpr uint64_t kMaxListFileBytes = 1024 + 65535ull * (16 * 1024 + 6 * (260 + 4095 + 4095 + 188));
 // Raw character data kept per text element: a pseudo-entity (at most 10
 // bytes) becomes one two-byte character, so five raw bytes per kept byte
 // always suffice.
@@ -314,8 +329,29 @@ class ListParse {
 struct ParserFree {
   void operator()(XML_Parser p) const { XML_ParserFree(p); }
 };
-struct FileClose {
-  void operator()(FILE* f) const { std::fclose(f); }
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  // Fills `buffer` as far as the file goes; -1 on a read error.
+  long fill(char* buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = ::read(fd_, buffer + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<long>(done);
+  }
+
+ private:
+  int fd_;
 };
 
 void appendParserError(std::string& out, XML_Parser parser) {
@@ -342,25 +378,52 @@ std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::str
   // No external entities or parameter entities are ever loaded.
   XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
 
-  std::unique_ptr<FILE, FileClose> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
+  parserCalls_ = 0;
+  // Never a blocking open: a FIFO named like a list must not stall the run.
+  std::string why;
+  uint64_t size = 0;
+  Descriptor file(openRegularFile(path, &why, &size));
+  if (why == "not a regular file") {
+    message = "Couldn't open file '" + path + "': not a regular file\n";
+    return nullptr;
+  }
+  if (!why.empty()) {
     message = "Couldn't open file '" + path + "'\n";
     return nullptr;
   }
-  std::vector<char> block(kBlockBytes);
+  if (size > kMaxListFileBytes) {
+    message = "Couldn't open file '" + path + "': " + std::to_string(size) +
+              " bytes, larger than any list the handheld can hold\n";
+    return nullptr;
+  }
+  std::vector<char> block(kFirstBlockBytes);
+  uint64_t fed = 0;
+  XML_Index lastEvent = -1;
   bool last = false;
   while (!last) {
-    size_t got = std::fread(block.data(), 1, block.size(), file.get());
-    if (got < block.size() && std::ferror(file.get())) {
-      // A folder opens but cannot be read.
+    const long got = file.fill(block.data(), block.size());
+    if (got < 0) {
       message = "Couldn't open file '" + path + "'\n";
       return nullptr;
     }
-    last = got < block.size();
+    last = static_cast<size_t>(got) < block.size();
+    fed += static_cast<uint64_t>(got);
+    ++parserCalls_;
     if (XML_Parse(parser.get(), block.data(), static_cast<int>(got), last) == XML_STATUS_ERROR) {
       appendParserError(message, parser.get());
       return nullptr;
     }
+    const XML_Index event = XML_GetCurrentByteIndex(parser.get());
+    if (event != lastEvent) {
+      block.resize(kFirstBlockBytes);
+    } else if (fed - static_cast<uint64_t>(event < 0 ? 0 : event) > kMaxPieceBytes) {
+      message = "Couldn't read file '" + path + "': a piece of markup over " +
+                std::to_string(kMaxPieceBytes) + " bytes long, which no list holds\n";
+      return nullptr;
+    } else {
+      block.resize(block.size() * 2);
+    }
+    lastEvent = event;
   }
   if (parse.oldFile()) return nullptr;
   return parse.takeList();

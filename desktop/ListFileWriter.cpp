@@ -121,7 +121,8 @@ ListFileWriter::ListFileWriter(std::string encoding) : encoding_(std::move(encod
   if (encoding_.size() > kMaxEncodingName) encoding_.resize(kMaxEncodingName);
 }
 
-int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/) {
+int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/,
+                          const std::function<void()>& beforeReplace) {
   leftOut_ = LeftOut();
   AtomicFile file(path);
   if (!file.open()) return -2;
@@ -151,7 +152,7 @@ int ListFileWriter::write(const ItemList& list, const std::string& path, std::st
     if (n) n = n->next();
   }
   file.write("</TolvexFile>\n");
-  return file.commit() ? 0 : -2;
+  return file.commit(beforeReplace) ? 0 : -2;
 }
 
 }  // namespace tolvex

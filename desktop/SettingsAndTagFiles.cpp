@@ -63,11 +63,12 @@ int TagFileWriter::write(const ItemList* list, const std::string& path, std::str
   return file.commit() ? 0 : -2;
 }
 
-bool ConfigStore::load(const std::string& path) {
+bool ConfigStore::load(const std::string& path, std::string* why) {
   std::string message;
   std::unique_ptr<ItemList> list = ListFileReader().read(path, message);
   if (!message.empty()) list.reset();
   list_ = std::move(list);
+  if (why) *why = message;
   return list_ != nullptr;
 }
 

@@ -4,6 +4,7 @@
 #define TOLVEX_DESKTOP_XMLFILE_H
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,9 +43,15 @@ class XmlFileWriter {
 
 // Writes go to a temporary file beside the target, flushed, then renamed into
 // place; on failure the target is untouched.
+// Only a regular file is read (opened without blocking), and none larger
+// than any list the handheld can hold.
 class ListFileReader : public XmlFileReader {
  public:
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
+  // Blocks handed to the parser by the last read.
+  size_t parserCalls() const { return parserCalls_; }
+ private:
+  size_t parserCalls_ = 0;
 };
 
 // Texts are escaped (attributes with " as &quot; too); characters an XML
@@ -53,7 +60,10 @@ class ListFileWriter : public XmlFileWriter {
  public:
   explicit ListFileWriter(std::string encoding = "utf-8");
   // 0 when written, -2 when the file cannot be created (or written whole).
-  int write(const ItemList& list, const std::string& path, std::string& message);
+  // `beforeReplace` runs once the new file is written whole, just before it
+  // replaces the one at `path` (never when the write failed).
+  int write(const ItemList& list, const std::string& path, std::string& message,
+            const std::function<void()>& beforeReplace = nullptr);
   // What the last write left out.
   const LeftOut& leftOut() const { return leftOut_; }
  private:
@@ -71,7 +81,8 @@ class TagFileWriter : public XmlFileWriter {
 
 class ConfigStore {
  public:
-  bool load(const std::string& path);
+  // `why` (may be null) gets the reader's explanation when nothing was loaded.
+  bool load(const std::string& path, std::string* why = nullptr);
   void setInt(const std::string& key, int value);
   const ItemList* list() const { return list_.get(); }
  private:

@@ -85,9 +85,10 @@ size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path) {
   return keepDesktopTexts(handheld, *desktop);
 }
 
-int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message) {
+int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
+                     const std::function<void()>& beforeReplace) {
   ListFileWriter writer("utf-8");
-  int result = writer.write(list, path, message);
+  int result = writer.write(list, path, message, beforeReplace);
   if (result == 0 && env.log) logLeftOut(*env.log, writer.leftOut());
   return result;
 }

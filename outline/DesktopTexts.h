@@ -14,6 +14,7 @@
 // Single-threaded; the lists stay owned by the caller.
 #ifndef TOLVEX_OUTLINE_DESKTOPTEXTS_H
 #define TOLVEX_OUTLINE_DESKTOPTEXTS_H
+#include <functional>
 #include <string>
 
 #include "common/RunLog.h"
@@ -28,8 +29,10 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
 // over it: only when the file reads and is the same list (same uniqueTime).
 size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path);
 // Writes a desktop list file ("utf-8") and logs what it had to leave out.
-// The writer's result: 0 when written, -2 otherwise.
-int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message);
+// The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
+// once the new file is written whole, just before it replaces the old one.
+int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
+                     const std::function<void()>& beforeReplace = nullptr);
 
 }  // namespace tolvex
 #endif

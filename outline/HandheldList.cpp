@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdarg>
 #include <cstring>
 #include <vector>
 
@@ -29,15 +28,7 @@ constexpr uint32_t kSyncRequestFlag = 0x80;
 constexpr size_t kRenameBlockSize = 71;
 constexpr size_t kRenameNameField = 35;
 constexpr uint8_t kRenameTrailer = 0x7B;
-
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
-}
+constexpr size_t kMaxRecords = 65535;  // a handheld database's record index is 16 bits
 
 uint32_t bigEndian32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
@@ -189,17 +180,31 @@ void readDeletedRecords(ListRead& read, uint16_t count) {
 
 }  // namespace
 
-bool checkListHeader(const RunEnv& env, uint8_t handle) {
+bool checkListHeader(const RunEnv& env, uint8_t handle, bool* declined) {
+  if (declined) *declined = false;
   RecordReader reader(handle);
-  if (reader.read(0, false) != 0 || reader.size() < kListHeaderSize) return false;
+  // A header that cannot be read leaves open whether the list asks to be
+  // synchronized: that is said, and the list counts as not in step. One too
+  // short to be a list header is passed over, as the rules say, silently.
+  if (const long err = reader.read(0, false); err != 0) {
+    logLine(env, "#   ERROR: Couldn't read the list header (%ld %lx)!\n", err, static_cast<unsigned long>(err));
+    return false;
+  }
+  if (reader.size() < kListHeaderSize) {
+    if (declined) *declined = true;
+    return false;
+  }
   if (bigEndian32(reader.bytes() + kHeaderMagicOffset) != kHeaderMagic) {
     logLine(env, "#   ERROR: List doesn't appear to have a header! Resave!\n");
     return false;
   }
-  return bigEndian32(reader.bytes() + kHeaderFlagsOffset) & kSyncRequestFlag;
+  const bool requested = bigEndian32(reader.bytes() + kHeaderFlagsOffset) & kSyncRequestFlag;
+  if (declined) *declined = !requested;
+  return requested;
 }
 
-std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry) {
+std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& entry, bool* declined) {
+  if (declined) *declined = false;
   uint8_t handle = 0;
   long err = SyncOpenDB(dbName(entry.name).c_str(), entry.card, &handle, kListOpenMode);
   if (err != 0) {
@@ -217,7 +222,7 @@ std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& 
     SyncCloseDB(handle);
     return std::nullopt;
   }
-  if (!checkListHeader(env, handle)) {
+  if (!checkListHeader(env, handle, declined)) {
     logLine(env, "#   SKIPPING: Sync request flag not set. (%d recs)\n", int(count));
     SyncCloseDB(handle);
     return std::nullopt;
@@ -294,7 +299,8 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
   return ok;
 }
 
-bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name) {
+bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
+                        const CreatedHook& onCreated) {
   const std::string onHandheld = dbName(name);
   SyncCreateRecord create;
   std::memset(&create, 0, sizeof create);
@@ -315,11 +321,18 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
   SyncOpenDbInfoRequest request{0x80, handle};
   SyncDbRecord info;
   std::memset(&info, 0, sizeof info);
+  std::optional<uint32_t> created;
   if (SyncReadOpenDbInfo(&request, &info) == 0) {
-    list.setUniqueTime(info.createDate);
+    const uint32_t date = info.createDate;  // a packed field: copied, never referred to
+    created = date;
+    list.setUniqueTime(date);
     logLine(env, "#   Picked up unique value to: %u\n", list.uniqueTime());
   } else {
     logLine(env, "#   ERROR: Couldn't pick up unique value. Continuing.\n");
+  }
+  if (onCreated && !onCreated(created)) {
+    SyncCloseDB(handle);
+    return false;
   }
 
   // Closing saves the new, empty database; a failure means it is not there.
@@ -396,10 +409,14 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   if (pending.empty()) return true;
   uint32_t tempCreated = 0;
   DbState temp = databasePresence(kTempDatabaseName, &tempCreated);
-  if (temp == DbState::kMissing) return true;
+  if (temp == DbState::kMissing) {
+    clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+    return true;
+  }
   if (temp == DbState::kUnknown) return false;
   // Newest first: a later rebuild's temporary replaced any earlier one.
   for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+    if (it->name == kTempDatabaseName) continue;
     if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
     if (dbName(it->name).empty()) continue;  // names no list the handheld can hold
     DbState list = databasePresence(it->name, nullptr);
@@ -412,29 +429,92 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   return true;
 }
 
-bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed) {
+namespace {
+
+// A "Tolvk-*Sync*" the handheld still holds goes only when this conduit made
+// it: the note in the desktop folder knows its creation date. Any other
+// database of that name is the user's and stays; the rebuild cannot go on.
+bool clearLeftoverTemporary(const RunEnv& env) {
+  uint32_t created = 0;
+  const DbState temp = databasePresence(kTempDatabaseName, &created);
+  if (temp == DbState::kMissing) return true;
+  if (temp == DbState::kUnknown) return false;
+  if (created != 0) {
+    for (const PendingRebuild& p : readPendingRebuilds(env.desktopFolder)) {
+      if (p.created != created) continue;
+      if (SyncDeleteDB(kTempDatabaseName, 0) != 0) return false;
+      clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+      return true;
+    }
+  }
+  logLine(env, "#   A database named %s that this conduit did not make is on the handheld; left alone.\n",
+          kTempDatabaseName);
+  return false;
+}
+
+// The temporary database this rebuild made, deleted again; while it cannot
+// be deleted it stays noted as this conduit's own.
+void dropOwnTemporary(const RunEnv& env) {
+  const long err = SyncDeleteDB(kTempDatabaseName, 0);
+  if (err == SYNCERR_NONE || err == SYNCERR_NOT_FOUND) clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+}
+
+}  // namespace
+
+bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed,
+                         const DesktopBefore* before) {
   if (renamed) *renamed = false;
+  // Checked before anything is built: a database cut short at the limit
+  // would drop items, and every later run would fail the same way.
+  if (const size_t items = list.size(); items + 1 > kMaxRecords) {
+    logLine(env, "!   List too large for the handheld: %zu items, the limit is 65,534 (65,535 records with the list header).\n",
+            items);
+    return false;
+  }
   // A leftover temporary may hold the only copy of a list whose rebuild was
   // cut short after its old database was deleted.
-  if (!restoreLeftoverTemporary(env, nullptr)) {
+  if (!restoreLeftoverTemporary(env, nullptr) || !clearLeftoverTemporary(env)) {
     logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
     return false;
   }
-  SyncDeleteDB(kTempDatabaseName, 0);
   logLine(env, "#   Normalize file on handheld.\n");
-  const uint32_t before = list.uniqueTime();
-  if (!createHandheldList(env, list, kTempDatabaseName)) {
+  RebuildRecord record;
+  if (before) record.written = describeWritten(before->snapshot, list);
+  // The temporary is noted as this conduit's own the moment it exists, so
+  // that a run cut short while building it knows it later.
+  bool made = false;
+  auto claim = [&](std::optional<uint32_t> created) {
+    made = true;
+    if (!created) {
+      logLine(env, "#   ERROR: Without its creation date the new database cannot be told from another; abandoned.\n");
+      return false;
+    }
+    if (notePendingRebuild(env.desktopFolder, {kTempDatabaseName, *created, std::nullopt})) return true;
+    logLine(env, "#   ERROR: Couldn't note the new database in %s.\n", kPendingRebuildsFile);
+    return false;
+  };
+  if (!createHandheldList(env, list, kTempDatabaseName, claim)) {
     // Whatever part of the temporary database was made holds nothing the
     // handheld lacks: the list's own database is still there.
-    SyncDeleteDB(kTempDatabaseName, 0);
+    if (made) dropOwnTemporary(env);
     logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
     return false;
   }
   // From here until the desktop file is saved the list may exist only in the
-  // temporary database: note which list it is, for a run that gets cut short.
-  const uint32_t created = list.uniqueTime() != before ? list.uniqueTime() : 0;
-  if (!notePendingRebuild(env.desktopFolder, entry.name, created))
-    logLine(env, "#   WARNING: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
+  // temporary database: note which list it is and what the desktop file was,
+  // for a run that gets cut short. Without the note the old database stays.
+  PendingRebuild note{entry.name, list.uniqueTime(), std::nullopt};
+  if (before) {
+    note.desktop = before->stamp;
+    record.desktop = before->snapshot.items();
+    fillNewIds(record.written, list);
+  }
+  if (!notePendingRebuild(env.desktopFolder, note, before ? &record : nullptr)) {
+    logLine(env, "#   ERROR: Couldn't note the rebuild of %s in %s.\n", entry.name.c_str(), kPendingRebuildsFile);
+    dropOwnTemporary(env);
+    logLine(env, "!   Couldn't normalize handheld file. Bailing out before problems.\n");
+    return false;
+  }
   logLine(env, "# Delete original file.\n");
   const long deleted = SyncDeleteDB(dbName(entry.name).c_str(), 0);
   // An old database that stays would keep the new one from taking its name,
@@ -443,7 +523,8 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
       databasePresence(entry.name, nullptr) == DbState::kPresent) {
     logLine(env, "#   ERROR: Couldn't delete original file (%d %x). Keeping it; the new one is dropped.\n",
             int(deleted), unsigned(deleted));
-    SyncDeleteDB(kTempDatabaseName, 0);
+    // The note keeps claiming the new one until it is gone.
+    if (SyncDeleteDB(kTempDatabaseName, 0) == SYNCERR_NONE) clearPendingRebuild(env.desktopFolder, entry.name);
     return false;
   }
   if (renameHandheldDatabase(env, kTempDatabaseName, entry.name)) {
@@ -453,6 +534,12 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
     logLine(env, "! ERROR: Couldn't rename file to replace old file!\n");
   }
   return true;
+}
+
+bool settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed) {
+  if (!renamed) notePendingRebuild(env.desktopFolder, {kTempDatabaseName, list.uniqueTime(), std::nullopt});
+  clearPendingRebuild(env.desktopFolder, name);
+  return renamed;
 }
 
 bool renameHandheldDatabase(const RunEnv& env, const std::string& oldName, const std::string& newName) {

@@ -1,7 +1,5 @@
 #include "outline/ListCopy.h"
 
-#include <cstdarg>
-
 #include "desktop/XmlFile.h"
 #include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
@@ -10,15 +8,6 @@
 
 namespace tolvex {
 namespace {
-
-void logLine(const RunEnv& env, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void logLine(const RunEnv& env, const char* format, ...) {
-  if (!env.log) return;
-  va_list args;
-  va_start(args, format);
-  env.log->vline(format, args);
-  va_end(args);
-}
 
 std::string listPath(const std::string& folder, const std::string& name) {
   return folder + name + ".XML";
@@ -39,12 +28,14 @@ std::unique_ptr<ItemList> readDesktopList(const RunEnv& env, const std::string& 
 int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool ignoreUpload) {
   std::string path = listPath(env.desktopFolder, name);
   std::string message;
+  DesktopBefore before;
+  before.stamp = stampOf(path);
   std::unique_ptr<ItemList> list = ListFileReader().read(path, message);
   if (!list || !message.empty()) {
     logLine(env, "#   ERROR: Couldn't build list from file!\n");
     logLine(env, "#   >> Perhaps international character parsing problem?\n");
     logLine(env, "#   >> %s\n", message.c_str());
-    return 0;
+    return kListNotInSync;
   }
   if (ignoreUpload) {
     logLine(env, "#   Ignoring presence (or lack thereof) of Upload attribute.\n");
@@ -53,6 +44,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
     return 0;
   }
   logLine(env, "#   Upload attribute found; clear attribute and go.\n");
+  before.snapshot = DesktopSnapshot(*list);
   list->setUploadFile(0);
   logLine(env, "#     Dump deleted items.\n");
   list->purgeDeleted();
@@ -62,38 +54,46 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   DatabaseEntry entry;
   entry.name = name;
   bool renamed = false;
-  if (!rebuildHandheldList(env, *list, entry, &renamed)) {
+  if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't create the list on handheld. Desktop file left as it was.\n");
-    return 0;
+    return kListNotInSync;
   }
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
   if (writeDesktopList(env, *list, path, message) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
-  } else {
-    logLine(env, "#   Saved updated record info to desktop.\n");
-    clearPendingRebuild(env.desktopFolder, name);
+    return kListNotInSync;
   }
-  return 0;
+  logLine(env, "#   Saved updated record info to desktop.\n");
+  return settleRebuildNote(env, name, *list, renamed) ? 0 : kListNotInSync;
 }
 
-int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder) {
-  std::optional<uint8_t> handle = openListDatabase(env, entry);
-  if (!handle) return 0;
+int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
+                              const std::function<void()>& beforeReplace) {
+  bool declined = false;
+  std::optional<uint8_t> handle = openListDatabase(env, entry, &declined);
+  if (!handle) return declined ? 0 : kListNotInSync;
   std::string path = listPath(folder, entry.name);
   std::string message;
+  // What the desktop file holds now, for the note of the rebuild.
+  DesktopBefore before;
+  before.stamp = stampOf(path);
+  std::unique_ptr<ItemList> replaced;
+  if (before.stamp.present) replaced = ListFileReader().read(path, message);
+  if (replaced && message.empty()) before.snapshot = DesktopSnapshot(*replaced);
+  message.clear();
   logLine(env, "#   Reading list details.\n");
   bool complete = false;
   std::unique_ptr<ItemList> list = readHandheldList(env, *handle, &complete);
   SyncCloseDB(*handle);
   if (!list) {
     logLine(env, "!   ERROR: Couldn't build internal list from handheld!\n");
-    return -11;
+    return kHandheldListUnreadable;
   }
   if (!complete) {
     logLine(env, "!   List could not be read whole. Not normalizing on handheld, not writing out desktop.\n");
-    return 0;
+    return kListNotInSync;
   }
   logLine(env, "#     Dump deleted items.\n");
   list->purgeDeleted();
@@ -102,20 +102,19 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   keepDesktopTextsFromFile(*list, path);
   list->clearAllDirtyContent();
   bool renamed = false;
-  if (!rebuildHandheldList(env, *list, entry, &renamed)) {
+  if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {
     logLine(env, "!   Couldn't normalize on handheld. Not writing out desktop.\n");
-    return 0;
+    return kListNotInSync;
   }
   if (!renamed) list->setUploadFile(1);
-  int result = writeDesktopList(env, *list, path, message);
+  int result = writeDesktopList(env, *list, path, message, beforeReplace);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());
-    return -12;
+    return kListNotInSync;
   }
   logLine(env, "#   Written to XML file (%u).\n", list->uniqueTime());
-  clearPendingRebuild(env.desktopFolder, entry.name);
-  return 0;
+  return settleRebuildNote(env, entry.name, *list, renamed) ? 0 : kListNotInSync;
 }
 
 }  // namespace tolvex

@@ -42,7 +42,8 @@ mutant desktop-write-in-place desktop/AtomicFile.cpp \
 mutant interrupted-rebuild-not-repaired outline/HandheldList.cpp \
   's|^  if (pending.empty()) return true;|  return true;|' test_safety 'KillAtAnyMoment.*'
 mutant interrupted-rebuild-not-noted outline/HandheldList.cpp \
-  's|^  if (!notePendingRebuild(env.desktopFolder, entry.name, created))|  if (false)|' test_safety 'KillAtAnyMoment.*'
+  's|^  if (!notePendingRebuild(env.desktopFolder, note, before ? \&record : nullptr)) {|  if (false) {|' \
+  test_safety 'KillAtAnyMoment.*'
 mutant interrupted-rebuild-not-finished conduit/RunDriver.cpp \
   's|^      unfinished_.insert(p.name);|      (void)p;|' test_safety 'KillAtAnyMoment.*'
 
@@ -66,7 +67,7 @@ mutant pdb-dates-swapped platform/syncmgr/PdbFile.h \
 
 # --- Text the handheld cannot hold stays on the desktop.
 mutant desktop-twins-ignored conduit/ListMerge.cpp \
-  's|^    keepDesktopTexts(\*handheld, \*desktop);|    ;|' test_handheld 'TextKept*:TextProperty.*'
+  's|^    keepDesktopTexts(\*sides.handheld, \*sides.desktop);|    ;|' test_handheld 'TextKept*:TextProperty.*'
 mutant list-names-not-converted conduit/DatabaseTable.cpp \
   's|latin1BytesToUtf8(std::string_view(record.name, strnlen(record.name, sizeof record.name)))|std::string(record.name, strnlen(record.name, sizeof record.name))|' \
   test_handheld 'TextKeptTest.ListNames*'
@@ -86,6 +87,26 @@ mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
 mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
   's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
 
+# --- The run's decisions never lose a list; a run that could not finish says so.
+mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
+  's|^  if (ok \&\& beforeReplace) beforeReplace();|  if (beforeReplace) beforeReplace();|' \
+  test_safety 'FullDesktopDisk.*'
+mutant database-list-read-unchecked conduit/DatabaseTable.cpp \
+  's|^    if (err != SYNCERR_NONE) {|    if (false) {|' test_conduit_suite 'HotsyncTest.DatabaseList*'
+mutant desktop-edits-after-interruption-overwritten conduit/RunDriver.cpp \
+  's|^  if (edited \&\& strategy_ != kStrategyHhOverDt) {|  if (false) {|' test_handheld 'EditedAfterInterruption*'
+mutant replay-keeps-duplicate-origin outline/RebuildRecord.cpp \
+  's|^      if (o >= 0 \&\& taken\[o\]) o = kForeignItem;|      (void)taken;|' test_handheld 'RebuildReplay*'
+mutant foreign-temporary-deleted outline/HandheldList.cpp \
+  's|^      if (p.created != created) continue;|      (void)p;|' test_handheld 'HandheldListTest.Foreign*'
+mutant failed-list-reported-as-success conduit/RunDriver.cpp \
+  's|^  if (result < 0 \&\& result_ >= 0) result_ = result;|  (void)result;|' test_handheld 'Kinds/FailedList*'
+mutant desktop-file-opened-blocking desktop/RegularFile.cpp \
+  's|O_RDONLY \| O_NONBLOCK \| O_CLOEXEC|O_RDONLY \| O_CLOEXEC|' test_desktop 'HostileDesktopFile.OnlyRegular*'
+mutant huge-token-rescanned desktop/ListFileReader.cpp \
+  's|^      block.resize(block.size() \* 2);|      block.resize(kFirstBlockBytes);|' test_desktop 'HostileDesktopFile.HugeToken*'
+mutant killed-runs-temporaries-kept conduit/RunDriver.cpp \
+  's|^    if (::unlink((folder_ + name).c_str()) == 0)|    if (false)|' test_handheld 'HonestRunTest.Temporaries*'
 # --- A dry run changes nothing and runs as the real one would.
 mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
   's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'

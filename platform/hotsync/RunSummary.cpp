@@ -59,6 +59,8 @@ bool sectionStart(const std::string& line, std::string* name, ListOutcome::Actio
       {": Copy database from DT to HH.", ListOutcome::kCopiedToHandheld, true},
       {": Copy from HH to DT.", ListOutcome::kCopiedToDesktop, true},
       {": Synchronize (Config: ", ListOutcome::kMerged, false},
+      {": Rebuild was interrupted. Copy from HH to DT.", ListOutcome::kCopiedToDesktop, true},
+      {": Rebuild was interrupted and the desktop file was edited since. Merge.", ListOutcome::kMerged, true},
   };
   for (const Decision& d : kDecisions) {
     size_t at = d.suffix ? (endsWith(rest, d.text) ? rest.size() - std::string(d.text).size() : std::string::npos)

@@ -2,12 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -257,14 +259,37 @@ bool HandheldImage::setLastDesktop(uint32_t desktopId) {
   return true;
 }
 
+namespace {
+
+// ".<file>.tmp<pid>", as writeFileAtomically names it, for a database file
+// or device.ini, written by a process that no longer runs (or by this one:
+// it writes none while it attaches).
+bool abandonedTemporary(const std::string& name) {
+  const size_t tmp = name.rfind(".tmp");
+  if (name.empty() || name[0] != '.' || tmp == std::string::npos || tmp < 2) return false;
+  const std::string target = name.substr(1, tmp - 1), pid = name.substr(tmp + 4);
+  const bool ours = target == kDeviceFile || (target.size() > 4 && target.compare(target.size() - 4, 4, ".pdb") == 0);
+  if (!ours || pid.empty() || pid.size() > 18 || pid.find_first_not_of("0123456789") != std::string::npos) return false;
+  const long process = std::strtol(pid.c_str(), nullptr, 10);
+  return process == static_cast<long>(getpid()) || (process > 0 && ::kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH);
+}
+
+}  // namespace
+
 void HandheldImage::loadDatabases() {
   DIR* dir = ::opendir(folder_.c_str());
   if (!dir) return;
-  std::vector<std::string> names;
+  std::vector<std::string> names, leftovers;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.size() > 4 && name[0] != '.' && name.compare(name.size() - 4, 4, ".pdb") == 0)
       names.push_back(name);
+    else if (abandonedTemporary(name))
+      leftovers.push_back(name);
+  }
+  for (const std::string& name : leftovers) {
+    const std::string path = folder_ + "/" + name;
+    if (::unlink(path.c_str()) == 0) report(path + ": removed, left by an interrupted run");
   }
   ::closedir(dir);
   std::sort(names.begin(), names.end());

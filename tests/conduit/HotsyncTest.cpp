@@ -68,5 +68,29 @@ TEST_F(HotsyncTest, SyncTypesReachTheConduit) {
   }
 }
 
+// Without the handheld's database list every list would look desktop-only
+// and be copied over its handheld twin: the run ends before any list.
+TEST_F(HotsyncTest, DatabaseListFailureEndsTheRunBeforeAnyList) {
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  createHandheldDatabase("Tolvk-A");
+  const uint32_t created = handheldCreated("Tolvk-A");
+  SyncHostDetach();
+  const std::string upload =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<TolvexFile uniqueTime=\"1\" uploadFile=\"1\">\n"
+      "<item uniqueID=\"0\"><title>desktop</title></item>\n</TolvexFile>\n";
+  writeFile(desktop_ + "Tolvk-A.XML", upload);
+  const Outcome outcome = sync("fast", "SyncReadDBList:1");
+  EXPECT_EQ(outcome.status, 1) << outcome.output;
+  EXPECT_NE(log().find("# Enumerating databases on handheld.\n"
+                       "#   Couldn't read the list of databases on the handheld ("),
+            std::string::npos)
+      << log();
+  EXPECT_EQ(log().find("# Syncronizing"), std::string::npos) << log();
+  EXPECT_EQ(readFile(desktop_ + "Tolvk-A.XML"), upload);
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  EXPECT_EQ(handheldCreated("Tolvk-A"), created);
+  SyncHostDetach();
+}
+
 }  // namespace
 }  // namespace tolvex::test

@@ -31,12 +31,17 @@ TEST_F(ConduitTest, LogLinesAreCutAndEchoedWithoutTheirPrefix) {
   EXPECT_STREQ(OsProgressText(shown, ProgressWindow::kLogLine), "  Found 3 records.\n");
   log.line("x");
   EXPECT_STREQ(OsProgressText(shown, ProgressWindow::kLogLine), "");
+  // A cut line keeps its line end, without splitting a character before it.
   log.line("# %s\n", std::string(600, 'a').c_str());
+  log.line("# %s%s\n", std::string(507, 'b').c_str(), "\xC3\xA9\xC3\xA9");
+  log.line("# %s", std::string(600, 'c').c_str());
+  log.line("\n");
   window.destroy();
   log.close();
   const std::string text = normalizeTimes(readFile(desktop_ + "lastsync.txt"));
   const std::string expected = "# Log started T\n# Conduit Build 2.2.0 Oct 14 2003 17:10:14\n"
-                               "#   Found 3 records.\nx# " + std::string(509, 'a') + kLogEnd;
+                               "#   Found 3 records.\nx# " + std::string(508, 'a') + "\n# " +
+                               std::string(507, 'b') + "\n# " + std::string(509, 'c') + "\n" + kLogEnd;
   EXPECT_EQ(text, expected);
 }
 
@@ -85,40 +90,68 @@ TEST_F(ConduitTest, CancelClosesTheWindowAndStays) {
   EXPECT_FALSE(window.cancelRequested());
 }
 
+// The roll runs once the replacement is written whole, just before it is
+// renamed over the live file: the live name never goes missing.
 TEST_F(ConduitTest, FirstBackupAndFullRing) {
   MemoryRunLog log;
   const std::string live = desktop_ + "Tolvk-Garden.XML";
   const std::string b = desktop_ + "Backup/Tolvk-Garden";
+  auto save = [&](const std::string& text) {
+    writeFile(live + ".new", text);
+    rollBackups(log, desktop_, "Tolvk-Garden");
+    EXPECT_TRUE(exists(live));
+    ASSERT_EQ(std::rename((live + ".new").c_str(), live.c_str()), 0);
+  };
   writeFile(live, "first");
-  rollBackups(log, desktop_, "Tolvk-Garden");
+  save("second");
   EXPECT_EQ(log.text(), "#   Created Backup directory.\n"
                         "#   WARN: Couldn't remove backup: " + b + ".2 (2)\n"
                         "#   WARN: Couldn't roll backup: " + b + ".1 to " + b + ".2 (2)\n"
                         "#   WARN: Couldn't roll backup: " + b + ".0 to " + b + ".1 (2)\n"
                         "#   Backup: " + live + " to " + b + ".0\n");
-  EXPECT_FALSE(exists(live));
+  EXPECT_EQ(readFile(live), "second");
   EXPECT_EQ(readFile(b + ".0"), "first");
 
-  for (const char* text : {"second", "third", "fourth"}) {
-    writeFile(live, text);
+  for (const char* text : {"third", "fourth", "fifth"}) {
     log.clear();
-    rollBackups(log, desktop_, "Tolvk-Garden");
+    save(text);
   }
   EXPECT_EQ(log.text(), "#   Backup remove: " + b + ".2\n"
                         "#   Backup roll: " + b + ".1 to " + b + ".2\n"
                         "#   Backup roll: " + b + ".0 to " + b + ".1\n"
                         "#   Backup: " + live + " to " + b + ".0\n");
-  EXPECT_FALSE(exists(live));
+  EXPECT_EQ(readFile(live), "fifth");
   EXPECT_EQ(readFile(b + ".0"), "fourth");
   EXPECT_EQ(readFile(b + ".1"), "third");
   EXPECT_EQ(readFile(b + ".2"), "second");
 
   // Without a live file only the last step complains; the ring still turns.
+  ASSERT_EQ(std::remove(live.c_str()), 0);
   log.clear();
   rollBackups(log, desktop_, "Tolvk-Garden");
   EXPECT_NE(log.text().find("#   ERROR: Couldn't backup: " + live + " to " + b + ".0 (2)\n"),
             std::string::npos);
   EXPECT_EQ(readFile(b + ".2"), "third");
+}
+
+// A Backup that is a link is replaced by a folder of its own, as a list file
+// that is a link is replaced when saved; where it pointed stays untouched.
+TEST_F(ConduitTest, BackupFolderThatIsALinkIsReplaced) {
+  MemoryRunLog log;
+  const std::string elsewhere = root_ + "/elsewhere";
+  ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+  writeFile(elsewhere + "/Tolvk-A.2", "kept");
+  ASSERT_EQ(symlink(elsewhere.c_str(), (desktop_ + "Backup").c_str()), 0);
+  writeFile(desktop_ + "Tolvk-A.XML", "live");
+  rollBackups(log, desktop_, "Tolvk-A");
+  EXPECT_EQ(log.text().substr(0, 101), "#   WARN: Backup was a symbolic link; replaced by a folder of its own.\n"
+                                       "#   Created Backup directory.\n");
+  struct stat info;
+  ASSERT_EQ(lstat((desktop_ + "Backup").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(readFile(desktop_ + "Backup/Tolvk-A.0"), "live");
+  EXPECT_EQ(readFile(elsewhere + "/Tolvk-A.2"), "kept");
+  EXPECT_FALSE(exists(elsewhere + "/Tolvk-A.0"));
 }
 
 TEST_F(ConduitTest, BackupFolderThatCannotBeMade) {

@@ -142,7 +142,7 @@ TEST_F(ConduitTest, ForceSlowMarkerTurnsEveryRunSlow) {
   EXPECT_NE(log().find("# Syncronizing 0 databases.\n"), std::string::npos);
   createDesktopList("Tolvk-A");
   createHandheldDatabase("Tolvk-A");
-  EXPECT_EQ(runConduit(0), 0);
+  runConduit(0);
   EXPECT_NE(log().find("# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\n"),
             std::string::npos);
 }
@@ -339,19 +339,17 @@ TEST_F(ConduitTest, DecisionPerPresence) {
   EXPECT_NE(log().find("# [0] Tolvk-H: Copy from HH to DT.\n"), std::string::npos);
 }
 
-// A failing copy ends the loop at its row and fails the run; a successful
-// one lets the next row run. Which one happens depends on the copy itself.
-TEST_F(ConduitTest, NegativeCopyResultEndsTheLoop) {
-  createHandheldDatabase("Tolvk-A");  // no list header: not a list that copies cleanly
+// A list that cannot be brought in step fails the run, and the other lists
+// are still processed.
+TEST_F(ConduitTest, FailedListFailsTheRunAndTheLoopGoesOn) {
+  createHandheldDatabase("Tolvk-A");  // no records: no list that can be read
   createDesktopList("Tolvk-B");
-  const long result = runConduit(0);
-  const bool secondRow = log().find("# [1] Tolvk-B: Copy database from DT to HH.\n") != std::string::npos;
-  if (result < 0) {
-    EXPECT_FALSE(secondRow);
-    EXPECT_EQ(hotsyncLines_, std::vector<std::string>{"FAILED Tolvan (check logs)\n"});
-  } else {
-    EXPECT_TRUE(secondRow);
-  }
+  EXPECT_EQ(runConduit(0), -12);
+  EXPECT_NE(log().find("# [0] Tolvk-A: Copy from HH to DT.\n#   ERROR: Skipped DB; not enough records!\n"),
+            std::string::npos)
+      << log();
+  EXPECT_NE(log().find("# [1] Tolvk-B: Copy database from DT to HH.\n"), std::string::npos) << log();
+  EXPECT_EQ(hotsyncLines_, std::vector<std::string>{"FAILED Tolvan (check logs)\n"});
 }
 
 TEST_F(ConduitTest, DecisionPerStrategyForAListOnBothSides) {
@@ -372,19 +370,40 @@ TEST_F(ConduitTest, DecisionPerStrategyForAListOnBothSides) {
   EXPECT_EQ(runConduit(0), 0);
   EXPECT_NE(log().find(head + "# Done.\n\n# Log open"), std::string::npos);
 
+  // The ring turns once the new desktop file is written, just before it
+  // replaces the old one.
   RegistryStore::writeValue("StrategyFast", 2);
   runConduit(0);
   const std::string live = desktop_ + "Tolvk-A.XML";
   const std::string backup = desktop_ + "Backup/Tolvk-A";
-  EXPECT_NE(log().find(head + "#   Strategy: Copy HH file over DT\n"
+  EXPECT_NE(log().find("# Renamed new file to replace old file.\n"
                        "#   Created Backup directory.\n"
                        "#   WARN: Couldn't remove backup: " + backup + ".2 (2)\n"
                        "#   WARN: Couldn't roll backup: " + backup + ".1 to " + backup + ".2 (2)\n"
                        "#   WARN: Couldn't roll backup: " + backup + ".0 to " + backup + ".1 (2)\n"
-                       "#   Backup: " + live + " to " + backup + ".0\n"),
+                       "#   Backup: " + live + " to " + backup + ".0\n"
+                       "#   Written to XML file"),
             std::string::npos)
       << log();
+  EXPECT_NE(log().find(head + "#   Strategy: Copy HH file over DT\n"), std::string::npos);
   EXPECT_TRUE(exists(backup + ".0"));
+  EXPECT_TRUE(exists(live));
+}
+
+// "HH over DT" when the handheld list cannot be copied (here it holds no
+// records): the desktop file stays where it is and the ring does not turn.
+TEST_F(ConduitTest, CopyThatWritesNothingLeavesTheDesktopFile) {
+  createHandheldDatabase("Tolvk-A");
+  createDesktopList("Tolvk-A");
+  RegistryStore::writeValue("StrategyFast", 2);
+  const std::string live = desktop_ + "Tolvk-A.XML";
+  const std::string before = readFile(live);
+  runConduit(0);
+  EXPECT_NE(log().find("#   Strategy: Copy HH file over DT\n#   ERROR: Skipped DB; not enough records!\n"),
+            std::string::npos)
+      << log();
+  EXPECT_EQ(readFile(live), before);
+  EXPECT_FALSE(exists(desktop_ + "Backup"));
 }
 
 TEST_F(ConduitTest, ListWithOpenDesktopFileIsSkipped) {

@@ -46,7 +46,7 @@ TEST_F(CopyMergeTest, UploadRequestDecidesUnlessIgnored) {
 
   log_.clear();
   writeFile(desktopFile("Tolvk-Bad"), "<TolvexFile><item>");
-  EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-Bad", true), 0);
+  EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-Bad", true), kListNotInSync);
   EXPECT_TRUE(logHas("#   ERROR: Couldn't build list from file!\n"));
   EXPECT_FALSE(databaseExists("Tolvk-Bad"));
 }
@@ -56,7 +56,7 @@ TEST_F(CopyMergeTest, FailedItemWriteLeavesBothSidesAsTheyWere) {
   writeDesktop("Tolvk-Trip", 1);
   std::string before = slurp(desktopFile("Tolvk-Trip"));
   faults("SyncWriteRec:3");  // header, first item, then the second item fails
-  EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-Trip", false), 0);
+  EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-Trip", false), kListNotInSync);
   EXPECT_EQ(logCount("#   ERROR: Couldn't normalize rec "), 1u);
   EXPECT_EQ(slurp(desktopFile("Tolvk-Trip")), before);
   EXPECT_EQ(titles("Tolvk-Trip"), std::vector<std::string>{"kept"});
@@ -106,7 +106,7 @@ TEST_F(CopyMergeTest, UnreadableHandheldListIsNeitherRebuiltNorCopied) {
   RawRecord big = itemRecord("big", 0);
   big.bytes.resize(kReadBufferSize + 1, 0);
   makeDatabase("Tolvk-Big", {headerRecord(), itemRecord("A", kHasNextSibling), big});
-  EXPECT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-Big"), desktop_), 0);
+  EXPECT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-Big"), desktop_), kListNotInSync);
   EXPECT_FALSE(fs::exists(desktopFile("Tolvk-Big")));
   EXPECT_EQ(records("Tolvk-Big").size(), 3u);
 
@@ -115,7 +115,7 @@ TEST_F(CopyMergeTest, UnreadableHandheldListIsNeitherRebuiltNorCopied) {
 TEST_F(CopyMergeTest, FailedRenameKeepsTheListAndAsksForUpload) {
   makeDatabase("Tolvk-R", {headerRecord(), itemRecord("A", 0)});
   faults("SyncCallRemoteModule:1");
-  EXPECT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-R"), desktop_), 0);
+  EXPECT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-R"), desktop_), kListNotInSync);  // until the next run
   EXPECT_TRUE(logHas("! ERROR: Couldn't rename file to replace old file!\n"));
   EXPECT_TRUE(databaseExists(kTempDatabaseName));
   EXPECT_FALSE(databaseExists("Tolvk-R"));
@@ -127,7 +127,7 @@ TEST_F(CopyMergeTest, FailedRenameKeepsTheListAndAsksForUpload) {
   // The next run puts the list back and clears the leftover.
   log_.clear();
   EXPECT_EQ(copyDesktopToHandheld(env_, "Tolvk-R", false), 0);
-  EXPECT_FALSE(databaseExists(kTempDatabaseName));
+  EXPECT_FALSE(databaseExists(kTempDatabaseName)) << log_.text();
   EXPECT_EQ(titles("Tolvk-R"), std::vector<std::string>{"A"});
   EXPECT_EQ(desktopList("Tolvk-R")->uploadFile(), 0);
 }

@@ -146,7 +146,9 @@ std::unique_ptr<ItemList> sampleList() {
 
 TEST_F(HandheldListTest, RebuildReplacesStaleTemporaryAndRenames) {
   uint32_t oldDate = makeDatabase("Tolvk-List", {headerRecord(), itemRecord("old", 0)});
-  makeDatabase(kTempDatabaseName, {headerRecord(), itemRecord("stale", 0)});
+  // A temporary this conduit made: the note in the desktop folder knows its date.
+  uint32_t staleDate = makeDatabase(kTempDatabaseName, {headerRecord(), itemRecord("stale", 0)});
+  ASSERT_TRUE(notePendingRebuild(desktop_, {kTempDatabaseName, staleDate, std::nullopt}));
   auto list = sampleList();
   list->setHeaderRecord(headerRecord().bytes.data(), kListHeaderSize);
   DatabaseEntry entry;
@@ -173,6 +175,24 @@ TEST_F(HandheldListTest, RebuildReplacesStaleTemporaryAndRenames) {
   EXPECT_EQ(stored[1].bytes[5], 0);  // written without dirty flags
   EXPECT_TRUE(logHas("#   Clearing dirty content flag on desktop item.\n"));
   EXPECT_TRUE(logHas("# Renamed new file to replace old file.\n"));
+}
+
+// A handheld list that merely bears the temporary's name is the user's: no
+// rebuild deletes it, and no rebuild can go on while it holds the name.
+TEST_F(HandheldListTest, ForeignDatabaseUnderTheTemporaryNameIsLeftAlone) {
+  const uint32_t listDate = makeDatabase("Tolvk-List", {headerRecord(), itemRecord("old", 0)});
+  const uint32_t foreignDate = makeDatabase(kTempDatabaseName, {headerRecord(), itemRecord("mine", 0)});
+  // A note of another database (its date differs) does not make it ours.
+  ASSERT_TRUE(notePendingRebuild(desktop_, {"Tolvk-Other", foreignDate + 7, std::nullopt}));
+  auto list = sampleList();
+  DatabaseEntry entry{kOnBoth, "Tolvk-List", 0, listDate};
+  EXPECT_FALSE(rebuildHandheldList(env_, *list, entry));
+  EXPECT_TRUE(logHas("#   A database named Tolvk-*Sync* that this conduit did not make is on the handheld; left alone.\n"
+                     "!   Couldn't normalize handheld file. Bailing out before problems.\n"))
+      << log_.text();
+  EXPECT_EQ(titles(kTempDatabaseName), std::vector<std::string>{"mine"});
+  EXPECT_EQ(createDate(kTempDatabaseName), foreignDate);
+  EXPECT_EQ(titles("Tolvk-List"), std::vector<std::string>{"old"});
 }
 
 // The old database cannot be deleted (it is still open): the rebuild drops

@@ -2,8 +2,10 @@
 // old database already deleted and its desktop file not yet saved: the list
 // must come back, whether another rebuild or the next run meets it first.
 #include <cstdlib>
+#include <functional>
 
-#include "ImageFixture.h"
+#include "RunFixture.h"
+#include "conduit/RegistryStore.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
 #include "outline/PendingRebuilds.h"
@@ -81,8 +83,9 @@ TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
   makeDatabase("Tolvk-S", {headerRecord(), itemRecord("A", 0)});
   ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-S"), desktop_), 0);
   EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
-  ASSERT_TRUE(notePendingRebuild(desktop_, "Tolvk-S", createDate("Tolvk-S") + 1));
-  ASSERT_TRUE(notePendingRebuild(desktop_, "Tolvk-Gone", 0));
+  // In the form notes had before they kept the desktop file's stamp.
+  writeFile(desktop_ + kPendingRebuildsFile, std::to_string(createDate("Tolvk-S") + 1) + " Tolvk-S\n0 Tolvk-Gone\n");
+  ASSERT_EQ(readPendingRebuilds(desktop_).size(), 2u);
   const std::string before = slurp(desktopFile("Tolvk-S"));
   SyncHostDetach();
   const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +
@@ -93,6 +96,76 @@ TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
   EXPECT_NE(log.find("# No changes were made. Natch.\n"), std::string::npos) << log;
   EXPECT_EQ(slurp(desktopFile("Tolvk-S")), before);
   EXPECT_FALSE(fs::exists(desktop_ + kPendingRebuildsFile));
+}
+
+// A run whose desktop save fails after the handheld was rebuilt leaves what a
+// crash at that moment leaves: the merged list on the handheld under a new
+// identity and new IDs, the old desktop file, and the note. The user then
+// edits the desktop file; the next run must keep every edit of both runs.
+class EditedAfterInterruptionTest : public RunFixture {
+ protected:
+  // Tolvk-W in step on both sides, edits on each, then a run that rebuilds
+  // the handheld and cannot save the desktop file.
+  void interruptedMerge() {
+    makeList("Tolvk-W", "item", 40);
+    ASSERT_EQ(sync(), 0) << lastLog();
+    editHandheld("Tolvk-W", 1, "item 0 handheld");
+    editDesktop("Tolvk-W", [](ItemList& l) {
+      retitle(l, "item 1", "item 1 desktop");
+      add(l, "desktop before");
+    });
+    desktopBefore_ = slurp(desktopFile("Tolvk-W"));
+    EXPECT_EQ(sync(12000), 1);
+    // A save that failed turned no backup and left the desktop file in place.
+    ASSERT_EQ(slurp(desktopFile("Tolvk-W")), desktopBefore_) << lastLog();
+    EXPECT_FALSE(fs::exists(desktop_ + "Backup/Tolvk-W.0"));
+    ASSERT_EQ(readPendingRebuilds(desktop_).size(), 1u) << lastLog();
+    ASSERT_EQ(titles("Tolvk-W").size(), 41u);
+  }
+  std::string desktopBefore_;
+};
+
+TEST_F(EditedAfterInterruptionTest, DesktopEditsAfterTheInterruptionAreMergedNotOverwritten) {
+  interruptedMerge();
+  editDesktop("Tolvk-W", [](ItemList& l) {
+    retitle(l, "item 2", "item 2 after");
+    retitle(l, "item 3", "item 3 after");
+    l.findByUniqueId(l.head()->next()->next()->next()->next()->uniqueID())->setDeleted(true);  // item 4
+    add(l, "desktop after");
+  });
+  ASSERT_EQ(sync(), 0) << lastLog();
+  EXPECT_NE(lastLog().find("Tolvk-W: Rebuild was interrupted and the desktop file was edited since. Merge.\n"),
+            std::string::npos)
+      << lastLog();
+  std::vector<std::string> expected{"item 0 handheld", "item 1 desktop", "item 2 after", "item 3 after"};
+  for (int i = 5; i < 40; ++i) expected.push_back("item " + std::to_string(i));
+  expected.push_back("desktop before");
+  expected.push_back("desktop after");
+  EXPECT_EQ(titles("Tolvk-W"), expected);
+  EXPECT_EQ(desktopTitles("Tolvk-W"), expected);
+  EXPECT_TRUE(readPendingRebuilds(desktop_).empty());
+  EXPECT_EQ(desktopList("Tolvk-W")->uniqueTime(), createDate("Tolvk-W"));
+
+  ASSERT_EQ(sync(), 0);
+  EXPECT_NE(lastLog().find("# No changes were made. Natch.\n"), std::string::npos) << lastLog();
+}
+
+// The note never overrides a copy the user chose for the run.
+TEST_F(EditedAfterInterruptionTest, ChosenCopyOfTheDesktopStillWins) {
+  interruptedMerge();
+  editDesktop("Tolvk-W", [](ItemList& l) { add(l, "desktop after"); });
+  ::setenv("HOTSYNC_HOME", (root_ / "home").c_str(), 1);
+  RegistryStore::writeValue("StrategyFastTemp", 3);
+  ::unsetenv("HOTSYNC_HOME");
+  ASSERT_EQ(sync(), 0) << lastLog();
+  EXPECT_NE(lastLog().find("#   Strategy: Copy DT file over HH\n"), std::string::npos) << lastLog();
+  std::vector<std::string> expected{"item 0", "item 1 desktop"};
+  for (int i = 2; i < 40; ++i) expected.push_back("item " + std::to_string(i));
+  expected.push_back("desktop before");
+  expected.push_back("desktop after");
+  EXPECT_EQ(titles("Tolvk-W"), expected);
+  EXPECT_EQ(desktopTitles("Tolvk-W"), expected);
+  EXPECT_TRUE(readPendingRebuilds(desktop_).empty());
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ TEST_F(MergeTest, MergeWritesBothSidesThenFindsNothingToDo) {
 
   log_.clear();
   SyncContext context;
-  EXPECT_TRUE(synchronizeList(env_, context, entry("Tolvk-M")));
+  EXPECT_EQ(synchronizeList(env_, context, entry("Tolvk-M")), 0);
   EXPECT_TRUE(logHas("# Some changes were made. Do the works.\n")) << log_.text();
   EXPECT_TRUE(logHas("# Saved updated list to desktop.\n"));
   EXPECT_TRUE(fs::exists(desktop_ + "Backup/Tolvk-M.0"));
@@ -58,7 +58,7 @@ TEST_F(MergeTest, MergeWritesBothSidesThenFindsNothingToDo) {
 
   log_.clear();
   std::string saved = slurp(desktopFile("Tolvk-M"));
-  EXPECT_TRUE(synchronizeList(env_, context, entry("Tolvk-M")));
+  EXPECT_EQ(synchronizeList(env_, context, entry("Tolvk-M")), 0);
   EXPECT_TRUE(logHas("# No changes were made. Natch.\n")) << log_.text();
   EXPECT_EQ(slurp(desktopFile("Tolvk-M")), saved);
   EXPECT_FALSE(fs::exists(desktop_ + "Backup/Tolvk-M.1"));
@@ -71,7 +71,7 @@ TEST_F(MergeTest, UnreadableHandheldListIsNotMerged) {
   writeDesktop("Tolvk-Big", 0);
   std::string before = slurp(desktopFile("Tolvk-Big"));
   SyncContext context;
-  EXPECT_FALSE(synchronizeList(env_, context, entry("Tolvk-Big")));
+  EXPECT_EQ(synchronizeList(env_, context, entry("Tolvk-Big")), kListNotInSync);
   EXPECT_TRUE(logHas("!   Handheld list could not be read whole. Leaving both sides as they are.\n"));
   EXPECT_EQ(slurp(desktopFile("Tolvk-Big")), before);
   EXPECT_EQ(records("Tolvk-Big").size(), 3u);
@@ -81,7 +81,7 @@ TEST_F(MergeTest, UnparsableDesktopFileBails) {
   makeDatabase("Tolvk-X", {headerRecord(), itemRecord("A", 0)});
   writeFile(desktopFile("Tolvk-X"), "<TolvexFile><item");
   SyncContext context;
-  EXPECT_FALSE(synchronizeList(env_, context, entry("Tolvk-X")));
+  EXPECT_EQ(synchronizeList(env_, context, entry("Tolvk-X")), kListNotInSync);
   EXPECT_TRUE(logHas("!   Couldn't fetch at least one. Bailing.\n"));
   EXPECT_EQ(slurp(desktopFile("Tolvk-X")), "<TolvexFile><item");
   EXPECT_EQ(titles("Tolvk-X"), std::vector<std::string>{"A"});

@@ -342,7 +342,7 @@ class TextProperty : public ImageFixture {
     SyncContext context;
     context.kind = kind < 4 ? kSyncFast : kSyncSlow;
     context.method = int32_t(1 + kind % 4);
-    EXPECT_TRUE(synchronizeList(env_, context, entry(name)));
+    EXPECT_EQ(synchronizeList(env_, context, entry(name)), 0);
     return (kind < 4 ? "fast method " : "slow method ") + std::to_string(context.method);
   }
 

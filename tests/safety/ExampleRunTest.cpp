@@ -153,9 +153,22 @@ void startPhase(SweepCase& c) {
   c.started = std::chrono::steady_clock::now();
 }
 
+// The lists a plain run of the example brings in step: the same items, in
+// the same order, on both sides.
+std::vector<std::string> listsInStep(const World& w, const std::vector<std::string>& lists) {
+  std::vector<std::string> out;
+  for (const std::string& list : lists)
+    if (exists(w.device + "/" + list + ".pdb") && exists(w.desktop + "/" + list + ".XML") &&
+        handheldTitles(w, list) == desktopTitles(w, list))
+      out.push_back(list);
+  return out;
+}
+
 // Every call a standard run of the example makes, by name and its count per
 // name, fails once in a run of its own: no run crashes, and no item of the
 // example is lost, neither by the faulted run nor by the plain run after it.
+// A faulted run that left a list out of step exits 1; one that exits 1 left
+// a list out of step or names the list it could not handle.
 TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
   World traced;
   copyExample(traced);
@@ -166,6 +179,8 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
                                    {{"SYNCMGR_TRACE", trace}});
   ASSERT_EQ(whole.exitCode, 0) << whole.out;
   expectNothingLost(traced, items);
+  const std::vector<std::string> synced = listsInStep(traced, {"Tolvk-Archive", "Tolvk-Garden", "Tolvk-Reading", "Tolvk-Trip"});
+  ASSERT_GE(synced.size(), 3u);
 
   std::deque<SweepCase> waiting;
   std::map<std::string, int> counts;
@@ -215,6 +230,11 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
       const bool fault = r.out.find("syncmgr: injected fault: " + c.fault + "\n") != std::string::npos;
       fired += fault;
       EXPECT_TRUE(fault) << what << ": the fault never fired\n" << r.out;
+      // A run that left a list out of step must fail; one that fails must
+      // have left one so, or name the list it could not handle.
+      const bool inStep = listsInStep(*c.world, synced) == synced;
+      if (!inStep) EXPECT_EQ(r.exitCode, 1) << what << ": a list left out of step\n" << r.out << c.world->lastLog();
+      else if (r.exitCode != 0) EXPECT_TRUE(contains(r.out, ": failed: ")) << what << ": failed for nothing\n" << r.out << c.world->lastLog();
     }
     if (c.phase == 1) {
       if (r.exitCode != 0) ++failedRuns;

@@ -1,0 +1,238 @@
+#include "outline/RebuildRecord.h"
+
+#include <map>
+#include <string>
+#include <unordered_set>
+
+namespace tolvex {
+namespace {
+
+// Stand-in IDs above the handheld's 24-bit range: they never meet a real one
+// and never reach a file (the merged list is written with fresh IDs).
+constexpr uint32_t kFirstStandIn = 0x80000000u;     // desktop items without an ID
+constexpr uint32_t kFirstNewStandIn = 0xC0000000u;  // handheld items added since
+constexpr uint32_t kMaxHandheldId = 0x00FFFFFFu;
+
+class Fingerprint {
+ public:
+  void add(const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; ++i) hash_ = (hash_ ^ p[i]) * 1099511628211ull;
+  }
+  void add(uint64_t value) { add(&value, sizeof value); }
+  void add(const std::optional<std::string>& text) {
+    add(text.has_value());
+    if (text) {
+      add(text->size());
+      add(text->data(), text->size());
+    }
+  }
+  uint64_t value() const { return hash_; }
+
+ private:
+  uint64_t hash_ = 1469598103934665603ull;
+};
+
+void forEachItem(const ItemList& list, const std::function<void(ListNode*)>& visit) {
+  ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    visit(item);
+    return true;
+  });
+}
+
+}  // namespace
+
+uint64_t contentFingerprint(const ListNode& item) {
+  Fingerprint f;
+  f.add(item.hasTitle() ? std::optional<std::string>(item.title()) : std::nullopt);
+  f.add(item.hasNote() ? std::optional<std::string>(item.note()) : std::nullopt);
+  f.add(item.linkFile());
+  for (uint64_t v : {uint64_t{item.deleted()}, uint64_t{item.progress()}, uint64_t{item.checked()},
+                     uint64_t{item.priority()}, uint64_t{item.autoNumber()}, uint64_t{item.alarmID()},
+                     uint64_t{item.expanded()}, uint64_t{item.expandedMemo()}, uint64_t{item.expandedLinks()},
+                     uint64_t{item.hhCreateTime()}, uint64_t{item.hhStartTime()}, uint64_t{item.hhFinishTime()},
+                     uint64_t{item.hhTargetTime()}, uint64_t{item.dispColour()}, uint64_t{item.dispBold()},
+                     uint64_t(int64_t{item.dispOverride().kind}), uint64_t{item.dispOverride().value},
+                     uint64_t{item.linkToDo()}, uint64_t{item.linkDatebook()}, uint64_t{item.linkEAB().size()}})
+    f.add(v);
+  for (const EabLink& link : item.linkEAB()) {
+    f.add(uint64_t{link.eabType});
+    f.add(uint64_t{link.eabID});
+  }
+  return f.value();
+}
+
+DesktopSnapshot::DesktopSnapshot(const ItemList& list) {
+  forEachItem(list, [&](ListNode* item) {
+    const int32_t index = static_cast<int32_t>(items_.size());
+    byNode_.emplace(item, index);
+    if (item->uniqueID() != 0) byId_.emplace(item->uniqueID(), index);
+    items_.push_back({item->uniqueID(), contentFingerprint(*item), placeOf(item->parent()), placeOf(item->prev())});
+  });
+}
+
+int32_t DesktopSnapshot::placeOf(const ListNode* item) const {
+  return item ? originOf(item) : kNoItem;
+}
+
+int32_t DesktopSnapshot::sameAs(const ListNode* item) const {
+  // The same address, unless it now holds another item.
+  auto node = byNode_.find(item);
+  return node != byNode_.end() && items_[node->second].id == item->uniqueID() ? node->second : kForeignItem;
+}
+
+int32_t DesktopSnapshot::originOf(const ListNode* item) const {
+  if (const int32_t same = sameAs(item); same >= 0) return same;
+  if (item->uniqueID() == 0) return kForeignItem;
+  auto id = byId_.find(item->uniqueID());
+  return id == byId_.end() ? kForeignItem : id->second;
+}
+
+std::vector<WrittenItem> describeWritten(const DesktopSnapshot& before, const ItemList& list) {
+  // A desktop item still in the list is its own origin; a copy of it kept
+  // beside it ("Keep/Duplicate") is, to a later merge, an item of its own.
+  std::vector<bool> taken(before.items().size(), false);
+  forEachItem(list, [&](ListNode* item) {
+    if (const int32_t same = before.sameAs(item); same >= 0) taken[same] = true;
+  });
+  std::unordered_map<const ListNode*, int32_t> origin;
+  forEachItem(list, [&](ListNode* item) {
+    int32_t o = before.sameAs(item);
+    if (o < 0) {
+      o = before.originOf(item);
+      if (o >= 0 && taken[o]) o = kForeignItem;
+      if (o >= 0) taken[o] = true;
+    }
+    origin[item] = o;
+  });
+  auto placeOf = [&](const ListNode* item) { return item ? origin[item] : kNoItem; };
+
+  // A merge moves an item alone, not the siblings after it: an item whose
+  // previous sibling moves must be moved too, to stay behind it.
+  std::unordered_map<const ListNode*, bool> moves;
+  std::vector<WrittenItem> out;
+  forEachItem(list, [&](ListNode* item) {
+    WrittenItem w;
+    w.origin = origin[item];
+    w.oldId = w.origin >= 0 || before.originOf(item) < 0 ? item->uniqueID() : 0;
+    if (w.origin < 0) {
+      // New to the desktop: copied in by content, then put in place after
+      // the items before it have found theirs.
+      w.contentChanged = true;
+      w.placeChanged = true;
+    } else {
+      const DesktopItem& was = before.items()[w.origin];
+      w.contentChanged = contentFingerprint(*item) != was.fingerprint;
+      w.placeChanged = placeOf(item->parent()) != was.parent || placeOf(item->prev()) != was.prev ||
+                       (item->prev() && moves[item->prev()]);
+    }
+    moves[item] = w.placeChanged;
+    out.push_back(w);
+  });
+  return out;
+}
+
+void fillNewIds(std::vector<WrittenItem>& written, const ItemList& list) {
+  size_t i = 0;
+  forEachItem(list, [&](ListNode* item) {
+    if (i < written.size()) written[i++].newId = item->uniqueID();
+  });
+}
+
+namespace {
+
+// Pairs the items of the desktop list as it is now with the items of the
+// record's desktop list: by ID, and an item without an ID with an unchanged
+// item without an ID. Each recorded item pairs at most once, in order.
+class DesktopPairing {
+ public:
+  explicit DesktopPairing(const std::vector<DesktopItem>& items) {
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i].id != 0)
+        byId_[items[i].id].push_back(static_cast<int32_t>(i));
+      else
+        byFingerprint_[items[i].fingerprint].push_back(static_cast<int32_t>(i));
+    }
+  }
+  int32_t take(const ListNode& item) {
+    auto& pool = item.uniqueID() != 0 ? byId_ : byFingerprint_;
+    auto it = pool.find(item.uniqueID() != 0 ? item.uniqueID() : contentFingerprint(item));
+    if (it == pool.end() || next_[&it->second] >= it->second.size()) return kForeignItem;
+    return it->second[next_[&it->second]++];
+  }
+
+ private:
+  std::map<uint64_t, std::vector<int32_t>> byId_, byFingerprint_;
+  std::map<const std::vector<int32_t>*, size_t> next_;
+};
+
+}  // namespace
+
+void prepareReplay(const RebuildRecord& record, ItemList& desktop, ItemList& handheld) {
+  const std::vector<DesktopItem>& was = record.desktop;
+  // Each recorded item gets an ID of its own: its file ID, unless it had
+  // none or shared it with an item before it.
+  std::vector<uint32_t> canonicalIds(was.size());
+  std::unordered_set<uint32_t> seen;
+  for (size_t i = 0; i < was.size(); ++i) {
+    const bool own = was[i].id != 0 && seen.insert(was[i].id).second;
+    canonicalIds[i] = own ? was[i].id : kFirstStandIn + static_cast<uint32_t>(i);
+  }
+  auto canonical = [&](int32_t index) { return canonicalIds[static_cast<size_t>(index)]; };
+
+  // The desktop side: what the user changed since the interrupted run read it.
+  std::unordered_map<const ListNode*, int32_t> matched;
+  DesktopPairing pairing(was);
+  forEachItem(desktop, [&](ListNode* item) { matched[item] = pairing.take(*item); });
+  auto placeOf = [&](const ListNode* item) { return item ? matched[item] : kNoItem; };
+  forEachItem(desktop, [&](ListNode* item) {
+    const int32_t index = matched[item];
+    if (index < 0) {
+      item->setDirtyContent(true);  // new since: it goes to the handheld
+      return;
+    }
+    item->setDirtyContent(contentFingerprint(*item) != was[index].fingerprint);
+    item->setDirtyPosition(placeOf(item->parent()) != was[index].parent ||
+                           placeOf(item->prev()) != was[index].prev);
+  });
+  for (auto& [item, index] : matched) {
+    if (index >= 0) const_cast<ListNode*>(item)->setUniqueID(canonical(index));
+  }
+
+  // The handheld side: what the interrupted run changed, plus what the
+  // handheld changed since (its own flags stay).
+  std::unordered_map<uint32_t, const WrittenItem*> byNewId;
+  for (const WrittenItem& w : record.written) byNewId.emplace(w.newId, &w);
+  std::vector<bool> present(was.size(), false);
+  uint32_t nextStandIn = kFirstNewStandIn;
+  forEachItem(handheld, [&](ListNode* item) {
+    auto it = byNewId.find(item->uniqueID());
+    if (it == byNewId.end()) {
+      item->setUniqueID(nextStandIn++);
+      item->setDirtyContent(true);  // added on the handheld since
+      item->setDirtyPosition(true);
+      return;
+    }
+    const WrittenItem& w = *it->second;
+    if (w.origin >= 0) {
+      item->setUniqueID(canonical(w.origin));
+      present[w.origin] = true;
+    } else {
+      item->setUniqueID(w.oldId != 0 && w.oldId <= kMaxHandheldId ? w.oldId : nextStandIn++);
+    }
+    if (w.contentChanged) item->setDirtyContent(true);
+    if (w.placeChanged) item->setDirtyPosition(true);
+  });
+  // Desktop items the run dropped: deleted on the handheld side, so that an
+  // unchanged desktop copy goes and an edited one is kept.
+  for (size_t i = 0; i < was.size(); ++i) {
+    if (present[i]) continue;
+    auto gone = std::make_unique<ListNode>(canonical(static_cast<int32_t>(i)), &handheld);
+    gone->setDeleted(true);
+    gone->setDirtyContent(true);
+    handheld.pushBack(std::move(gone));
+  }
+  handheld.setUniqueTime(desktop.uniqueTime());
+}
+
+}  // namespace tolvex
