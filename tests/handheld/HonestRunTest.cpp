@@ -78,7 +78,9 @@ TEST_F(HonestRunTest, UploadWhoseDesktopSaveFailsFailsTheRun) {
     l.setUploadFile(1);
     for (int i = 0; i < 60; ++i) add(l, "c " + std::to_string(i)), titles.push_back("c " + std::to_string(i));
   });
-  const HotsyncOutcome run = syncWith({"", 12000});
+  HotsyncOptions options;
+  options.fileLimit = 12000;
+  const HotsyncOutcome run = syncWith(options);
   EXPECT_EQ(run.exitCode, 1) << run.output;
   EXPECT_TRUE(has(lastLog(), "#   ERROR: Couldn't save record info to desktop.\n")) << lastLog();
   EXPECT_EQ(desktopList("Tolvk-C")->uploadFile(), 1);

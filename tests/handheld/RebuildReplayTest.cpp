@@ -162,8 +162,11 @@ TEST_F(RebuildReplayTest, RandomInterruptionsKeepEveryEdit) {
     for (const auto& [title, id] : retitled)
       EXPECT_TRUE(counts[title] == 1 || (replay.method == kHhOverDt && idsLeft.count(id))) << title;
     // Everything else the interrupted run would have saved is there once.
-    for (const auto& [title, n] : savedCounts)
-      if (!editedIds.count(idOf(title))) EXPECT_EQ(counts[title], n) << title;
+    for (const auto& [title, n] : savedCounts) {
+      if (!editedIds.count(idOf(title))) {
+        EXPECT_EQ(counts[title], n) << title;
+      }
+    }
   }
   EXPECT_GT(replayed, 300);
   EXPECT_GT(edited, 150);

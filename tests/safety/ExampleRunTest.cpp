@@ -233,8 +233,11 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
       // A run that left a list out of step must fail; one that fails must
       // have left one so, or name the list it could not handle.
       const bool inStep = listsInStep(*c.world, synced) == synced;
-      if (!inStep) EXPECT_EQ(r.exitCode, 1) << what << ": a list left out of step\n" << r.out << c.world->lastLog();
-      else if (r.exitCode != 0) EXPECT_TRUE(contains(r.out, ": failed: ")) << what << ": failed for nothing\n" << r.out << c.world->lastLog();
+      if (!inStep) {
+        EXPECT_EQ(r.exitCode, 1) << what << ": a list left out of step\n" << r.out << c.world->lastLog();
+      } else if (r.exitCode != 0) {
+        EXPECT_TRUE(contains(r.out, ": failed: ")) << what << ": failed for nothing\n" << r.out << c.world->lastLog();
+      }
     }
     if (c.phase == 1) {
       if (r.exitCode != 0) ++failedRuns;
