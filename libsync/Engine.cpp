@@ -155,7 +155,11 @@ void replaceByCopy(ListNode* target, const ListNode& source) {
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {
-  return referent && !referent->isWithinSubtreeOf(moving);
+  if (!referent) return false;
+  // Where the item already stands, or beside its previous sibling: no walk
+  // up a deep branch is needed to know these are outside its subtree.
+  if (referent == moving->parent() || referent == moving->prev()) return true;
+  return !referent->isWithinSubtreeOf(moving);
 }
 
 }  // namespace engine

@@ -135,6 +135,7 @@ int ListNode::depth() const {
 
 bool ListNode::isWithinSubtreeOf(const ListNode* ancestor) const {
   if (!ancestor) return false;
+  if (!ancestor->firstChild_) return this == ancestor;  // no walk up a deep branch for a leaf
   for (const ListNode* item = this; item; item = item->parent())
     if (item == ancestor) return true;
   return false;
@@ -249,6 +250,45 @@ std::unique_ptr<ListNode> ListNode::replaceWith(std::unique_ptr<ListNode> other)
   if (oNext) oNext->prev_ = this;
   list_ = nullptr;
   return std::unique_ptr<ListNode>(this);
+}
+
+void ListNode::detach() {
+  if (next_) next_->prev_ = prev_;
+  if (prev_) {
+    prev_->next_ = next_;
+  } else if (!parent_) {
+    list_->setHeadLinked(next_);
+  }
+  if (parent_) {
+    parent_->firstChild_ = next_;
+    if (next_) next_->parent_ = parent_;
+  }
+  next_ = prev_ = parent_ = up_ = nullptr;
+}
+
+void ListNode::placeAfter(ListNode* item) {
+  if (next_ == item) return;
+  if (list_) list_->noteMoved();
+  item->detach();
+  item->up_ = up_;
+  item->next_ = next_;
+  if (next_) next_->prev_ = item;
+  next_ = item;
+  item->prev_ = this;
+}
+
+void ListNode::placeAsFirstChild(ListNode* item) {
+  if (firstChild_ == item) return;
+  if (list_) list_->noteMoved();
+  item->detach();
+  item->up_ = this;
+  item->next_ = firstChild_;
+  if (firstChild_) {
+    firstChild_->prev_ = item;
+    firstChild_->parent_ = nullptr;
+  }
+  item->parent_ = this;
+  firstChild_ = item;
 }
 
 ListNode* ListNode::findSiblingByTitle(ListNode* start, const std::string& text) {

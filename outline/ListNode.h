@@ -139,6 +139,14 @@ class ListNode {
   // without its children (they now belong to `other`). Whatever `other`
   // carried below or after it moves to the answered item, so nothing is lost.
   std::unique_ptr<ListNode> replaceWith(std::unique_ptr<ListNode> other);
+  // Moves `item`, an item of this item's tree that is neither this item nor
+  // one of its ancestors, to just after this item / to the front of its
+  // children. The same as inserting what `item->unlink()` answers, but the
+  // moved subtree stays in its list and is not walked, so a move costs the
+  // same however much stands below the item; a move to where the item
+  // already stands changes nothing.
+  void placeAfter(ListNode* item);
+  void placeAsFirstChild(ListNode* item);
 
   // From `start` along next-sibling links: first item whose title equals text.
   static ListNode* findSiblingByTitle(ListNode* start, const std::string& text);
@@ -146,6 +154,9 @@ class ListNode {
  private:
   friend class ItemList;
   ListNode* chainEnd();
+  // Takes the item out of its row (an item of a tree), leaving its subtree
+  // below it and its list as they are.
+  void detach();
   // Gives the row `first`..`last` the parent `up`, and it and everything
   // below it the list `list`.
   static void adoptRow(ListNode* first, ListNode* last, ItemList* list, ListNode* up);
