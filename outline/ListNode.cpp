@@ -145,17 +145,7 @@ std::unique_ptr<ListNode> ListNode::unlink() {
   bool isHead = list_ && list_->head() == this;
   if (!prev_ && !parent_ && !isHead) return nullptr;  // in no tree: already owned
   if (list_) list_->noteUnlinking(this);
-  if (next_) next_->prev_ = prev_;
-  if (prev_) {
-    prev_->next_ = next_;
-  } else if (!parent_) {
-    list_->setHeadLinked(next_);
-  }
-  if (parent_) {
-    parent_->firstChild_ = next_;
-    if (next_) next_->parent_ = parent_;
-  }
-  next_ = prev_ = parent_ = up_ = nullptr;
+  detach();
   return std::unique_ptr<ListNode>(this);
 }
 
