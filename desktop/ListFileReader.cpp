@@ -1,13 +1,18 @@
 // Reads a desktop list file (and the settings and tag files, which use a
-// subset of its grammar) into an ItemList, parsing it block by block.
+// subset of its grammar) into an ItemList, parsing it block by block: with
+// the plain reader when the file is of the plain form this program writes,
+// else (or when the plain reader declines it part way) with expat from the
+// start. Both make the same calls, so the list is the same either way.
 #include <expat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "desktop/PlainXml.h"
 #include "desktop/RegularFile.h"
 #include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
@@ -15,6 +20,9 @@
 namespace tolvex {
 namespace {
 
+// The plain reader's blocks; a piece of markup or text longer than a block
+// makes the block grow, up to the limit below.
+constexpr size_t kPlainBlockBytes = 256 * 1024;
 // The parser scans an unfinished piece of markup again from its start with
 // every block, so a block is doubled whenever the last one completed nothing:
 // the rescans then add up to at most twice the file, whatever it holds.
@@ -337,6 +345,7 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  bool rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
   // Fills `buffer` as far as the file goes; -1 on a read error.
   long fill(char* buffer, size_t size) {
     size_t done = 0;
@@ -354,6 +363,50 @@ class Descriptor {
   int fd_;
 };
 
+// Hands the plain reader's calls to a list parse.
+class PlainCalls : public PlainXmlScanner::Handler {
+ public:
+  explicit PlainCalls(ListParse& parse) : parse_(parse) {}
+  void start(const char* name, const char** attributes) override { ListParse::onStart(&parse_, name, attributes); }
+  void end(const char* name) override { ListParse::onEnd(&parse_, name); }
+  void text(std::string_view piece) override {
+    // Expat hands text in pieces of at most INT_MAX bytes; so does this.
+    while (!piece.empty()) {
+      const size_t n = std::min<size_t>(piece.size(), 1u << 30);
+      ListParse::onText(&parse_, piece.data(), static_cast<int>(n));
+      piece.remove_prefix(n);
+    }
+  }
+
+ private:
+  ListParse& parse_;
+};
+
+enum class PlainResult { kRead, kDeclined, kReadError };
+
+// The whole file through the plain reader into `parse`.
+PlainResult readPlain(Descriptor& file, ListParse& parse) {
+  PlainCalls calls(parse);
+  PlainXmlScanner scanner(calls);
+  std::vector<char> block(kPlainBlockBytes);
+  size_t held = 0;  // an unfinished piece carried to the front
+  while (true) {
+    const long got = file.fill(block.data() + held, block.size() - held);
+    if (got < 0) return PlainResult::kReadError;
+    const size_t filled = held + static_cast<size_t>(got);
+    const bool last = filled < block.size();
+    const size_t used = scanner.scan(block.data(), filled, last);
+    if (scanner.declined()) return PlainResult::kDeclined;
+    if (last) return scanner.done() ? PlainResult::kRead : PlainResult::kDeclined;
+    held = filled - used;
+    std::memmove(block.data(), block.data() + used, held);
+    if (held == block.size()) {
+      if (block.size() >= kMaxPieceBytes) return PlainResult::kDeclined;  // expat says what is wrong
+      block.resize(block.size() * 2);
+    }
+  }
+}
+
 void appendParserError(std::string& out, XML_Parser parser) {
   char line[64];
   std::snprintf(line, sizeof(line), " at line %d\n", static_cast<int>(XML_GetCurrentLineNumber(parser)));
@@ -365,19 +418,6 @@ void appendParserError(std::string& out, XML_Parser parser) {
 }  // namespace
 
 std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::string& message) {
-  ListParse parse(message);
-  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
-  if (!parser) {
-    message += "Out of memory\n";
-    return nullptr;
-  }
-  XML_SetUserData(parser.get(), &parse);
-  XML_SetElementHandler(parser.get(), &ListParse::onStart, &ListParse::onEnd);
-  XML_SetCharacterDataHandler(parser.get(), &ListParse::onText);
-  XML_SetUnknownEncodingHandler(parser.get(), &cp1252EncodingHandler, nullptr);
-  // No external entities or parameter entities are ever loaded.
-  XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
-
   parserCalls_ = 0;
   // Never a blocking open: a FIFO named like a list must not stall the run.
   std::string why;
@@ -396,6 +436,34 @@ std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::str
               " bytes, larger than any list the handheld can hold\n";
     return nullptr;
   }
+  if (parser_ == Parser::kPlainFirst) {
+    std::string said;  // what the plain reading says counts only when it reads the file whole
+    ListParse plain(said);
+    const PlainResult result = readPlain(file, plain);
+    if (result == PlainResult::kRead) {
+      message += said;
+      if (plain.oldFile()) return nullptr;
+      return plain.takeList();
+    }
+    if (result == PlainResult::kReadError || !file.rewind()) {
+      message = "Couldn't open file '" + path + "'\n";
+      return nullptr;
+    }
+  }
+
+  ListParse parse(message);
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+  if (!parser) {
+    message += "Out of memory\n";
+    return nullptr;
+  }
+  XML_SetUserData(parser.get(), &parse);
+  XML_SetElementHandler(parser.get(), &ListParse::onStart, &ListParse::onEnd);
+  XML_SetCharacterDataHandler(parser.get(), &ListParse::onText);
+  XML_SetUnknownEncodingHandler(parser.get(), &cp1252EncodingHandler, nullptr);
+  // No external entities or parameter entities are ever loaded.
+  XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+
   std::vector<char> block(kFirstBlockBytes);
   uint64_t fed = 0;
   XML_Index lastEvent = -1;

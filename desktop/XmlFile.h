@@ -45,12 +45,17 @@ class XmlFileWriter {
 // place; on failure the target is untouched.
 // Only a regular file is read (opened without blocking), and none larger
 // than any list the handheld can hold.
+// A file of the plain form this program writes is read by the plain reader
+// (PlainXml.h), any other with expat; the list is the same either way.
 class ListFileReader : public XmlFileReader {
  public:
+  enum class Parser { kPlainFirst, kExpatOnly };
+  explicit ListFileReader(Parser parser = Parser::kPlainFirst) : parser_(parser) {}
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
-  // Blocks handed to the parser by the last read.
+  // Blocks handed to expat by the last read (none when the plain reader read it).
   size_t parserCalls() const { return parserCalls_; }
  private:
+  Parser parser_;
   size_t parserCalls_ = 0;
 };
 
