@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "desktop/TextEncoding.h"
+
 namespace tolvex {
 namespace {
 
@@ -52,24 +54,6 @@ size_t plainCharAt(const unsigned char* p, const unsigned char* end, uint32_t* c
   if (!plainCharacter(cp)) return 0;
   *codePoint = cp;
   return len;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The reference at the front of `text` ("&...;"): appends what it stands for
