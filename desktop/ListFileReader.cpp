@@ -185,7 +185,7 @@ class ListParse {
         {"linkFile", kLinkFile},     {"linkToDo", kLinkToDo},   {"linkDatebook", kLinkDatebook},
     };
     for (const auto& e : kElements) {
-      if (std::strcmp(name, e.name) == 0) {
+      if (name[0] == e.name[0] && std::strcmp(name, e.name) == 0) {
         state_ = e.state;
         stateDepth_ = depth;
         pending_.clear();
@@ -195,20 +195,45 @@ class ListParse {
     }
   }
 
+  enum class Key {
+    kOther, kUniqueTime, kUploadFile, kEabType, kEabID, kProgress, kPriority, kUniqueID, kDirtyContent,
+    kDirtyPosition, kDeleted, kAutoNumber, kAlarmID, kDispColour, kDispBold, kDispOverride, kID, kChecked,
+    kExpanded, kExpandedMemo, kExpandedLinks, kLocalID,
+  };
+
+  // Every item has some twenty attributes: compared by first letter first.
+  static Key keyOf(const char* key) {
+    static constexpr struct {
+      const char* name;
+      Key key;
+    } kKeys[] = {
+        {"uniqueTime", Key::kUniqueTime},   {"uploadFile", Key::kUploadFile},     {"eabType", Key::kEabType},
+        {"eabID", Key::kEabID},             {"progress", Key::kProgress},         {"priority", Key::kPriority},
+        {"uniqueID", Key::kUniqueID},       {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition},
+        {"deleted", Key::kDeleted},         {"autoNumber", Key::kAutoNumber},     {"alarmID", Key::kAlarmID},
+        {"dispColour", Key::kDispColour},   {"dispBold", Key::kDispBold},         {"dispOverride", Key::kDispOverride},
+        {"ID", Key::kID},                   {"checked", Key::kChecked},           {"expanded", Key::kExpanded},
+        {"expandedMemo", Key::kExpandedMemo}, {"expandedLinks", Key::kExpandedLinks}, {"localID", Key::kLocalID},
+    };
+    for (const auto& k : kKeys)
+      if (key[0] == k.name[0] && std::strcmp(key, k.name) == 0) return k.key;
+    return Key::kOther;
+  }
+
   void readAttributes(const char* name, const char** attributes) {
     int64_t eabType = -1;
     uint32_t eabID = 0;
     ListNode* item = current_;  // none before the first item: item attributes are ignored
     for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
-      const char* key = attributes[i];
+      const Key key = keyOf(attributes[i]);
       const char* value = attributes[i + 1];
-      if (std::strcmp(key, "uniqueTime") == 0) {
+      if (key == Key::kUniqueTime) {
         list_->setUniqueTime(number(value));
-      } else if (std::strcmp(key, "uploadFile") == 0) {
+      } else if (key == Key::kUploadFile) {
         list_->setUploadFile(static_cast<uint8_t>(number(value)));
-      } else if (std::strcmp(key, "eabType") == 0) {
+      } else if (key == Key::kEabType) {
         eabType = static_cast<int32_t>(number(value));
-      } else if (std::strcmp(key, "eabID") == 0) {
+      } else if (key == Key::kEabID) {
         eabID = number(value);
       } else if (item) {
         readItemAttribute(*item, key, value);
@@ -219,26 +244,28 @@ class ListParse {
     }
   }
 
-  void readItemAttribute(ListNode& item, const char* key, const char* value) {
-    auto is = [key](const char* k) { return std::strcmp(key, k) == 0; };
+  void readItemAttribute(ListNode& item, Key key, const char* value) {
     auto byte = [value] { return static_cast<uint8_t>(number(value)); };
-    if (is("progress")) item.setProgress(byte());
-    else if (is("priority")) item.setPriority(byte());
-    else if (is("uniqueID")) item.setUniqueID(number(value));
-    else if (is("dirtyContent")) item.setDirtyContent(byte() != 0);
-    else if (is("dirtyPosition")) item.setDirtyPosition(byte() != 0);
-    else if (is("deleted")) item.setDeleted(byte() != 0);
-    else if (is("autoNumber")) item.setAutoNumber(byte());
-    else if (is("alarmID")) item.setAlarmID(number(value));
-    else if (is("dispColour")) item.setDispColour(byte());
-    else if (is("dispBold")) item.setDispBold(flag(value));
-    else if (is("dispOverride")) readDispOverride(item, value);
-    else if (is("ID")) readLinkId(item, number(value));
-    else if (is("checked")) item.setChecked(flag(value));
-    else if (is("expanded")) item.setExpanded(flag(value));
-    else if (is("expandedMemo")) item.setExpandedMemo(flag(value));
-    else if (is("expandedLinks")) item.setExpandedLinks(flag(value));
-    else if (is("localID")) item.setLocalID(std::string(value));
+    switch (key) {
+      case Key::kProgress: item.setProgress(byte()); break;
+      case Key::kPriority: item.setPriority(byte()); break;
+      case Key::kUniqueID: item.setUniqueID(number(value)); break;
+      case Key::kDirtyContent: item.setDirtyContent(byte() != 0); break;
+      case Key::kDirtyPosition: item.setDirtyPosition(byte() != 0); break;
+      case Key::kDeleted: item.setDeleted(byte() != 0); break;
+      case Key::kAutoNumber: item.setAutoNumber(byte()); break;
+      case Key::kAlarmID: item.setAlarmID(number(value)); break;
+      case Key::kDispColour: item.setDispColour(byte()); break;
+      case Key::kDispBold: item.setDispBold(flag(value)); break;
+      case Key::kDispOverride: readDispOverride(item, value); break;
+      case Key::kID: readLinkId(item, number(value)); break;
+      case Key::kChecked: item.setChecked(flag(value)); break;
+      case Key::kExpanded: item.setExpanded(flag(value)); break;
+      case Key::kExpandedMemo: item.setExpandedMemo(flag(value)); break;
+      case Key::kExpandedLinks: item.setExpandedLinks(flag(value)); break;
+      case Key::kLocalID: item.setLocalID(std::string(value)); break;
+      default: break;
+    }
   }
 
   // "kind:value"; the value is read from after the character that follows the kind.
