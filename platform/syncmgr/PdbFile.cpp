@@ -146,13 +146,8 @@ std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::st
   return db;
 }
 
-std::vector<uint8_t> PdbFile::serialize() const {
-  const size_t listEnd = kHeaderSize + records_.size() * kEntrySize;
-  size_t total = listEnd + kPadSize + appInfo.size() + sortInfo.size();
-  for (const PdbRecord& r : records_) total += r.data.size();
-  std::vector<uint8_t> out(total, 0);
-  uint8_t* p = out.data();
-
+void PdbFile::writeHeader(uint8_t* p, size_t recordCount) const {
+  std::memset(p, 0, kHeaderSize);
   std::memcpy(p + kNameOffset, name.data(), std::min(name.size(), kNameSize - 1));
   writeBe16(p + kAttributesOffset, attributes);
   writeBe16(p + kVersionOffset, version);
@@ -160,29 +155,45 @@ std::vector<uint8_t> PdbFile::serialize() const {
   writeBe32(p + kModDateOffset, modDate);
   writeBe32(p + kBackupDateOffset, backupDate);
   writeBe32(p + kModNumberOffset, modNumber);
-  size_t at = listEnd + kPadSize;
-  writeBe32(p + kAppInfoOffset, appInfo.empty() ? 0 : static_cast<uint32_t>(at));
-  at += appInfo.size();
-  writeBe32(p + kSortInfoOffset, sortInfo.empty() ? 0 : static_cast<uint32_t>(at));
-  at += sortInfo.size();
+  const size_t blocks = kHeaderSize + recordCount * kEntrySize + kPadSize;
+  writeBe32(p + kAppInfoOffset, appInfo.empty() ? 0 : static_cast<uint32_t>(blocks));
+  writeBe32(p + kSortInfoOffset, sortInfo.empty() ? 0 : static_cast<uint32_t>(blocks + appInfo.size()));
   writeBe32(p + kTypeOffset, type);
   writeBe32(p + kCreatorOffset, creator);
   writeBe32(p + kSeedOffset, uniqueIdSeed);
   writeBe32(p + kNextListOffset, 0);
-  writeBe16(p + kNumRecordsOffset, static_cast<uint16_t>(records_.size()));
+  writeBe16(p + kNumRecordsOffset, static_cast<uint16_t>(recordCount));
+}
 
-  if (!appInfo.empty()) std::memcpy(p + listEnd + kPadSize, appInfo.data(), appInfo.size());
-  if (!sortInfo.empty())
-    std::memcpy(p + listEnd + kPadSize + appInfo.size(), sortInfo.data(), sortInfo.size());
+bool PdbFile::serializeTo(const ByteSink& write) const {
+  const size_t listEnd = kHeaderSize + records_.size() * kEntrySize;
+  std::vector<uint8_t> head(listEnd + kPadSize, 0);  // header, record list and pad
+  uint8_t* p = head.data();
+  writeHeader(p, records_.size());
+  size_t at = listEnd + kPadSize + appInfo.size() + sortInfo.size();
   for (size_t i = 0; i < records_.size(); ++i) {
     const PdbRecord& r = records_[i];
     uint8_t* entry = p + kHeaderSize + i * kEntrySize;
     writeBe32(entry + kEntryOffset, static_cast<uint32_t>(at));
     writeBe32(entry + kEntryAttributes, r.uniqueId & kIdMask);
     entry[kEntryAttributes] = static_cast<uint8_t>((r.attributes & 0xF0) | (r.category & 0x0F));
-    if (!r.data.empty()) std::memcpy(p + at, r.data.data(), r.data.size());
     at += r.data.size();
   }
+  if (!write(head.data(), head.size())) return false;
+  if (!appInfo.empty() && !write(appInfo.data(), appInfo.size())) return false;
+  if (!sortInfo.empty() && !write(sortInfo.data(), sortInfo.size())) return false;
+  for (const PdbRecord& r : records_) {
+    if (!r.data.empty() && !write(r.data.data(), r.data.size())) return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> PdbFile::serialize() const {
+  std::vector<uint8_t> out;
+  serializeTo([&out](const uint8_t* bytes, size_t size) {
+    out.insert(out.end(), bytes, bytes + size);
+    return true;
+  });
   return out;
 }
 
@@ -199,6 +210,11 @@ size_t PdbFile::appendRecord(PdbRecord record) {
   byId_.emplace(record.uniqueId, index);
   records_.push_back(std::move(record));
   return index;
+}
+
+void PdbFile::clearRecords() {
+  std::vector<PdbRecord>().swap(records_);
+  std::unordered_map<uint32_t, size_t>().swap(byId_);
 }
 
 uint32_t PdbFile::assignUniqueId() {

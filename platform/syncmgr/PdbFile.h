@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -61,6 +62,13 @@ class PdbFile {
   static std::optional<PdbFile> parse(const uint8_t* bytes, size_t size,
                                       std::string* error);
   std::vector<uint8_t> serialize() const;
+  // The same bytes handed to `write` piece by piece, so a large database is
+  // never held twice; stops and answers false when `write` does.
+  using ByteSink = std::function<bool(const uint8_t* bytes, size_t size)>;
+  bool serializeTo(const ByteSink& write) const;
+  // The first kHeaderSize bytes of the file, for a database of
+  // `recordCount` records and this object's app-info and sort-info blocks.
+  void writeHeader(uint8_t* header, size_t recordCount) const;
 
   // Header fields (dates are seconds since 1904-01-01).
   std::string name;  // at most 31 bytes, no NUL
@@ -83,6 +91,8 @@ class PdbFile {
   std::optional<size_t> findRecord(uint32_t uniqueId) const;
   // Appends a record; a zero ID is replaced by a fresh one. Answers its index.
   size_t appendRecord(PdbRecord record);
+  // Drops every record (and frees what they held).
+  void clearRecords();
   // Next free non-zero 24-bit ID after the seed; advances the seed.
   uint32_t assignUniqueId();
 
