@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -70,16 +71,25 @@ ItemView viewOfItem(const ListNode& item, size_t parent) {
   return view;
 }
 
-// The whole file, without blocking on anything but a regular file.
-bool readFile(const std::string& path, std::string* bytes, std::string* problem) {
+// Opens a regular file of a list's size without blocking on anything else.
+int openListFile(const std::string& path, uint64_t* size, std::string* problem) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
     if (fd >= 0) ::close(fd);
     *problem = "is not a readable regular file of a list's size";
-    return false;
+    return -1;
   }
-  bytes->resize(static_cast<size_t>(st.st_size));
+  *size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
+
+// The whole file, without blocking on anything but a regular file.
+bool readFile(const std::string& path, std::string* bytes, std::string* problem) {
+  uint64_t size = 0;
+  const int fd = openListFile(path, &size, problem);
+  if (fd < 0) return false;
+  bytes->resize(static_cast<size_t>(size));
   size_t done = 0;
   for (ssize_t n; done < bytes->size(); done += static_cast<size_t>(n)) {
     n = ::read(fd, bytes->data() + done, bytes->size() - done);
@@ -90,7 +100,47 @@ bool readFile(const std::string& path, std::string* bytes, std::string* problem)
   return true;
 }
 
-uint64_t hashOf(const std::string& bytes) { return std::hash<std::string>()(bytes); }
+// A hash of a file's bytes, fed block by block (eight bytes at a time), so
+// that a large file is never held whole just to be told from another.
+class FileHash {
+ public:
+  void add(const char* data, size_t size) {
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, data + i, 8);
+      mixIn(word);
+    }
+    for (; i < size; ++i) mixIn(static_cast<uint8_t>(data[i]) | 0x100u);
+    length_ += size;
+  }
+  uint64_t value() const {
+    uint64_t h = hash_ ^ length_;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    return h ^ (h >> 33);
+  }
+
+ private:
+  void mixIn(uint64_t word) {
+    hash_ = (hash_ ^ word) * 0x9E3779B97F4A7C15ull;
+    hash_ = (hash_ << 27) | (hash_ >> 37);
+  }
+  uint64_t hash_ = 0xCBF29CE484222325ull;
+  uint64_t length_ = 0;
+};
+
+bool hashFile(const std::string& path, uint64_t* hash, std::string* problem) {
+  uint64_t size = 0;
+  const int fd = openListFile(path, &size, problem);
+  if (fd < 0) return false;
+  std::vector<char> block(256 * 1024);
+  FileHash h;
+  for (ssize_t n; (n = ::read(fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
+  ::close(fd);
+  *hash = h.value();
+  return true;
+}
 
 std::vector<std::string> folderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -111,7 +161,7 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // The view of a list database's item records: pre-order, each record's tree
 // flags telling whether a first child and a next sibling follow; records
 // after the tree are deleted items of the top row.
-SideView handheldSide(uint64_t hash, const PdbFile& pdb) {
+SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records) {
   SideView side;
   side.present = true;
   side.fileHash = hash;
@@ -119,11 +169,11 @@ SideView handheldSide(uint64_t hash, const PdbFile& pdb) {
   // For each open level, the parent of its items and whether a next sibling is still to come there.
   std::vector<std::pair<size_t, bool>> levels;
   bool treeDone = false;
-  for (size_t i = 1; i < pdb.recordCount(); ++i) {
-    const PdbRecord& record = pdb.records()[i];
+  for (size_t i = 1; i < records.size(); ++i) {
+    const PdbRecordView& record = records[i];
     uint16_t flags = 0;
     const bool deleted = (record.attributes & 0x80) != 0;
-    auto node = unpackItemRecord(&scratch, record.uniqueId, record.data.data(), record.data.size(), deleted, &flags);
+    auto node = unpackItemRecord(&scratch, record.uniqueId, record.data, record.size, deleted, &flags);
     if (!node) {
       side.problem = "item record " + std::to_string(i) + " cannot be read";
       side.items.clear();
@@ -176,14 +226,17 @@ void readImage(const std::string& image, const FolderSnapshot* earlier, FolderSn
     if (!endsWith(file, ".pdb")) continue;
     std::string bytes, problem;
     if (!readFile(image + "/" + file, &bytes, &problem)) continue;
-    const uint64_t hash = hashOf(bytes);
+    FileHash fileHash;
+    fileHash.add(bytes.data(), bytes.size());
+    const uint64_t hash = fileHash.value();
     out->imageFiles[file] = hash;
+    std::vector<PdbRecordView> records;
     std::optional<PdbFile> pdb =
-        PdbFile::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr);
+        PdbFile::parseInPlace(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr, &records);
     if (!pdb || pdb->creator != kListCode || pdb->type != kListCode) continue;
     if (pdb->name.find('*') != std::string::npos) continue;  // a temporary, never a list
     const SideView* same = earlierSide(earlier, pdb->name, true);
-    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, *pdb);
+    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records);
   }
 }
 
@@ -195,12 +248,11 @@ void readDesktop(const std::string& desktop, const FolderSnapshot* earlier, Fold
     const std::string name = file.substr(0, file.size() - suffix);
     const std::string path = desktop + "/" + file;
     SideView& side = out->lists[name].desktop;
-    std::string bytes;
-    if (!readFile(path, &bytes, &side.problem)) {
+    uint64_t hash = 0;
+    if (!hashFile(path, &hash, &side.problem)) {
       side.present = true;
       continue;
     }
-    const uint64_t hash = hashOf(bytes);
     const SideView* same = earlierSide(earlier, name, false);
     side = same && same->fileHash == hash ? *same : desktopSide(path, hash);
   }

@@ -60,6 +60,17 @@ bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* er
 }  // namespace
 
 std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::string* error) {
+  return parseRecords(bytes, size, error, nullptr);
+}
+
+std::optional<PdbFile> PdbFile::parseInPlace(const uint8_t* bytes, size_t size, std::string* error,
+                                            std::vector<PdbRecordView>* records) {
+  records->clear();
+  return parseRecords(bytes, size, error, records);
+}
+
+std::optional<PdbFile> PdbFile::parseRecords(const uint8_t* bytes, size_t size, std::string* error,
+                                            std::vector<PdbRecordView>* views) {
   PdbFile db;
   if (!parseHeader(bytes, size, db, error)) return std::nullopt;
   const size_t count = readBe16(bytes + kNumRecordsOffset);
@@ -119,29 +130,36 @@ std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::st
   if (appInfo != 0) db.appInfo.assign(bytes + appInfo, bytes + (sortInfo != 0 ? sortInfo : recordsStart));
   if (sortInfo != 0) db.sortInfo.assign(bytes + sortInfo, bytes + recordsStart);
 
-  db.records_.reserve(count);
+  if (views) views->reserve(count);
+  else db.records_.reserve(count);
   db.byId_.reserve(count);
   std::vector<size_t> unnumbered;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
-    PdbRecord record;
-    record.attributes = entry[kEntryAttributes] & 0xF0;
-    record.category = entry[kEntryAttributes] & 0x0F;
-    record.uniqueId = readBe32(entry + kEntryAttributes) & kIdMask;
-    const size_t end = i + 1 < count ? offsets[i + 1] : size;
-    record.data.assign(bytes + offsets[i], bytes + end);
-    if (record.uniqueId == 0) {
+    PdbRecordView view;
+    view.attributes = entry[kEntryAttributes] & 0xF0;
+    view.category = entry[kEntryAttributes] & 0x0F;
+    view.uniqueId = readBe32(entry + kEntryAttributes) & kIdMask;
+    view.data = bytes + offsets[i];
+    view.size = (i + 1 < count ? offsets[i + 1] : size) - offsets[i];
+    if (view.uniqueId == 0) {
       unnumbered.push_back(i);
-    } else if (!db.byId_.emplace(record.uniqueId, i).second) {
-      fail(error, "record " + std::to_string(i) + " repeats unique ID " + std::to_string(record.uniqueId));
+    } else if (!db.byId_.emplace(view.uniqueId, i).second) {
+      fail(error, "record " + std::to_string(i) + " repeats unique ID " + std::to_string(view.uniqueId));
       return std::nullopt;
     }
-    db.records_.push_back(std::move(record));
+    if (views) {
+      views->push_back(view);
+    } else {
+      db.records_.push_back({view.attributes, view.category, view.uniqueId,
+                             std::vector<uint8_t>(view.data, view.data + view.size)});
+    }
   }
   // Some tools write every ID as 0; such records get IDs in memory only.
   for (size_t i : unnumbered) {
-    db.records_[i].uniqueId = db.assignUniqueId();
-    db.byId_.emplace(db.records_[i].uniqueId, i);
+    const uint32_t id = db.assignUniqueId();
+    (views ? (*views)[i].uniqueId : db.records_[i].uniqueId) = id;
+    db.byId_.emplace(id, i);
   }
   return db;
 }

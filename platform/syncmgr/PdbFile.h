@@ -30,6 +30,15 @@ struct PdbRecord {
   std::vector<uint8_t> data;
 };
 
+// A record as it stands in a file's bytes (which must outlive it).
+struct PdbRecordView {
+  uint8_t attributes = 0;
+  uint8_t category = 0;
+  uint32_t uniqueId = 0;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
 class PdbFile {
  public:
   // Layout of the file header and record list.
@@ -61,6 +70,10 @@ class PdbFile {
   // description in *error (when given).
   static std::optional<PdbFile> parse(const uint8_t* bytes, size_t size,
                                       std::string* error);
+  // The same checks; the records are not copied but listed as views of
+  // `bytes` in `records`, and the answer holds none.
+  static std::optional<PdbFile> parseInPlace(const uint8_t* bytes, size_t size, std::string* error,
+                                             std::vector<PdbRecordView>* records);
   std::vector<uint8_t> serialize() const;
   // The same bytes handed to `write` piece by piece, so a large database is
   // never held twice; stops and answers false when `write` does.
@@ -97,6 +110,8 @@ class PdbFile {
   uint32_t assignUniqueId();
 
  private:
+  static std::optional<PdbFile> parseRecords(const uint8_t* bytes, size_t size, std::string* error,
+                                             std::vector<PdbRecordView>* views);
   std::vector<PdbRecord> records_;
   std::unordered_map<uint32_t, size_t> byId_;
 };
