@@ -146,7 +146,7 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
   while (isNameChar(markup[i])) ++i;
   scratch_.assign(markup.substr(1, i - 1));
   scratch_ += '\0';
-  valueStarts_.clear();
+  found_.clear();
   bool empty = false;
   while (true) {
     size_t k = i;
@@ -167,20 +167,22 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     if (markup[k] != '"') return false;
     const size_t quote = markup.find('"', k + 1);
     if (quote == std::string_view::npos || quote >= last) return false;
-    for (size_t start : valueStarts_) {
-      if (std::string_view(scratch_.data() + start) == name) return false;  // expat refuses a repeat
+    for (const Attribute& a : found_) {
+      if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
+        return false;  // expat refuses a repeat
     }
-    valueStarts_.push_back(scratch_.size());
+    const size_t nameAt = scratch_.size();
     scratch_.append(name);
     scratch_ += '\0';
+    found_.push_back({nameAt, name.size(), scratch_.size()});
     if (!attributeValue(markup.substr(k + 1, quote - k - 1), scratch_)) return false;
     scratch_ += '\0';
     i = quote + 1;
   }
   attributes_.clear();
-  for (size_t start : valueStarts_) {
-    attributes_.push_back(scratch_.data() + start);
-    attributes_.push_back(scratch_.data() + start + std::strlen(scratch_.data() + start) + 1);
+  for (const Attribute& a : found_) {
+    attributes_.push_back(scratch_.data() + a.name);
+    attributes_.push_back(scratch_.data() + a.value);
   }
   attributes_.push_back(nullptr);
   place_ = Place::kInRoot;
@@ -220,8 +222,9 @@ bool PlainXmlScanner::attributeValue(std::string_view raw, std::string& out) {
   while (p < end) {
     const unsigned char c = *p;
     if (c >= 0x20 && c < 0x80 && c != '&' && c != '<') {
-      out += static_cast<char>(c);
-      ++p;
+      const auto* run = p;
+      while (p < end && *p >= 0x20 && *p < 0x80 && *p != '&' && *p != '<') ++p;
+      out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
     } else if (c == '\t' || c == '\n') {
       out += ' ';
       ++p;

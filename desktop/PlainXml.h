@@ -66,7 +66,10 @@ class PlainXmlScanner {
   std::string names_;                 // names of the open elements, each followed by a NUL
   std::vector<size_t> nameStarts_;    // where each open element's name starts in names_
   std::string scratch_;               // decoded text and attribute values
-  std::vector<size_t> valueStarts_;
+  struct Attribute {
+    size_t name, nameLength, value;  // offsets into scratch_
+  };
+  std::vector<Attribute> found_;
   std::vector<const char*> attributes_;
 };
 
