@@ -445,11 +445,17 @@ void appendParserError(std::string& out, XML_Parser parser) {
 }  // namespace
 
 std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::string& message) {
-  parserCalls_ = 0;
   // Never a blocking open: a FIFO named like a list must not stall the run.
   std::string why;
   uint64_t size = 0;
-  Descriptor file(openRegularFile(path, &why, &size));
+  const int fd = openRegularFile(path, &why, &size);
+  return readOpened(fd, why, size, path, message);
+}
+
+std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& why, uint64_t size,
+                                                     const std::string& path, std::string& message) {
+  parserCalls_ = 0;
+  Descriptor file(fd);
   if (why == "not a regular file") {
     message = "Couldn't open file '" + path + "': not a regular file\n";
     return nullptr;

@@ -52,6 +52,11 @@ class ListFileReader : public XmlFileReader {
   enum class Parser { kPlainFirst, kExpatOnly };
   explicit ListFileReader(Parser parser = Parser::kPlainFirst) : parser_(parser) {}
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
+  // The same for `path` opened before with openRegularFile (its answers
+  // `fd`, `why` and `size`); closes `fd`. A file replaced (renamed over) since
+  // the opening is read as it was then.
+  std::unique_ptr<ItemList> readOpened(int fd, const std::string& why, uint64_t size, const std::string& path,
+                                       std::string& message);
   // Blocks handed to expat by the last read (none when the plain reader read it).
   size_t parserCalls() const { return parserCalls_; }
  private:

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
@@ -84,22 +86,6 @@ int openListFile(const std::string& path, uint64_t* size, std::string* problem) 
   return fd;
 }
 
-// The whole file, without blocking on anything but a regular file.
-bool readFile(const std::string& path, std::string* bytes, std::string* problem) {
-  uint64_t size = 0;
-  const int fd = openListFile(path, &size, problem);
-  if (fd < 0) return false;
-  bytes->resize(static_cast<size_t>(size));
-  size_t done = 0;
-  for (ssize_t n; done < bytes->size(); done += static_cast<size_t>(n)) {
-    n = ::read(fd, bytes->data() + done, bytes->size() - done);
-    if (n <= 0) break;
-  }
-  ::close(fd);
-  bytes->resize(done);
-  return true;
-}
-
 // A hash of a file's bytes, fed block by block (eight bytes at a time), so
 // that a large file is never held whole just to be told from another.
 class FileHash {
@@ -129,18 +115,6 @@ class FileHash {
   uint64_t hash_ = 0xCBF29CE484222325ull;
   uint64_t length_ = 0;
 };
-
-bool hashFile(const std::string& path, uint64_t* hash, std::string* problem) {
-  uint64_t size = 0;
-  const int fd = openListFile(path, &size, problem);
-  if (fd < 0) return false;
-  std::vector<char> block(256 * 1024);
-  FileHash h;
-  for (ssize_t n; (n = ::read(fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
-  ::close(fd);
-  *hash = h.value();
-  return true;
-}
 
 std::vector<std::string> folderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -199,20 +173,6 @@ SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records) 
   return side;
 }
 
-SideView desktopSide(const std::string& path, uint64_t hash) {
-  SideView side;
-  side.present = true;
-  side.fileHash = hash;
-  std::string message;
-  std::unique_ptr<ItemList> list = ListFileReader().read(path, message);
-  if (!list || !message.empty()) {
-    side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
-    return side;
-  }
-  side.items = viewOf(*list);
-  return side;
-}
-
 const SideView* earlierSide(const FolderSnapshot* earlier, const std::string& name, bool handheld) {
   if (!earlier) return nullptr;
   auto it = earlier->lists.find(name);
@@ -221,15 +181,58 @@ const SideView* earlierSide(const FolderSnapshot* earlier, const std::string& na
   return side.present ? &side : nullptr;
 }
 
-void readImage(const std::string& image, const FolderSnapshot* earlier, FolderSnapshot* out) {
-  for (const std::string& file : folderNames(image)) {
-    if (!endsWith(file, ".pdb")) continue;
-    std::string bytes, problem;
-    if (!readFile(image + "/" + file, &bytes, &problem)) continue;
+// A list file of one folder, opened and not yet read.
+struct OpenFile {
+  std::string name;   // in the folder
+  std::string path;
+  int fd = -1;        // -1: could not be opened, `problem` says why
+  uint64_t size = 0;
+  std::string problem;
+};
+
+std::vector<OpenFile> openFiles(const std::string& folder, const std::function<bool(const std::string&)>& wanted) {
+  std::vector<OpenFile> files;
+  for (const std::string& name : folderNames(folder)) {
+    if (!wanted(name)) continue;
+    OpenFile f;
+    f.name = name;
+    f.path = folder + "/" + name;
+    f.fd = openListFile(f.path, &f.size, &f.problem);
+    files.push_back(std::move(f));
+  }
+  return files;
+}
+
+void closeFiles(std::vector<OpenFile>& files) {
+  for (OpenFile& f : files) {
+    if (f.fd >= 0) ::close(f.fd);
+    f.fd = -1;
+  }
+}
+
+// The rest of an open file, from where it stands.
+bool readRest(int fd, std::string* bytes, uint64_t size) {
+  bytes->resize(static_cast<size_t>(size));
+  size_t done = 0;
+  for (ssize_t n; done < bytes->size(); done += static_cast<size_t>(n)) {
+    n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (n <= 0) break;
+  }
+  bytes->resize(done);
+  return true;
+}
+
+void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, FolderSnapshot* out) {
+  for (OpenFile& f : files) {
+    if (f.fd < 0) continue;
+    std::string bytes;
+    readRest(f.fd, &bytes, f.size);
+    ::close(f.fd);
+    f.fd = -1;
     FileHash fileHash;
     fileHash.add(bytes.data(), bytes.size());
     const uint64_t hash = fileHash.value();
-    out->imageFiles[file] = hash;
+    out->imageFiles[f.name] = hash;
     std::vector<PdbRecordView> records;
     std::optional<PdbFile> pdb =
         PdbFile::parseInPlace(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr, &records);
@@ -240,21 +243,39 @@ void readImage(const std::string& image, const FolderSnapshot* earlier, FolderSn
   }
 }
 
-void readDesktop(const std::string& desktop, const FolderSnapshot* earlier, FolderSnapshot* out) {
-  const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
-  for (const std::string& file : folderNames(desktop)) {
-    if (file.size() <= prefix + suffix || file.compare(0, prefix, kListPrefix) != 0 || !endsWith(file, kListSuffix))
-      continue;
-    const std::string name = file.substr(0, file.size() - suffix);
-    const std::string path = desktop + "/" + file;
+void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, FolderSnapshot* out) {
+  const size_t suffix = sizeof kListSuffix - 1;
+  for (OpenFile& f : files) {
+    const std::string name = f.name.substr(0, f.name.size() - suffix);
     SideView& side = out->lists[name].desktop;
-    uint64_t hash = 0;
-    if (!hashFile(path, &hash, &side.problem)) {
+    if (f.fd < 0) {
+      side.problem = f.problem;
       side.present = true;
       continue;
     }
+    FileHash h;
+    std::vector<char> block(256 * 1024);
+    for (ssize_t n; (n = ::read(f.fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
+    const uint64_t hash = h.value();
     const SideView* same = earlierSide(earlier, name, false);
-    side = same && same->fileHash == hash ? *same : desktopSide(path, hash);
+    if (same && same->fileHash == hash) {
+      side = *same;
+      continue;
+    }
+    side = SideView();
+    side.present = true;
+    side.fileHash = hash;
+    std::string message;
+    const int fd = f.fd;
+    f.fd = -1;  // the reader closes it
+    std::unique_ptr<ItemList> list =
+        ::lseek(fd, 0, SEEK_SET) == 0 ? ListFileReader().readOpened(fd, "", f.size, f.path, message)
+                                      : ListFileReader().readOpened(fd, "cannot be read", f.size, f.path, message);
+    if (!list || !message.empty()) {
+      side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
+      continue;
+    }
+    side.items = viewOf(*list);
   }
 }
 
@@ -277,12 +298,47 @@ std::vector<ItemView> viewOf(const ItemList& list) {
   return items;
 }
 
+struct FolderSnapshot::Opened::Files {
+  std::vector<OpenFile> image, desktop;
+};
+
+FolderSnapshot::Opened::Opened() : files(std::make_unique<Files>()) {}
+
+FolderSnapshot::Opened::~Opened() {
+  closeFiles(files->image);
+  closeFiles(files->desktop);
+}
+
+std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& image, const std::string& desktop) {
+  auto opened = std::make_unique<Opened>();
+  opened->files->image = openFiles(image, [](const std::string& name) { return endsWith(name, ".pdb"); });
+  const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
+  opened->files->desktop = openFiles(desktop, [&](const std::string& name) {
+    return name.size() > prefix + suffix && name.compare(0, prefix, kListPrefix) == 0 && endsWith(name, kListSuffix);
+  });
+  return opened;
+}
+
+FolderSnapshot FolderSnapshot::read(Opened& opened, const FolderSnapshot* earlier) {
+  FolderSnapshot image, desktop;
+  // The two folders share nothing while they are read; a thread that cannot
+  // be started leaves the work to this one.
+  std::thread second;
+  try {
+    second = std::thread([&] { readDesktop(opened.files->desktop, earlier, &desktop); });
+  } catch (const std::system_error&) {
+  }
+  readImage(opened.files->image, earlier, &image);
+  if (second.joinable()) second.join();
+  else readDesktop(opened.files->desktop, earlier, &desktop);
+  for (auto& [name, view] : desktop.lists) image.lists[name].desktop = std::move(view.desktop);
+  return image;
+}
+
 FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string& desktop,
                                     const FolderSnapshot* earlier) {
-  FolderSnapshot snapshot;
-  readImage(image, earlier, &snapshot);
-  readDesktop(desktop, earlier, &snapshot);
-  return snapshot;
+  std::unique_ptr<Opened> opened = open(image, desktop);
+  return read(*opened, earlier);
 }
 
 }  // namespace tolvex::host
