@@ -111,10 +111,33 @@ size_t numberLength(const char* text) {
 
 bool flag(const char* value) { return std::strcmp(value, "no") != 0; }
 
+// Puts each item into the list's tree.
+class TreeSink : public ListItemSink {
+ public:
+  ListNode* place(ItemList& list, size_t depth) override {
+    auto node = std::make_unique<ListNode>(0, &list);
+    ListNode* added = node.get();
+    if (path_.empty()) {
+      list.setHead(std::move(node));
+    } else if (depth == path_.size()) {
+      path_.back()->insertFirstChild(std::move(node));
+    } else {
+      path_[depth]->insertAfter(std::move(node));
+      path_.resize(depth);
+    }
+    path_.push_back(added);
+    return added;
+  }
+
+ private:
+  std::vector<ListNode*> path_;  // the item placed last and its ancestors, by depth
+};
+
 // One read: the parse state and the list under construction.
 class ListParse {
  public:
-  explicit ListParse(std::string& message) : message_(message), list_(std::make_unique<ItemList>()) {}
+  ListParse(std::string& message, ListItemSink& items)
+      : message_(message), items_(items), list_(std::make_unique<ItemList>()) {}
 
   bool oldFile() const { return oldFile_; }
   std::unique_ptr<ItemList> takeList() { return std::move(list_); }
@@ -133,10 +156,8 @@ class ListParse {
     bool created = false;
     if (state_ == kBeforeFirstItem) {
       if (std::strcmp(name, "item") == 0) {
-        auto node = std::make_unique<ListNode>(0, list_.get());
-        current_ = node.get();
-        list_->setHead(std::move(node));
-        path_.assign(1, current_);
+        current_ = items_.place(*list_, 0);
+        depth_ = 0;
         openItems_ = 1;
         state_ = kInItem;
         created = true;
@@ -159,19 +180,9 @@ class ListParse {
   // The new item goes below the last item if that is still open, else after
   // the closed item at the depth where the open items end.
   void addItem() {
-    auto node = std::make_unique<ListNode>(0, list_.get());
-    ListNode* added = node.get();
-    size_t d = path_.size() - 1;  // depth of current_
     size_t open = openItems_ > 0 ? static_cast<size_t>(openItems_) : 0;
-    if (open > d) {
-      current_->insertFirstChild(std::move(node));
-      path_.push_back(added);
-    } else {
-      path_[open]->insertAfter(std::move(node));
-      path_.resize(open);
-      path_.push_back(added);
-    }
-    current_ = added;
+    depth_ = open > depth_ ? depth_ + 1 : open;
+    current_ = items_.place(*list_, depth_);
     ++openItems_;
   }
 
@@ -347,15 +358,15 @@ class ListParse {
   }
 
   std::string& message_;
+  ListItemSink& items_;
   std::unique_ptr<ItemList> list_;
   State state_ = kBeforeFirstItem;
   ListNode* current_ = nullptr;
+  size_t depth_ = 0;  // of current_
   int32_t openItems_ = 0;
   bool oldFile_ = false;
   // The open elements, innermost last: true for an item element that made an item.
   std::vector<bool> elements_;
-  // current_ and its ancestors, by depth.
-  std::vector<ListNode*> path_;
   size_t stateDepth_ = 0;  // element depth of the element that set state_
   std::string pending_;     // character data of a title, note or linkFile element
   NumberReader time_;
@@ -453,7 +464,8 @@ std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::str
 }
 
 std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& why, uint64_t size,
-                                                     const std::string& path, std::string& message) {
+                                                     const std::string& path, std::string& message,
+                                                     ListItemSink* items) {
   parserCalls_ = 0;
   Descriptor file(fd);
   if (why == "not a regular file") {
@@ -471,11 +483,14 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
   }
   if (parser_ == Parser::kPlainFirst) {
     std::string said;  // what the plain reading says counts only when it reads the file whole
-    ListParse plain(said);
+    TreeSink tree;
+    if (items) items->restart();
+    ListParse plain(said, items ? *items : tree);
     const PlainResult result = readPlain(file, plain);
     if (result == PlainResult::kRead) {
       message += said;
       if (plain.oldFile()) return nullptr;
+      if (items) items->finish();
       return plain.takeList();
     }
     if (result == PlainResult::kReadError || !file.rewind()) {
@@ -484,7 +499,9 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
     }
   }
 
-  ListParse parse(message);
+  TreeSink tree;
+  if (items) items->restart();
+  ListParse parse(message, items ? *items : tree);
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
   if (!parser) {
     message += "Out of memory\n";
@@ -527,6 +544,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
     lastEvent = event;
   }
   if (parse.oldFile()) return nullptr;
+  if (items) items->finish();
   return parse.takeList();
 }
 

@@ -181,6 +181,37 @@ const SideView* earlierSide(const FolderSnapshot* earlier, const std::string& na
   return side.present ? &side : nullptr;
 }
 
+// Keeps of each item of a list file read only its view, so no outline of
+// the whole list is built: an item is complete once the next one starts.
+class ViewSink : public ListItemSink {
+ public:
+  ListNode* place(ItemList& list, size_t depth) override {
+    finishItem();
+    parent_ = depth == 0 ? kNoParent : path_[depth - 1];
+    path_.resize(depth);
+    path_.push_back(items_.size());
+    item_ = std::make_unique<ListNode>(0, &list);
+    return item_.get();
+  }
+  void restart() override {
+    items_.clear();
+    path_.clear();
+    item_.reset();
+  }
+  void finish() override { finishItem(); }
+  std::vector<ItemView> take() { return std::move(items_); }
+
+ private:
+  void finishItem() {
+    if (item_) items_.push_back(viewOfItem(*item_, parent_));
+    item_.reset();
+  }
+  std::vector<ItemView> items_;
+  std::vector<size_t> path_;  // index of the item placed last and of its ancestors, by depth
+  std::unique_ptr<ListNode> item_;
+  size_t parent_ = kNoParent;
+};
+
 // A list file of one folder, opened and not yet read.
 struct OpenFile {
   std::string name;   // in the folder
@@ -268,14 +299,14 @@ void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, Fo
     std::string message;
     const int fd = f.fd;
     f.fd = -1;  // the reader closes it
-    std::unique_ptr<ItemList> list =
-        ::lseek(fd, 0, SEEK_SET) == 0 ? ListFileReader().readOpened(fd, "", f.size, f.path, message)
-                                      : ListFileReader().readOpened(fd, "cannot be read", f.size, f.path, message);
+    const std::string why = ::lseek(fd, 0, SEEK_SET) == 0 ? "" : "cannot be read";
+    ViewSink views;
+    std::unique_ptr<ItemList> list = ListFileReader().readOpened(fd, why, f.size, f.path, message, &views);
     if (!list || !message.empty()) {
       side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
       continue;
     }
-    side.items = viewOf(*list);
+    side.items = views.take();
   }
 }
 

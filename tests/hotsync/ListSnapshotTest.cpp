@@ -4,8 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <sstream>
 #include <string>
 
+#include "desktop/XmlFile.h"
+#include "outline/ItemList.h"
 #include "platform/hotsync/ListSnapshot.h"
 
 namespace tolvex::host {
@@ -48,6 +52,59 @@ TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
   fs::remove(root / "desktop" / "Tolvk-Trip.XML");
   EXPECT_EQ(describe(FolderSnapshot::read(*opened)), expected);
   EXPECT_NE(describe(FolderSnapshot::take(image, desktop)), expected);
+  fs::remove_all(root);
+}
+
+// The views a snapshot keeps while it reads a desktop file are those of the
+// whole outline read first, whichever reader reads the file.
+TEST(FolderSnapshot, DesktopViewsAreThoseOfTheOutline) {
+  char pattern[] = "/tmp/tolvex-snapshot-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const fs::path root = pattern;
+  fs::create_directories(root / "image");
+  const std::string path = (root / "Tolvk-Random.XML").string();
+  for (unsigned seed = 1; seed <= 60; ++seed) {
+    std::mt19937 rng(seed);
+    ItemList list;
+    std::vector<ListNode*> placed;
+    for (int i = 0, n = 1 + static_cast<int>(rng() % 40); i < n; ++i) {
+      auto item = std::make_unique<ListNode>(rng() % 50, &list);
+      if (rng() % 4) item->setTitle("t" + std::to_string(rng() % 7) + (rng() % 3 ? "" : " & <x>"));
+      if (rng() % 2) item->setNote(std::string(rng() % 30, 'n'));
+      item->setChecked(rng() % 2);
+      item->setDirtyContent(rng() % 2);
+      item->setDeleted(rng() % 5 == 0);
+      ListNode* raw = item.get();
+      if (placed.empty()) list.setHead(std::move(item));
+      else if (rng() % 2) placed[rng() % placed.size()]->insertFirstChild(std::move(item));
+      else placed[rng() % placed.size()]->insertAfter(std::move(item));
+      placed.push_back(raw);
+    }
+    std::string message;
+    ASSERT_EQ(ListFileWriter().write(list, path, message), 0);
+    if (seed % 3 == 0) {  // a comment: the plain reader gives way to expat part way
+      std::ifstream in(path);
+      std::stringstream text;
+      text << in.rdbuf();
+      std::string bytes = text.str();
+      bytes.insert(bytes.rfind("</TolvexFile>"), "<!-- x -->");
+      std::ofstream(path) << bytes;
+    }
+    auto back = ListFileReader().read(path, message);
+    ASSERT_TRUE(back) << message;
+    FolderSnapshot snapshot = FolderSnapshot::take((root / "image").string(), root.string());
+    const std::vector<ItemView>& views = snapshot.lists["Tolvk-Random"].desktop.items;
+    const std::vector<ItemView> expected = viewOf(*back);
+    ASSERT_EQ(views.size(), expected.size()) << "seed " << seed;
+    for (size_t i = 0; i < views.size(); ++i) {
+      EXPECT_EQ(views[i].parent, expected[i].parent);
+      EXPECT_EQ(views[i].title, expected[i].title);
+      EXPECT_EQ(views[i].content, expected[i].content);
+      EXPECT_EQ(views[i].id, expected[i].id);
+      EXPECT_EQ(views[i].deleted, expected[i].deleted);
+      EXPECT_EQ(views[i].edited, expected[i].edited);
+    }
+  }
   fs::remove_all(root);
 }
 
