@@ -1,5 +1,6 @@
 // hotsync sync: one HotSync of a handheld image with a desktop folder.
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -222,7 +223,11 @@ class BeforeTheRun {
   explicit BeforeTheRun(std::unique_ptr<FolderSnapshot::Opened> opened) : opened_(std::move(opened)) {
     if (!opened_) return;
     try {
-      reading_ = std::thread([this] { snapshot_ = FolderSnapshot::read(*opened_); });
+      reading_ = std::thread([this] {
+        snapshot_ = FolderSnapshot::read(*opened_);
+        // What the reading held is of no use to the run going on beside it.
+        ::malloc_trim(0);
+      });
     } catch (const std::system_error&) {
       snapshot_ = FolderSnapshot::read(*opened_);
     }
