@@ -230,6 +230,7 @@ class BeforeTheRun {
       });
     } catch (const std::system_error&) {
       snapshot_ = FolderSnapshot::read(*opened_);
+      ::malloc_trim(0);
     }
   }
   ~BeforeTheRun() {
