@@ -9,8 +9,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
@@ -351,19 +349,10 @@ std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& 
 }
 
 FolderSnapshot FolderSnapshot::read(Opened& opened, const FolderSnapshot* earlier) {
-  FolderSnapshot image, desktop;
-  // The two folders share nothing while they are read; a thread that cannot
-  // be started leaves the work to this one.
-  std::thread second;
-  try {
-    second = std::thread([&] { readDesktop(opened.files->desktop, earlier, &desktop); });
-  } catch (const std::system_error&) {
-  }
-  readImage(opened.files->image, earlier, &image);
-  if (second.joinable()) second.join();
-  else readDesktop(opened.files->desktop, earlier, &desktop);
-  for (auto& [name, view] : desktop.lists) image.lists[name].desktop = std::move(view.desktop);
-  return image;
+  FolderSnapshot snapshot;
+  readImage(opened.files->image, earlier, &snapshot);
+  readDesktop(opened.files->desktop, earlier, &snapshot);
+  return snapshot;
 }
 
 FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string& desktop,

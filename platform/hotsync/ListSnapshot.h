@@ -8,8 +8,7 @@
 // own (UTF-8), the same on both sides, so an item can be compared across
 // sides as well as across time.
 //
-// Ownership: plain values. Threading: `read` uses a second thread of its
-// own; the snapshot itself is used on one thread.
+// Ownership: plain values. Threading: one thread at a time.
 #ifndef TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
 #define TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
 #include <cstddef>
@@ -56,10 +55,10 @@ class FolderSnapshot {
                              const FolderSnapshot* earlier = nullptr);
 
   // The same in two steps: `open` opens every list file of both folders,
-  // `read` reads what was opened (the image's files and the desktop's on a
-  // thread each). A file replaced by another renamed over it, or removed,
-  // between the two is read as it was when opened, so a run that writes
-  // files that way (as this system always does) may go on meanwhile.
+  // `read` (on any one thread) reads what was opened. A file replaced by
+  // another renamed over it, or removed, between the two is read as it was
+  // when opened, so a run that writes files that way (as this system always
+  // does) may go on meanwhile.
   class Opened {
    public:
     Opened();
