@@ -254,7 +254,17 @@ bool PlainXmlScanner::content(std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
   const auto* run = p;  // start of the plain bytes not yet handed on
+  constexpr uint64_t kEightSpaces = 0x2020202020202020ull;
   while (p < end) {
+    // Indentation, eight spaces at a time.
+    if (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word == kEightSpaces) {
+        p += 8;
+        continue;
+      }
+    }
     const unsigned char c = *p;
     if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\n' || c == '\t') {
       ++p;
