@@ -138,7 +138,7 @@ my $t0 = 3782844800;   # a handheld time stamp (seconds since 1904)
 # The note in handheld bytes: bullet 0x95, en dash 0x96, pound 0xA3, and
 # Latin-1 letters that are two bytes of UTF-8 on the desktop.
 my $note_hh = "Buy \x95 spade \x96 \xA312\nCaf\xE9 M\xFCller sells seeds";
-my $note_dt_new = "Buy !bullet!; spade !dash!; !gbp!;12, !bsquote!good!apos!; gloves\n"
+my $note_dt_new = "Buy !bullet!; spade !dash!; !gbp!;12, !bsquote!;good!apos!; gloves\n"
   . "Caf\xC3\xA9 M\xC3\xBCller sells seeds \xE2\x82\xAC3 &amp; bulbs &lt;cheap&gt;";
 
 my $garden_hh = new_db("Tolvk-Garden", "Wkdq", "Wkdq", $garden_created);
