@@ -1,9 +1,7 @@
 #include "platform/hotsync/ItemMatch.h"
 
 #include <algorithm>
-#include <functional>
 #include <optional>
-#include <unordered_map>
 
 namespace tolvex::host {
 namespace {
@@ -14,14 +12,12 @@ uint64_t mix(uint64_t a, uint64_t b) {
   return x * 0xBF58476D1CE4E5B9ull;
 }
 
-uint64_t textHash(const std::string& text) { return std::hash<std::string>()(text); }
-
 // Hash of the titles from the top row down to each item.
 std::vector<uint64_t> pathHashes(const std::vector<ItemView>& items) {
   std::vector<uint64_t> out(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
     const uint64_t above = items[i].parent == kNoParent ? 0 : out[items[i].parent];
-    out[i] = mix(above, textHash(items[i].title));
+    out[i] = mix(above, items[i].titleHash);
   }
   return out;
 }
@@ -51,29 +47,32 @@ class Matcher {
       : before_(before), after_(after), pairOfAfter_(after.size(), kUnpaired), pairOfBefore_(before.size(), kUnpaired) {}
 
   // Pairs live unpaired items whose keys agree; an `after` item without a key
-  // (nullopt) sits the pass out.
-  void pass(const std::function<uint64_t(size_t)>& keyBefore,
-            const std::function<std::optional<uint64_t>(size_t)>& keyAfter) {
-    struct Candidates {
-      size_t next = 0;
-      std::vector<size_t> items;
-    };
-    std::unordered_map<uint64_t, Candidates> byKey;
+  // (nullopt) sits the pass out. Items of the same key pair in outline order.
+  template <typename KeyBefore, typename KeyAfter>
+  void pass(const KeyBefore& keyBefore, const KeyAfter& keyAfter) {
+    // The candidates sorted by key, each key's in outline order; taken[i]:
+    // how many at the front of the key starting at i are paired already.
+    std::vector<std::pair<uint64_t, size_t>> candidates;
     for (size_t b = 0; b < before_.size(); ++b) {
-      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) byKey[keyBefore(b)].items.push_back(b);
+      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) candidates.push_back({keyBefore(b), b});
     }
-    if (byKey.empty()) return;
+    if (candidates.empty()) return;
+    std::sort(candidates.begin(), candidates.end());
+    std::vector<uint32_t> taken(candidates.size(), 0);
     for (size_t a = 0; a < after_.size(); ++a) {
       if (after_[a].deleted || pairOfAfter_[a] != kUnpaired) continue;
       std::optional<uint64_t> key = keyAfter(a);
       if (!key) continue;
-      auto found = byKey.find(*key);
-      if (found == byKey.end()) continue;
-      Candidates& c = found->second;
-      while (c.next < c.items.size() && pairOfBefore_[c.items[c.next]] != kUnpaired) ++c.next;
-      if (c.next == c.items.size()) continue;
-      pairOfAfter_[a] = c.items[c.next];
-      pairOfBefore_[c.items[c.next]] = a;
+      auto first = std::lower_bound(candidates.begin(), candidates.end(), std::make_pair(*key, size_t{0}));
+      if (first == candidates.end() || first->first != *key) continue;
+      const size_t group = static_cast<size_t>(first - candidates.begin());
+      size_t at = group + taken[group];
+      while (at < candidates.size() && candidates[at].first == *key && pairOfBefore_[candidates[at].second] != kUnpaired)
+        ++at;
+      if (at == candidates.size() || candidates[at].first != *key) continue;
+      taken[group] = static_cast<uint32_t>(at - group + 1);
+      pairOfAfter_[a] = candidates[at].second;
+      pairOfBefore_[candidates[at].second] = a;
     }
   }
 
@@ -101,25 +100,29 @@ class Matcher {
 std::vector<bool> movedItems(const std::vector<ItemView>& before, const std::vector<ItemView>& after,
                              const std::vector<size_t>& pairOf) {
   std::vector<bool> moved(after.size(), false);
-  // Per parent before: the pairs that stayed under it, in their order after.
-  std::unordered_map<size_t, std::vector<size_t>> stayed;  // parent before -> indices after
+  // The pairs that stayed under their parent: (parent before, index after),
+  // grouped by parent below, each row in its order after.
+  std::vector<std::pair<uint32_t, size_t>> stayed;
   for (size_t a = 0; a < after.size(); ++a) {
     const size_t b = pairOf[a];
     if (b == kUnpaired) continue;
-    const size_t parentAfter = after[a].parent, parentBefore = before[b].parent;
+    const uint32_t parentAfter = after[a].parent, parentBefore = before[b].parent;
     const bool sameParent = parentAfter == kNoParent ? parentBefore == kNoParent
                                                      : parentBefore != kNoParent && pairOf[parentAfter] == parentBefore;
     if (sameParent) {
-      stayed[parentBefore].push_back(a);
+      stayed.push_back({parentBefore, a});
     } else {
       moved[a] = true;
     }
   }
-  for (auto& [parent, row] : stayed) {
-    std::vector<size_t> orderBefore(row.size());
-    for (size_t i = 0; i < row.size(); ++i) orderBefore[i] = pairOf[row[i]];  // pre-order keeps sibling order
+  std::sort(stayed.begin(), stayed.end());
+  std::vector<size_t> orderBefore;
+  for (size_t start = 0, end; start < stayed.size(); start = end) {
+    for (end = start; end < stayed.size() && stayed[end].first == stayed[start].first;) ++end;
+    orderBefore.clear();
+    for (size_t i = start; i < end; ++i) orderBefore.push_back(pairOf[stayed[i].second]);  // pre-order keeps sibling order
     std::vector<bool> kept = longestIncreasing(orderBefore);
-    for (size_t i = 0; i < row.size(); ++i) moved[row[i]] = moved[row[i]] || !kept[i];
+    for (size_t i = start; i < end; ++i) moved[stayed[i].second] = moved[stayed[i].second] || !kept[i - start];
   }
   return moved;
 }
@@ -134,11 +137,11 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
   m.pass([&](size_t b) { return before[b].content; },
          [&](size_t a) -> std::optional<uint64_t> { return after[a].content; });
   m.pass([&](size_t b) { return pathBefore[b]; }, [&](size_t a) -> std::optional<uint64_t> { return pathAfter[a]; });
-  m.pass([&](size_t b) { return mix(m.parentBefore(b), textHash(before[b].title)); },
+  m.pass([&](size_t b) { return mix(m.parentBefore(b), before[b].titleHash); },
          [&](size_t a) -> std::optional<uint64_t> {
            std::optional<uint64_t> parent = m.parentAfter(a);
            if (!parent) return std::nullopt;
-           return mix(*parent, textHash(after[a].title));
+           return mix(*parent, after[a].titleHash);
          });
   m.pass([&](size_t b) { return mix(m.parentBefore(b), before[b].createTime + (uint64_t{1} << 32)); },
          [&](size_t a) -> std::optional<uint64_t> {
@@ -146,8 +149,8 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
            if (!parent || after[a].createTime == 0) return std::nullopt;
            return mix(*parent, after[a].createTime + (uint64_t{1} << 32));
          });
-  m.pass([&](size_t b) { return mix(textHash(before[b].title), before[b].createTime); },
-         [&](size_t a) -> std::optional<uint64_t> { return mix(textHash(after[a].title), after[a].createTime); });
+  m.pass([&](size_t b) { return mix(before[b].titleHash, before[b].createTime); },
+         [&](size_t a) -> std::optional<uint64_t> { return mix(after[a].titleHash, after[a].createTime); });
 
   SideChanges out;
   out.pairOf = m.pairOfAfter();
@@ -177,15 +180,16 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
   return out;
 }
 
-std::vector<std::string> titlesTo(const std::vector<ItemView>& items, size_t index) {
+std::vector<std::string> titlesTo(const SideView& side, size_t index) {
   std::vector<std::string> titles;
-  for (size_t i = index; i != kNoParent && i < items.size(); i = items[i].parent) titles.push_back(items[i].title);
+  for (size_t i = index; i != kNoParent && i < side.items.size(); i = side.items[i].parent)
+    titles.emplace_back(side.title(i));
   return {titles.rbegin(), titles.rend()};
 }
 
-std::string titlePath(const std::vector<ItemView>& items, size_t index) {
+std::string titlePath(const SideView& side, size_t index) {
   std::string out;
-  for (const std::string& title : titlesTo(items, index)) out += (out.empty() ? "" : " \u203A ") + title;
+  for (const std::string& title : titlesTo(side, index)) out += (out.empty() ? "" : " \u203A ") + title;
   return out;
 }
 

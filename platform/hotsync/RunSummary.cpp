@@ -1,6 +1,10 @@
 #include "platform/hotsync/RunSummary.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -25,9 +29,10 @@ std::string shown(const std::string& bytes) {
   return validUtf8Prefix(bytes, SIZE_MAX) == bytes.size() ? bytes : cp1252BytesToUtf8(bytes);
 }
 
-bool startsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
-bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+
+bool startsWith(std::string_view text, std::string_view head) { return text.substr(0, head.size()) == head; }
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
 // A log line without its "#"/"!" markers and indentation.
@@ -84,30 +89,82 @@ std::string skipReason(const std::string& line) {
   return cleaned(line);
 }
 
+const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
+
+// Whether `line` mentions a skip or an error ("Skipp", "SKIPPING", "ERROR"):
+// one pass over it, as nearly every line of a large log mentions neither.
+bool mentionsSkipOrError(std::string_view line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == 'S') {
+      if (startsWith(line.substr(i), "Skipp") || startsWith(line.substr(i), "SKIPPING")) return true;
+    } else if (line[i] == 'E' && startsWith(line.substr(i), "ERROR")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether reading `line` can change what the log says of a list (`inList`:
+// a list's section is open): the lines the loop below acts on, and more.
+bool mayMatter(std::string_view line, bool inList) {
+  if (startsWith(line, "# [") || startsWith(line, "# Log open for") || endsWith(line, kOpenInDesktop)) return true;
+  return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mentionsSkipOrError(line));
+}
+
+// Calls `each` with every line of the file at `path`, without its "\n";
+// the file is read in blocks, never whole.
+template <typename Each>
+void forEachLine(const std::string& path, const Each& each) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  std::vector<char> block(256 * 1024);
+  size_t held = 0;  // a line begun in the last block
+  while (true) {
+    if (held == block.size()) block.resize(block.size() * 2);
+    const ssize_t got = ::read(fd, block.data() + held, block.size() - held);
+    if (got < 0 && errno == EINTR) continue;
+    const size_t filled = held + static_cast<size_t>(got > 0 ? got : 0);
+    size_t start = 0;
+    for (const char* end; (end = static_cast<const char*>(std::memchr(block.data() + start, '\n', filled - start)));) {
+      const auto length = static_cast<size_t>(end - block.data()) - start;
+      each(std::string_view(block.data() + start, length));
+      start += length + 1;
+    }
+    if (got <= 0) {
+      if (start < filled) each(std::string_view(block.data() + start, filled - start));
+      break;
+    }
+    held = filled - start;
+    std::memmove(block.data(), block.data() + start, held);
+  }
+  ::close(fd);
+}
+
 std::map<std::string, LogNote> readRunLog(const std::string& path) {
   std::map<std::string, LogNote> notes;
-  std::ifstream in(path, std::ios::binary);
-  std::string line, current;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::string current;
+  forEachLine(path, [&](std::string_view view) {
+    if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
+    if (!mayMatter(view, !current.empty())) return;
+    const std::string line(view);
     std::string name;
     ListOutcome::Action action;
     if (sectionStart(line, &name, &action)) {
       current = name;
       notes[current].action = action;
       notes[current].slow = line.find(": Synchronize (Config: Slow ") != std::string::npos;
-      continue;
+      return;
     }
-    if (endsWith(line, ": File is open in Tolvan Desktop. Skipped.") && startsWith(line, "# ")) {
-      name = line.substr(2, line.size() - 2 - std::string(": File is open in Tolvan Desktop. Skipped.").size());
+    if (endsWith(line, kOpenInDesktop) && startsWith(line, "# ")) {
+      name = line.substr(2, line.size() - 2 - std::string(kOpenInDesktop).size());
       notes[name] = LogNote{ListOutcome::kSkipped, skipReason(line)};
       current.clear();
-      continue;
+      return;
     }
     if (startsWith(line, "# Log open for")) current.clear();
-    if (current.empty()) continue;
+    if (current.empty()) return;
     LogNote& note = notes[current];
-    if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) continue;
+    if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) return;
     // A list on both sides under a whole-list strategy is copied, not merged.
     if (line == "#   Strategy: Copy HH file over DT") note.action = ListOutcome::kCopiedToDesktop;
     if (line == "#   Strategy: Copy DT file over HH") note.action = ListOutcome::kCopiedToHandheld;
@@ -116,7 +173,7 @@ std::map<std::string, LogNote> readRunLog(const std::string& path) {
     } else if (isTrouble(line)) {
       note = LogNote{ListOutcome::kFailed, cleaned(line)};
     }
-  }
+  });
   return notes;
 }
 

@@ -278,7 +278,8 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   // the run; --quiet prints none, so it does without. The lists as they were
   // are read beside the run: their files are open before it starts, and it
   // replaces files only by renaming new ones over them.
-  BeforeTheRun before(out.quiet ? nullptr : FolderSnapshot::open(device, desktop));
+  // Titles are kept only to name the items that changed.
+  BeforeTheRun before(out.quiet ? nullptr : FolderSnapshot::open(device, desktop, request.verbose));
   uint32_t desktopId = HostState::desktopId();
   uint32_t lastDesktop = lastDesktopOf(device);
   // The log listens before the image is read, so that the databases it
@@ -333,7 +334,7 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   struct stat logStat;
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
   FolderSnapshot was = before.take();
-  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was);
+  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was, request.verbose);
   RunSummary summary = summarizeRun(std::move(was), std::move(after), haveLog ? logPath : std::string(), !allOk);
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
