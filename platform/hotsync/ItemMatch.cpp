@@ -41,6 +41,70 @@ std::vector<bool> longestIncreasing(const std::vector<size_t>& sequence) {
   return kept;
 }
 
+// The `before` items of one pass by key: a table of open addressing whose
+// entries each start a chain of that key's items in outline order.
+class CandidateIndex {
+ public:
+  bool empty() const { return count_ == 0; }
+
+  // Items are added in outline order.
+  void add(uint64_t key, size_t item) {
+    if (2 * (count_ + 1) > keys_.size()) grow();
+    const size_t slot = find(key);
+    if (firsts_[slot] == kNone) {
+      keys_[slot] = key;
+      firsts_[slot] = lasts_[slot] = item;
+    } else {
+      next_[lasts_[slot]] = item;
+      lasts_[slot] = item;
+    }
+    if (next_.size() <= item) next_.resize(item + 1, kNone);
+    ++count_;
+  }
+
+  // The first item of `key` not taken yet, taken now; kUnpaired when none.
+  size_t take(uint64_t key) {
+    const size_t slot = find(key);
+    const size_t item = firsts_[slot];
+    if (item == kNone) return kUnpaired;
+    firsts_[slot] = next_[item];
+    return item;
+  }
+
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+
+  size_t find(uint64_t key) const {
+    const size_t mask = keys_.size() - 1;
+    size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (lasts_[slot] != kNone && keys_[slot] != key) slot = (slot + 1) & mask;
+    return slot;
+  }
+
+  void grow() {
+    std::vector<uint64_t> keys = std::move(keys_);
+    std::vector<size_t> firsts = std::move(firsts_), lasts = std::move(lasts_);
+    const size_t size = keys.empty() ? 1024 : 2 * keys.size();
+    keys_.assign(size, 0);
+    firsts_.assign(size, kNone);
+    lasts_.assign(size, kNone);
+    for (size_t i = 0; i < keys.size(); ++i) {
+      if (lasts[i] == kNone) continue;
+      const size_t slot = find(keys[i]);
+      keys_[slot] = keys[i];
+      firsts_[slot] = firsts[i];
+      lasts_[slot] = lasts[i];
+    }
+  }
+
+  // Per slot: its key, the first item not taken yet (kNone once all are)
+  // and the last item added (kNone: the slot is free).
+  std::vector<uint64_t> keys_;
+  std::vector<size_t> firsts_, lasts_;
+  std::vector<size_t> next_;  // per item: the next item of its key
+  size_t count_ = 0;
+};
+
 class Matcher {
  public:
   Matcher(const std::vector<ItemView>& before, const std::vector<ItemView>& after)
@@ -50,29 +114,19 @@ class Matcher {
   // (nullopt) sits the pass out. Items of the same key pair in outline order.
   template <typename KeyBefore, typename KeyAfter>
   void pass(const KeyBefore& keyBefore, const KeyAfter& keyAfter) {
-    // The candidates sorted by key, each key's in outline order; taken[i]:
-    // how many at the front of the key starting at i are paired already.
-    std::vector<std::pair<uint64_t, size_t>> candidates;
+    CandidateIndex candidates;
     for (size_t b = 0; b < before_.size(); ++b) {
-      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) candidates.push_back({keyBefore(b), b});
+      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) candidates.add(keyBefore(b), b);
     }
     if (candidates.empty()) return;
-    std::sort(candidates.begin(), candidates.end());
-    std::vector<uint32_t> taken(candidates.size(), 0);
     for (size_t a = 0; a < after_.size(); ++a) {
       if (after_[a].deleted || pairOfAfter_[a] != kUnpaired) continue;
       std::optional<uint64_t> key = keyAfter(a);
       if (!key) continue;
-      auto first = std::lower_bound(candidates.begin(), candidates.end(), std::make_pair(*key, size_t{0}));
-      if (first == candidates.end() || first->first != *key) continue;
-      const size_t group = static_cast<size_t>(first - candidates.begin());
-      size_t at = group + taken[group];
-      while (at < candidates.size() && candidates[at].first == *key && pairOfBefore_[candidates[at].second] != kUnpaired)
-        ++at;
-      if (at == candidates.size() || candidates[at].first != *key) continue;
-      taken[group] = static_cast<uint32_t>(at - group + 1);
-      pairOfAfter_[a] = candidates[at].second;
-      pairOfBefore_[candidates[at].second] = a;
+      const size_t b = candidates.take(*key);
+      if (b == kUnpaired) continue;
+      pairOfAfter_[a] = b;
+      pairOfBefore_[b] = a;
     }
   }
 

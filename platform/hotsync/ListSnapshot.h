@@ -65,9 +65,10 @@ struct ListView {
 
 class FolderSnapshot {
  public:
-  // Reads every list of both folders. A side whose file has the same bytes
-  // as in `earlier` (may be null) is taken from it without parsing again.
-  // `titles`: keep the items' titles too.
+  // Reads every list of both folders, the two at once (the image's on a
+  // thread of its own). A side whose file has the same bytes as in `earlier`
+  // (may be null) is taken from it without parsing again. `titles`: keep
+  // the items' titles too.
   static FolderSnapshot take(const std::string& image, const std::string& desktop,
                              const FolderSnapshot* earlier = nullptr, bool titles = true);
 

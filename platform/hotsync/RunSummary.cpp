@@ -107,7 +107,10 @@ bool mentionsSkipOrError(std::string_view line) {
 // Whether reading `line` can change what the log says of a list (`inList`:
 // a list's section is open): the lines the loop below acts on, and more.
 bool mayMatter(std::string_view line, bool inList) {
-  if (startsWith(line, "# [") || startsWith(line, "# Log open for") || endsWith(line, kOpenInDesktop)) return true;
+  // A character each first, as nearly every line is none of these.
+  if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
+    return true;
+  if (!line.empty() && line.back() == '.' && endsWith(line, kOpenInDesktop)) return true;
   return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mentionsSkipOrError(line));
 }
 

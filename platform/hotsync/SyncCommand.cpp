@@ -334,6 +334,8 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   struct stat logStat;
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
   FolderSnapshot was = before.take();
+  // What the run freed goes back before the lists are read again beside each other.
+  ::malloc_trim(0);
   FolderSnapshot after = FolderSnapshot::take(device, desktop, &was, request.verbose);
   RunSummary summary = summarizeRun(std::move(was), std::move(after), haveLog ? logPath : std::string(), !allOk);
   const SummaryStyle style{request.verbose, dryRun};
