@@ -109,7 +109,29 @@ size_t numberLength(const char* text) {
   return i == digits ? 0 : i;  // no digits: nothing was read
 }
 
-bool flag(const char* value) { return std::strcmp(value, "no") != 0; }
+bool flag(const char* value) { return !(value[0] == 'n' && value[1] == 'o' && value[2] == '\0'); }
+
+// Whether the NUL-terminated `name` is `wanted`, read no further than the
+// first byte that differs (most names are held against several).
+bool sameName(const char* name, std::string_view wanted) {
+  for (size_t i = 0; i < wanted.size(); ++i)
+    if (name[i] != wanted[i]) return false;
+  return name[wanted.size()] == '\0';
+}
+
+// A name and what it stands for; `among` answers the value of `name` in
+// `table`, or `none`.
+template <typename T>
+struct Named {
+  std::string_view name;
+  T value;
+};
+template <typename T, size_t N>
+T among(const char* name, const Named<T> (&table)[N], T none) {
+  for (const Named<T>& entry : table)
+    if (sameName(name, entry.name)) return entry.value;
+  return none;
+}
 
 // Puts each item into the list's tree.
 class TreeSink : public ListItemSink {
@@ -153,20 +175,21 @@ class ListParse {
  private:
   void start(const char* name, const char** attributes) {
     size_t depth = elements_.size();
+    const bool item = sameName(name, "item");
     bool created = false;
     if (state_ == kBeforeFirstItem) {
-      if (std::strcmp(name, "item") == 0) {
+      if (item) {
         current_ = items_.place(*list_, 0);
         depth_ = 0;
         openItems_ = 1;
         state_ = kInItem;
         created = true;
-      } else if (std::strcmp(name, "TolvanOldFile-ResaveOnHandHeld") == 0) {
+      } else if (sameName(name, "TolvanOldFile-ResaveOnHandHeld")) {
         oldFile_ = true;
         message_ += kOldFileText;
       }
     } else if (state_ == kInItem) {
-      if (std::strcmp(name, "item") == 0) {
+      if (item) {
         addItem();
         created = true;
       } else {
@@ -187,23 +210,24 @@ class ListParse {
   }
 
   void enterElementState(const char* name, size_t depth) {
-    static constexpr struct {
-      const char* name;
-      State state;
-    } kElements[] = {
-        {"title", kTitle},           {"note", kNote},           {"hhCreateTime", kCreateTime},
-        {"hhStartTime", kStartTime}, {"hhFinishTime", kFinishTime}, {"hhTargetTime", kTargetTime},
-        {"linkFile", kLinkFile},     {"linkToDo", kLinkToDo},   {"linkDatebook", kLinkDatebook},
-    };
-    for (const auto& e : kElements) {
-      if (name[0] == e.name[0] && std::strcmp(name, e.name) == 0) {
-        state_ = e.state;
-        stateDepth_ = depth;
-        pending_.clear();
-        time_ = NumberReader();
-        return;
-      }
+    static constexpr Named<State> kT[] = {{"title", kTitle}}, kN[] = {{"note", kNote}};
+    static constexpr Named<State> kH[] = {
+        {"hhCreateTime", kCreateTime}, {"hhStartTime", kStartTime}, {"hhFinishTime", kFinishTime},
+        {"hhTargetTime", kTargetTime}};
+    static constexpr Named<State> kL[] = {{"linkFile", kLinkFile}, {"linkToDo", kLinkToDo}, {"linkDatebook", kLinkDatebook}};
+    State state = kInItem;
+    switch (name[0]) {
+      case 't': state = among(name, kT, kInItem); break;
+      case 'n': state = among(name, kN, kInItem); break;
+      case 'h': state = among(name, kH, kInItem); break;
+      case 'l': state = among(name, kL, kInItem); break;
+      default: break;
     }
+    if (state == kInItem) return;
+    state_ = state;
+    stateDepth_ = depth;
+    pending_.clear();
+    time_ = NumberReader();
   }
 
   enum class Key {
@@ -212,23 +236,31 @@ class ListParse {
     kExpanded, kExpandedMemo, kExpandedLinks, kLocalID,
   };
 
-  // Every item has some twenty attributes: compared by first letter first.
+  // Every item has some twenty attributes: told apart by first letter.
   static Key keyOf(const char* key) {
-    static constexpr struct {
-      const char* name;
-      Key key;
-    } kKeys[] = {
-        {"uniqueTime", Key::kUniqueTime},   {"uploadFile", Key::kUploadFile},     {"eabType", Key::kEabType},
-        {"eabID", Key::kEabID},             {"progress", Key::kProgress},         {"priority", Key::kPriority},
-        {"uniqueID", Key::kUniqueID},       {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition},
-        {"deleted", Key::kDeleted},         {"autoNumber", Key::kAutoNumber},     {"alarmID", Key::kAlarmID},
-        {"dispColour", Key::kDispColour},   {"dispBold", Key::kDispBold},         {"dispOverride", Key::kDispOverride},
-        {"ID", Key::kID},                   {"checked", Key::kChecked},           {"expanded", Key::kExpanded},
-        {"expandedMemo", Key::kExpandedMemo}, {"expandedLinks", Key::kExpandedLinks}, {"localID", Key::kLocalID},
-    };
-    for (const auto& k : kKeys)
-      if (key[0] == k.name[0] && std::strcmp(key, k.name) == 0) return k.key;
-    return Key::kOther;
+    static constexpr Named<Key> kU[] = {
+        {"uniqueID", Key::kUniqueID}, {"uniqueTime", Key::kUniqueTime}, {"uploadFile", Key::kUploadFile}};
+    static constexpr Named<Key> kD[] = {
+        {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition}, {"deleted", Key::kDeleted},
+        {"dispColour", Key::kDispColour},     {"dispBold", Key::kDispBold},           {"dispOverride", Key::kDispOverride}};
+    static constexpr Named<Key> kE[] = {{"expanded", Key::kExpanded}, {"expandedMemo", Key::kExpandedMemo},
+                                        {"expandedLinks", Key::kExpandedLinks}, {"eabType", Key::kEabType},
+                                        {"eabID", Key::kEabID}};
+    static constexpr Named<Key> kP[] = {{"priority", Key::kPriority}, {"progress", Key::kProgress}};
+    static constexpr Named<Key> kA[] = {{"autoNumber", Key::kAutoNumber}, {"alarmID", Key::kAlarmID}};
+    static constexpr Named<Key> kC[] = {{"checked", Key::kChecked}}, kL[] = {{"localID", Key::kLocalID}};
+    static constexpr Named<Key> kI[] = {{"ID", Key::kID}};
+    switch (key[0]) {
+      case 'u': return among(key, kU, Key::kOther);
+      case 'd': return among(key, kD, Key::kOther);
+      case 'e': return among(key, kE, Key::kOther);
+      case 'p': return among(key, kP, Key::kOther);
+      case 'a': return among(key, kA, Key::kOther);
+      case 'c': return among(key, kC, Key::kOther);
+      case 'l': return among(key, kL, Key::kOther);
+      case 'I': return among(key, kI, Key::kOther);
+      default: return Key::kOther;
+    }
   }
 
   void readAttributes(const char* name, const char** attributes) {
@@ -250,7 +282,7 @@ class ListParse {
         readItemAttribute(*item, key, value);
       }
     }
-    if (state_ == kInItem && item && std::strcmp(name, "linkEAB") == 0 && eabType >= 0 && eabID != 0) {
+    if (state_ == kInItem && item && sameName(name, "linkEAB") && eabType >= 0 && eabID != 0) {
       item->addLinkEAB(static_cast<uint8_t>(eabType), eabID);
     }
   }

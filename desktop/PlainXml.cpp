@@ -168,7 +168,8 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     const size_t quote = markup.find('"', k + 1);
     if (quote == std::string_view::npos || quote >= last) return false;
     for (const Attribute& a : found_) {
-      if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
+      if (a.nameLength == name.size() && scratch_[a.name] == name[0] &&
+          std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
         return false;  // expat refuses a repeat
     }
     const size_t nameAt = scratch_.size();
