@@ -45,21 +45,23 @@ std::vector<bool> longestIncreasing(const std::vector<size_t>& sequence) {
 // entries each start a chain of that key's items in outline order.
 class CandidateIndex {
  public:
-  bool empty() const { return count_ == 0; }
-
-  // Items are added in outline order.
-  void add(uint64_t key, size_t item) {
-    if (2 * (count_ + 1) > keys_.size()) grow();
-    const size_t slot = find(key);
-    if (firsts_[slot] == kNone) {
-      keys_[slot] = key;
-      firsts_[slot] = lasts_[slot] = item;
-    } else {
-      next_[lasts_[slot]] = item;
+  // `items`: (key, item) in outline order; `itemCount`: above every item.
+  CandidateIndex(const std::vector<std::pair<uint64_t, size_t>>& items, size_t itemCount) : next_(itemCount, kNone) {
+    size_t size = 16;
+    while (size < 2 * items.size()) size *= 2;
+    keys_.assign(size, 0);
+    firsts_.assign(size, kNone);
+    lasts_.assign(size, kNone);
+    for (const auto& [key, item] : items) {
+      const size_t slot = find(key);
+      if (lasts_[slot] == kNone) {
+        keys_[slot] = key;
+        firsts_[slot] = item;
+      } else {
+        next_[lasts_[slot]] = item;
+      }
       lasts_[slot] = item;
     }
-    if (next_.size() <= item) next_.resize(item + 1, kNone);
-    ++count_;
   }
 
   // The first item of `key` not taken yet, taken now; kUnpaired when none.
@@ -81,28 +83,11 @@ class CandidateIndex {
     return slot;
   }
 
-  void grow() {
-    std::vector<uint64_t> keys = std::move(keys_);
-    std::vector<size_t> firsts = std::move(firsts_), lasts = std::move(lasts_);
-    const size_t size = keys.empty() ? 1024 : 2 * keys.size();
-    keys_.assign(size, 0);
-    firsts_.assign(size, kNone);
-    lasts_.assign(size, kNone);
-    for (size_t i = 0; i < keys.size(); ++i) {
-      if (lasts[i] == kNone) continue;
-      const size_t slot = find(keys[i]);
-      keys_[slot] = keys[i];
-      firsts_[slot] = firsts[i];
-      lasts_[slot] = lasts[i];
-    }
-  }
-
   // Per slot: its key, the first item not taken yet (kNone once all are)
   // and the last item added (kNone: the slot is free).
   std::vector<uint64_t> keys_;
   std::vector<size_t> firsts_, lasts_;
   std::vector<size_t> next_;  // per item: the next item of its key
-  size_t count_ = 0;
 };
 
 class Matcher {
@@ -114,11 +99,12 @@ class Matcher {
   // (nullopt) sits the pass out. Items of the same key pair in outline order.
   template <typename KeyBefore, typename KeyAfter>
   void pass(const KeyBefore& keyBefore, const KeyAfter& keyAfter) {
-    CandidateIndex candidates;
+    std::vector<std::pair<uint64_t, size_t>> keyed;
     for (size_t b = 0; b < before_.size(); ++b) {
-      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) candidates.add(keyBefore(b), b);
+      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) keyed.push_back({keyBefore(b), b});
     }
-    if (candidates.empty()) return;
+    if (keyed.empty()) return;
+    CandidateIndex candidates(keyed, before_.size());
     for (size_t a = 0; a < after_.size(); ++a) {
       if (after_[a].deleted || pairOfAfter_[a] != kUnpaired) continue;
       std::optional<uint64_t> key = keyAfter(a);
@@ -155,7 +141,7 @@ std::vector<bool> movedItems(const std::vector<ItemView>& before, const std::vec
                              const std::vector<size_t>& pairOf) {
   std::vector<bool> moved(after.size(), false);
   // The pairs that stayed under their parent: (parent before, index after),
-  // grouped by parent below, each row in its order after.
+  // in their order after.
   std::vector<std::pair<uint32_t, size_t>> stayed;
   for (size_t a = 0; a < after.size(); ++a) {
     const size_t b = pairOf[a];
@@ -169,14 +155,22 @@ std::vector<bool> movedItems(const std::vector<ItemView>& before, const std::vec
       moved[a] = true;
     }
   }
-  std::sort(stayed.begin(), stayed.end());
+  // Grouped by parent (kNoParent last) with a counting sort, which keeps each row's order.
+  std::vector<size_t> rowStart(before.size() + 2, 0);
+  const auto row = [&](uint32_t parent) { return parent == kNoParent ? before.size() : size_t{parent}; };
+  for (const auto& [parent, a] : stayed) ++rowStart[row(parent) + 1];
+  for (size_t i = 1; i < rowStart.size(); ++i) rowStart[i] += rowStart[i - 1];
+  std::vector<size_t> grouped(stayed.size());
+  std::vector<size_t> fill(rowStart.begin(), rowStart.end() - 1);
+  for (const auto& [parent, a] : stayed) grouped[fill[row(parent)]++] = a;
   std::vector<size_t> orderBefore;
-  for (size_t start = 0, end; start < stayed.size(); start = end) {
-    for (end = start; end < stayed.size() && stayed[end].first == stayed[start].first;) ++end;
+  for (size_t r = 0; r + 1 < rowStart.size(); ++r) {
+    const size_t start = rowStart[r], end = rowStart[r + 1];
+    if (start == end) continue;
     orderBefore.clear();
-    for (size_t i = start; i < end; ++i) orderBefore.push_back(pairOf[stayed[i].second]);  // pre-order keeps sibling order
+    for (size_t i = start; i < end; ++i) orderBefore.push_back(pairOf[grouped[i]]);  // pre-order keeps sibling order
     std::vector<bool> kept = longestIncreasing(orderBefore);
-    for (size_t i = start; i < end; ++i) moved[stayed[i].second] = moved[stayed[i].second] || !kept[i - start];
+    for (size_t i = start; i < end; ++i) moved[grouped[i]] = moved[grouped[i]] || !kept[i - start];
   }
   return moved;
 }

@@ -16,13 +16,6 @@
 namespace tolvex::host {
 namespace {
 
-// What the run's log says of one list.
-struct LogNote {
-  ListOutcome::Action action = ListOutcome::kUnchanged;
-  std::string reason;
-  bool slow = false;  // merged comparing every item
-};
-
 // Names and log lines carry the bytes they came with: UTF-8 from the desktop,
 // Windows-1252 from the handheld.
 std::string shown(const std::string& bytes) {
@@ -92,14 +85,16 @@ std::string skipReason(const std::string& line) {
 const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
 
 // Whether `line` mentions a skip or an error ("Skipp", "SKIPPING", "ERROR"):
-// one pass over it, as nearly every line of a large log mentions neither.
+// a search for their first letters, as nearly every line of a large log
+// mentions neither.
 bool mentionsSkipOrError(std::string_view line) {
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == 'S') {
-      if (startsWith(line.substr(i), "Skipp") || startsWith(line.substr(i), "SKIPPING")) return true;
-    } else if (line[i] == 'E' && startsWith(line.substr(i), "ERROR")) {
-      return true;
-    }
+  const char* const end = line.data() + line.size();
+  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'S', end - at))); ++at) {
+    const std::string_view rest(at, static_cast<size_t>(end - at));
+    if (startsWith(rest, "Skipp") || startsWith(rest, "SKIPPING")) return true;
+  }
+  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'E', end - at))); ++at) {
+    if (startsWith(std::string_view(at, static_cast<size_t>(end - at)), "ERROR")) return true;
   }
   return false;
 }
@@ -143,8 +138,11 @@ void forEachLine(const std::string& path, const Each& each) {
   ::close(fd);
 }
 
-std::map<std::string, LogNote> readRunLog(const std::string& path) {
-  std::map<std::string, LogNote> notes;
+}  // namespace
+
+RunLogNotes readRunLog(const std::string& path) {
+  RunLogNotes notes;
+  if (path.empty()) return notes;
   std::string current;
   forEachLine(path, [&](std::string_view view) {
     if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
@@ -179,6 +177,8 @@ std::map<std::string, LogNote> readRunLog(const std::string& path) {
   });
   return notes;
 }
+
+namespace {
 
 // Which way a list went when the log does not say: from what changed.
 ListOutcome::Action actionFromChanges(const ListView& before, const ListView& after, const ListOutcome& o) {
@@ -270,8 +270,12 @@ std::string firstTrouble(const std::string& logText) {
 }
 
 RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped) {
+  return summarizeRun(std::move(before), std::move(after), readRunLog(logPath), logPath, stopped);
+}
+
+RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLogNotes& notes,
+                        const std::string& logPath, bool stopped) {
   RunSummary summary;
-  const std::map<std::string, LogNote> notes = logPath.empty() ? std::map<std::string, LogNote>() : readRunLog(logPath);
   std::map<std::string, bool> names;
   for (const auto& [name, view] : before.lists) names[name] = true;
   for (const auto& [name, view] : after.lists) names[name] = true;

@@ -333,11 +333,20 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   if (out.quiet) return code;
   struct stat logStat;
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
+  const std::string runLog = haveLog ? logPath : std::string();
   FolderSnapshot was = before.take();
-  // What the run freed goes back before the lists are read again beside each other.
+  // What the run freed goes back before the lists and the log are read beside each other.
   ::malloc_trim(0);
+  RunLogNotes notes;
+  std::thread logReading;
+  try {
+    logReading = std::thread([&] { notes = readRunLog(runLog); });
+  } catch (const std::system_error&) {
+    notes = readRunLog(runLog);
+  }
   FolderSnapshot after = FolderSnapshot::take(device, desktop, &was, request.verbose);
-  RunSummary summary = summarizeRun(std::move(was), std::move(after), haveLog ? logPath : std::string(), !allOk);
+  if (logReading.joinable()) logReading.join();
+  RunSummary summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;
