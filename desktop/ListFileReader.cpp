@@ -111,28 +111,6 @@ size_t numberLength(const char* text) {
 
 bool flag(const char* value) { return !(value[0] == 'n' && value[1] == 'o' && value[2] == '\0'); }
 
-// Whether the NUL-terminated `name` is `wanted`, read no further than the
-// first byte that differs (most names are held against several).
-bool sameName(const char* name, std::string_view wanted) {
-  for (size_t i = 0; i < wanted.size(); ++i)
-    if (name[i] != wanted[i]) return false;
-  return name[wanted.size()] == '\0';
-}
-
-// A name and what it stands for; `among` answers the value of `name` in
-// `table`, or `none`.
-template <typename T>
-struct Named {
-  std::string_view name;
-  T value;
-};
-template <typename T, size_t N>
-T among(const char* name, const Named<T> (&table)[N], T none) {
-  for (const Named<T>& entry : table)
-    if (sameName(name, entry.name)) return entry.value;
-  return none;
-}
-
 // Puts each item into the list's tree.
 class TreeSink : public ListItemSink {
  public:
@@ -175,7 +153,7 @@ class ListParse {
  private:
   void start(const char* name, const char** attributes) {
     size_t depth = elements_.size();
-    const bool item = sameName(name, "item");
+    const bool item = std::strcmp(name, "item") == 0;
     bool created = false;
     if (state_ == kBeforeFirstItem) {
       if (item) {
@@ -184,7 +162,7 @@ class ListParse {
         openItems_ = 1;
         state_ = kInItem;
         created = true;
-      } else if (sameName(name, "TolvanOldFile-ResaveOnHandHeld")) {
+      } else if (std::strcmp(name, "TolvanOldFile-ResaveOnHandHeld") == 0) {
         oldFile_ = true;
         message_ += kOldFileText;
       }
@@ -209,19 +187,29 @@ class ListParse {
     ++openItems_;
   }
 
+  // Each name is told by a letter or two, then compared whole once.
   void enterElementState(const char* name, size_t depth) {
-    static constexpr Named<State> kT[] = {{"title", kTitle}}, kN[] = {{"note", kNote}};
-    static constexpr Named<State> kH[] = {
-        {"hhCreateTime", kCreateTime}, {"hhStartTime", kStartTime}, {"hhFinishTime", kFinishTime},
-        {"hhTargetTime", kTargetTime}};
-    static constexpr Named<State> kL[] = {{"linkFile", kLinkFile}, {"linkToDo", kLinkToDo}, {"linkDatebook", kLinkDatebook}};
+    const auto is = [name](const char* wanted, State state) { return std::strcmp(name, wanted) == 0 ? state : kInItem; };
     State state = kInItem;
-    switch (name[0]) {
-      case 't': state = among(name, kT, kInItem); break;
-      case 'n': state = among(name, kN, kInItem); break;
-      case 'h': state = among(name, kH, kInItem); break;
-      case 'l': state = among(name, kL, kInItem); break;
-      default: break;
+    if (name[0] == 't') {
+      state = is("title", kTitle);
+    } else if (name[0] == 'n') {
+      state = is("note", kNote);
+    } else if (name[0] == 'h' && name[1] == 'h') {
+      switch (name[2]) {
+        case 'C': state = is("hhCreateTime", kCreateTime); break;
+        case 'S': state = is("hhStartTime", kStartTime); break;
+        case 'F': state = is("hhFinishTime", kFinishTime); break;
+        case 'T': state = is("hhTargetTime", kTargetTime); break;
+        default: break;
+      }
+    } else if (std::strncmp(name, "link", 4) == 0) {
+      switch (name[4]) {
+        case 'F': state = is("linkFile", kLinkFile); break;
+        case 'T': state = is("linkToDo", kLinkToDo); break;
+        case 'D': state = is("linkDatebook", kLinkDatebook); break;
+        default: break;
+      }
     }
     if (state == kInItem) return;
     state_ = state;
@@ -236,29 +224,36 @@ class ListParse {
     kExpanded, kExpandedMemo, kExpandedLinks, kLocalID,
   };
 
-  // Every item has some twenty attributes: told apart by first letter.
+  // Every item has some twenty attributes: each told by a letter or two (a
+  // letter is looked at only when those before it are not the end), then
+  // compared whole once.
   static Key keyOf(const char* key) {
-    static constexpr Named<Key> kU[] = {
-        {"uniqueID", Key::kUniqueID}, {"uniqueTime", Key::kUniqueTime}, {"uploadFile", Key::kUploadFile}};
-    static constexpr Named<Key> kD[] = {
-        {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition}, {"deleted", Key::kDeleted},
-        {"dispColour", Key::kDispColour},     {"dispBold", Key::kDispBold},           {"dispOverride", Key::kDispOverride}};
-    static constexpr Named<Key> kE[] = {{"expanded", Key::kExpanded}, {"expandedMemo", Key::kExpandedMemo},
-                                        {"expandedLinks", Key::kExpandedLinks}, {"eabType", Key::kEabType},
-                                        {"eabID", Key::kEabID}};
-    static constexpr Named<Key> kP[] = {{"priority", Key::kPriority}, {"progress", Key::kProgress}};
-    static constexpr Named<Key> kA[] = {{"autoNumber", Key::kAutoNumber}, {"alarmID", Key::kAlarmID}};
-    static constexpr Named<Key> kC[] = {{"checked", Key::kChecked}}, kL[] = {{"localID", Key::kLocalID}};
-    static constexpr Named<Key> kI[] = {{"ID", Key::kID}};
+    const auto is = [key](const char* name, Key k) { return std::strcmp(key, name) == 0 ? k : Key::kOther; };
     switch (key[0]) {
-      case 'u': return among(key, kU, Key::kOther);
-      case 'd': return among(key, kD, Key::kOther);
-      case 'e': return among(key, kE, Key::kOther);
-      case 'p': return among(key, kP, Key::kOther);
-      case 'a': return among(key, kA, Key::kOther);
-      case 'c': return among(key, kC, Key::kOther);
-      case 'l': return among(key, kL, Key::kOther);
-      case 'I': return among(key, kI, Key::kOther);
+      case 'u':
+        if (key[1] == 'p') return is("uploadFile", Key::kUploadFile);
+        return std::strcmp(key, "uniqueID") == 0 ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
+      case 'd':
+        if (key[1] == 'e') return is("deleted", Key::kDeleted);
+        if (key[1] != 'i') return Key::kOther;
+        if (key[2] == 'r') return key[3] && key[4] && key[5] == 'P' ? is("dirtyPosition", Key::kDirtyPosition)
+                                                                    : is("dirtyContent", Key::kDirtyContent);
+        if (key[2] != 's' || key[3] != 'p') return Key::kOther;
+        if (key[4] == 'C') return is("dispColour", Key::kDispColour);
+        if (key[4] == 'B') return is("dispBold", Key::kDispBold);
+        return is("dispOverride", Key::kDispOverride);
+      case 'e':
+        if (key[1] == 'a') return key[2] == 'b' && key[3] == 'T' ? is("eabType", Key::kEabType) : is("eabID", Key::kEabID);
+        if (std::strncmp(key, "expanded", 8) != 0) return Key::kOther;
+        if (key[8] == '\0') return Key::kExpanded;
+        return key[8] == 'M' ? is("expandedMemo", Key::kExpandedMemo) : is("expandedLinks", Key::kExpandedLinks);
+      case 'p':
+        if (key[1] != 'r') return Key::kOther;
+        return key[2] == 'i' ? is("priority", Key::kPriority) : is("progress", Key::kProgress);
+      case 'a': return key[1] == 'u' ? is("autoNumber", Key::kAutoNumber) : is("alarmID", Key::kAlarmID);
+      case 'c': return is("checked", Key::kChecked);
+      case 'l': return is("localID", Key::kLocalID);
+      case 'I': return is("ID", Key::kID);
       default: return Key::kOther;
     }
   }
@@ -282,7 +277,7 @@ class ListParse {
         readItemAttribute(*item, key, value);
       }
     }
-    if (state_ == kInItem && item && sameName(name, "linkEAB") && eabType >= 0 && eabID != 0) {
+    if (state_ == kInItem && item && std::strcmp(name, "linkEAB") == 0 && eabType >= 0 && eabID != 0) {
       item->addLinkEAB(static_cast<uint8_t>(eabType), eabID);
     }
   }

@@ -1,5 +1,6 @@
 #include "desktop/PlainXml.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -10,9 +11,20 @@ namespace {
 
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
+// The classes of the bytes markup is made of, one table look-up each.
+enum CharClass : uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4 };
+constexpr std::array<uint8_t, 256> kCharClasses = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c : {' ', '\t', '\n'}) classes[c] = kSpace;
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') classes[c] = kNameStart | kNameChar;
+    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] = kNameChar;
+  }
+  return classes;
+}();
+bool isSpace(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kSpace; }
+bool isNameStart(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameStart; }
+bool isNameChar(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameChar; }
 
 // Characters taken as they stand: XML's, less the non-characters from
 // U+FDD0 and at the end of each plane (those decline, for expat to judge).
