@@ -450,7 +450,7 @@ class PlainCalls : public PlainXmlScanner::Handler {
 enum class PlainResult { kRead, kDeclined, kReadError };
 
 // The whole file through the plain reader into `parse`.
-PlainResult readPlain(Descriptor& file, ListParse& parse) {
+PlainResult readPlain(Descriptor& file, ListParse& parse, ListItemSink& items) {
   PlainCalls calls(parse);
   PlainXmlScanner scanner(calls);
   std::vector<char> block(kPlainBlockBytes);
@@ -458,6 +458,7 @@ PlainResult readPlain(Descriptor& file, ListParse& parse) {
   while (true) {
     const long got = file.fill(block.data() + held, block.size() - held);
     if (got < 0) return PlainResult::kReadError;
+    items.read(block.data() + held, static_cast<size_t>(got));
     const size_t filled = held + static_cast<size_t>(got);
     const bool last = filled < block.size();
     const size_t used = scanner.scan(block.data(), filled, last);
@@ -513,7 +514,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
     TreeSink tree;
     if (items) items->restart();
     ListParse plain(said, items ? *items : tree);
-    const PlainResult result = readPlain(file, plain);
+    const PlainResult result = readPlain(file, plain, items ? *items : tree);
     if (result == PlainResult::kRead) {
       message += said;
       if (plain.oldFile()) return nullptr;
@@ -551,6 +552,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
       message = "Couldn't open file '" + path + "'\n";
       return nullptr;
     }
+    if (items) items->read(block.data(), static_cast<size_t>(got));
     last = static_cast<size_t>(got) < block.size();
     fed += static_cast<uint64_t>(got);
     ++parserCalls_;

@@ -64,6 +64,37 @@ class Hash {
   uint64_t length_ = 0;
 };
 
+// The hash of a file's bytes fed in pieces of any sizes: the same for the
+// same bytes however they were cut.
+class FileHash {
+ public:
+  void add(const char* data, size_t size) {
+    if (carried_ > 0) {
+      const size_t taken = std::min(size, 8 - carried_);
+      std::memcpy(carry_ + carried_, data, taken);
+      carried_ += taken;
+      data += taken;
+      size -= taken;
+      if (carried_ < 8) return;
+      hash_.add(carry_, 8);
+      carried_ = 0;
+    }
+    const size_t whole = size / 8 * 8;
+    hash_.add(data, whole);
+    std::memcpy(carry_, data + whole, size - whole);
+    carried_ = size - whole;
+  }
+  uint64_t value() const {
+    Hash last = hash_;
+    return last.add(carry_, carried_).value();
+  }
+
+ private:
+  Hash hash_;
+  char carry_[8] = {};
+  size_t carried_ = 0;
+};
+
 // Every field the user edits; not the identity, the sync flags or whether
 // branches are shown open (a view setting).
 uint64_t contentOf(const ListNode& item) {
@@ -107,7 +138,7 @@ void addView(SideView& side, const ListNode& item, uint32_t parent, bool handhel
 }
 
 // Opens a regular file of a list's size without blocking on anything else.
-int openListFile(const std::string& path, uint64_t* size, std::string* problem) {
+int openListFile(const std::string& path, uint64_t* size, uint64_t* identity, std::string* problem) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
@@ -116,6 +147,13 @@ int openListFile(const std::string& path, uint64_t* size, std::string* problem) 
     return -1;
   }
   *size = static_cast<uint64_t>(st.st_size);
+  *identity = Hash()
+                  .number(st.st_dev)
+                  .number(st.st_ino)
+                  .number(*size)
+                  .number(static_cast<uint64_t>(st.st_mtim.tv_sec))
+                  .number(static_cast<uint64_t>(st.st_mtim.tv_nsec))
+                  .value();
   return fd;
 }
 
@@ -201,8 +239,11 @@ class ViewSink : public ListItemSink {
     side_.clearItems();
     path_.clear();
     item_.reset();
+    bytes_ = FileHash();
   }
+  void read(const char* bytes, size_t size) override { bytes_.add(bytes, size); }
   void finish() override { finishItem(); }
+  uint64_t fileHash() const { return bytes_.value(); }
 
  private:
   void finishItem() {
@@ -213,6 +254,7 @@ class ViewSink : public ListItemSink {
   std::vector<uint32_t> path_;  // index of the item placed last and of its ancestors, by depth
   std::unique_ptr<ListNode> item_;
   uint32_t parent_ = kNoParent;
+  FileHash bytes_;  // of the bytes read so far
 };
 
 // A list file of one folder, opened and not yet read.
@@ -221,6 +263,7 @@ struct OpenFile {
   std::string path;
   int fd = -1;        // -1: could not be opened, `problem` says why
   uint64_t size = 0;
+  uint64_t identity = 0;  // of the file opened: device, inode, size, modification time
   std::string problem;
 };
 
@@ -231,7 +274,7 @@ std::vector<OpenFile> openFiles(const std::string& folder, const std::function<b
     OpenFile f;
     f.name = name;
     f.path = folder + "/" + name;
-    f.fd = openListFile(f.path, &f.size, &f.problem);
+    f.fd = openListFile(f.path, &f.size, &f.identity, &f.problem);
     files.push_back(std::move(f));
   }
   return files;
@@ -263,7 +306,9 @@ void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bool
     readRest(f.fd, &bytes, f.size);
     ::close(f.fd);
     f.fd = -1;
-    const uint64_t hash = Hash().add(bytes.data(), bytes.size()).value();
+    FileHash fileHash;
+    fileHash.add(bytes.data(), bytes.size());
+    const uint64_t hash = fileHash.value();
     out->imageFiles[f.name] = hash;
     std::vector<PdbRecordView> records;
     std::optional<PdbFile> pdb =
@@ -285,18 +330,21 @@ void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bo
       side.present = true;
       continue;
     }
-    Hash h;
-    std::vector<char> block(256 * 1024);
-    for (ssize_t n; (n = ::read(f.fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
-    const uint64_t hash = h.value();
+    // A file that may be the one read before is hashed first, and taken
+    // from before when it is; any other is hashed while it is read.
     const SideView* same = earlierSide(earlier, name, false);
-    if (same && same->fileHash == hash) {
-      side = *same;
-      continue;
+    if (same && same->fileIdentity == f.identity) {
+      FileHash h;
+      std::vector<char> block(256 * 1024);
+      for (ssize_t n; (n = ::read(f.fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
+      if (same->fileHash == h.value()) {
+        side = *same;
+        continue;
+      }
     }
     side = SideView();
     side.present = true;
-    side.fileHash = hash;
+    side.fileIdentity = f.identity;
     side.keepsTitles = titles;
     std::string message;
     const int fd = f.fd;
@@ -304,6 +352,7 @@ void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bo
     const std::string why = ::lseek(fd, 0, SEEK_SET) == 0 ? "" : "cannot be read";
     ViewSink views(side);
     std::unique_ptr<ItemList> list = ListFileReader().readOpened(fd, why, f.size, f.path, message, &views);
+    side.fileHash = views.fileHash();
     if (!list || !message.empty()) {
       side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
       side.clearItems();

@@ -45,6 +45,7 @@ struct SideView {
   bool present = false;       // the side has a file for the list
   std::string problem;        // non-empty: the file could not be read as a list
   uint64_t fileHash = 0;      // of the file's bytes
+  uint64_t fileIdentity = 0;  // of the desktop file read: device, inode, size, modification time
   bool keepsTitles = true;    // false: title() is always empty
   std::vector<ItemView> items;
 
