@@ -159,6 +159,7 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
   scratch_.assign(markup.substr(1, i - 1));
   scratch_ += '\0';
   found_.clear();
+  uint64_t seen = 0;  // one bit per kind of attribute name met
   bool empty = false;
   while (true) {
     size_t k = i;
@@ -179,11 +180,17 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     if (markup[k] != '"') return false;
     const size_t quote = markup.find('"', k + 1);
     if (quote == std::string_view::npos || quote >= last) return false;
-    for (const Attribute& a : found_) {
-      if (a.nameLength == name.size() && scratch_[a.name] == name[0] &&
-          std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
-        return false;  // expat refuses a repeat
+    // Expat refuses a repeated name. The names are looked through only when
+    // one like it (length, first and last letter) came before.
+    const uint64_t like = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name[0]) * 3 +
+                                           static_cast<unsigned char>(name.back())) & 63);
+    if (seen & like) {
+      for (const Attribute& a : found_) {
+        if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
+          return false;
+      }
     }
+    seen |= like;
     const size_t nameAt = scratch_.size();
     scratch_.append(name);
     scratch_ += '\0';
@@ -263,7 +270,6 @@ bool PlainXmlScanner::content(std::string_view text) {
       if (!isSpace(c)) return false;
     return true;
   }
-  if (text.find("]]>") != std::string_view::npos) return false;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
   const auto* run = p;  // start of the plain bytes not yet handed on
@@ -279,7 +285,12 @@ bool PlainXmlScanner::content(std::string_view text) {
       }
     }
     const unsigned char c = *p;
-    if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\n' || c == '\t') {
+    if ((c >= 0x20 && c < 0x80 && c != '&' && c != ']') || c == '\n' || c == '\t') {
+      ++p;
+      continue;
+    }
+    if (c == ']') {  // "]]>" may not stand in text
+      if (end - p >= 3 && p[1] == ']' && p[2] == '>') return false;
       ++p;
       continue;
     }
