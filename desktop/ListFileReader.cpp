@@ -360,19 +360,19 @@ class ListParse {
       case kTitle:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setTitle(item.hasTitle() ? item.title() + text : text);
+          item.setTitle(item.hasTitle() ? item.title() + text : std::move(text));
         }
         break;
       case kNote:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setNote(item.hasNote() ? item.note() + text : text);
+          item.setNote(item.hasNote() ? item.note() + text : std::move(text));
         }
         break;
       case kLinkFile:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : text);
+          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : std::move(text));
         }
         break;
       case kCreateTime: item.setHhCreateTime(time_.value()); break;
