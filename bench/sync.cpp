@@ -1,18 +1,31 @@
-// Whole `hotsync sync` runs on one large list on both sides: every item
-// content- and position-dirty on both sides, some titles changed and some
-// items moved on the handheld. Per size it prints the wall time and peak
-// memory of the fast run (each collision method) and of the slow run, the
-// time this program takes only to read both inputs (an expat parse of the
-// desktop file, every record of the database unpacked), and their ratio.
-// Fast runs use each collision method (1 HH over DT, 2 DT over HH, 3 By
-// Time, 4 Keep/Duplicate), the slow run method 1.
+// Whole `hotsync sync` runs, as a user runs them (with the summary), on one
+// large list on both sides: every item content- and position-dirty on both
+// sides, some titles changed and some items moved on the handheld. Per size
+// it prints the wall time, CPU time and peak memory of the fast run under
+// each collision method (1 HH over DT, 2 DT over HH, 3 By Time, 4
+// Keep/Duplicate) and of the slow run (method 1), and their ratio to a
+// baseline: the time this program takes to read both inputs (an expat parse
+// of the desktop file, every record of the database unpacked) and to write
+// both outputs and the log's bytes (each output to a temporary file, synced
+// and renamed, as a run writes them), with no merge at all.
+//
+// Keep/Duplicate keeps both versions of every item edited on both sides, so
+// on a list of the full size the result would not fit the handheld (65,535
+// records): its run ("fast 4*") merges a list of half the size, every item
+// edited on both sides, and so writes a list of the full size.
+//
+// Last, the deep shape: one chain of 60,000 items, each the only child of
+// the one before, on both sides, merged fast and slow (method 1).
 // Run: build/bin/bench_sync [largest size [smallest size]]   (scratch in $TMPDIR or /tmp)
+// TOLVEX_BENCH_DEEP=0 leaves out the deep shape.
 #include <expat.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,9 +77,12 @@ struct Outcome {
 };
 
 // Runs hotsync with HOTSYNC_HOME set; times it and reads its peak memory.
+// A child's peak counts what it held when it was forked, so this program
+// first gives back what it freed: its lists are gone by now.
 Outcome hotsync(const std::string& home, const std::vector<std::string>& args) {
   Outcome o;
   std::fflush(stdout);
+  malloc_trim(0);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
@@ -91,11 +107,14 @@ Outcome hotsync(const std::string& home, const std::vector<std::string>& args) {
   return o;
 }
 
-// A tree of `count` items: rows of random length, nesting a few levels deep.
-std::unique_ptr<ItemList> buildList(size_t count) {
+enum class Shape { kFlat, kDeep };
+
+// A tree of `count` items: rows of random length, nesting a few levels deep;
+// or (deep) one chain, each item the only child of the one before.
+std::unique_ptr<ItemList> buildList(size_t count, Shape shape) {
   auto list = std::make_unique<ItemList>();
   std::mt19937_64 rng(7);
-  std::vector<ListNode*> nodes;
+  std::vector<std::pair<ListNode*, int>> nodes;  // item, depth
   nodes.reserve(count);
   for (size_t i = 0; i < count; ++i) {
     auto item = std::make_unique<ListNode>(0, list.get());
@@ -103,14 +122,23 @@ std::unique_ptr<ItemList> buildList(size_t count) {
     item->setNote("Some note text for item " + std::to_string(i + 1));
     item->setPriority(static_cast<uint8_t>(1 + i % 5));
     ListNode* raw = item.get();
+    int depth = 0;
     if (nodes.empty()) {
       list->pushBack(std::move(item));
+    } else if (shape == Shape::kDeep) {
+      nodes.back().first->insertFirstChild(std::move(item));
+      depth = nodes.back().second + 1;
     } else {
-      ListNode* at = nodes[nodes.size() - 1 - rng() % std::min<size_t>(nodes.size(), 8)];
-      if (rng() % 3 == 0 && at->depth() < 6) at->insertFirstChild(std::move(item));
-      else at->insertAfter(std::move(item));
+      auto [at, atDepth] = nodes[nodes.size() - 1 - rng() % std::min<size_t>(nodes.size(), 8)];
+      if (rng() % 3 == 0 && atDepth < 6) {
+        at->insertFirstChild(std::move(item));
+        depth = atDepth + 1;
+      } else {
+        at->insertAfter(std::move(item));
+        depth = atDepth;
+      }
     }
-    nodes.push_back(raw);
+    nodes.push_back({raw, depth});
   }
   return list;
 }
@@ -131,13 +159,13 @@ void markAll(const ItemList& list) {
   }
 }
 
-// Edits on the handheld side: every 7th title changed, every 10th item
-// moved behind a later one.
-void editHandheld(const ItemList& list) {
+// Edits on the handheld side: every 7th title changed and (flat shape) every
+// 10th item moved behind a later one.
+void editHandheld(const ItemList& list, Shape shape) {
   std::vector<ListNode*> items = preorder(list);
   std::mt19937_64 rng(11);
   for (size_t i = 0; i < items.size(); i += 7) items[i]->setTitle("Changed " + std::to_string(i));
-  for (size_t i = 3; i + 1 < items.size(); i += 10) {
+  for (size_t i = 3; shape == Shape::kFlat && i + 1 < items.size(); i += 10) {
     ListNode* target = items[i + 1 + rng() % std::min<size_t>(items.size() - i - 1, 50)];
     if (target->isWithinSubtreeOf(items[i])) continue;
     target->insertAfter(items[i]->unlink());
@@ -175,9 +203,24 @@ bool writeHandheld(const std::string& pdbPath, const ItemList& list, std::string
   return writeFile(pdbPath, fresh.serialize());
 }
 
-// The read-only baseline: an expat parse of the desktop file without
-// handlers and every item record of the database unpacked.
-double readOnly(const std::string& xmlPath, const std::string& pdbPath, size_t* items) {
+// Writes `bytes` as a run writes its outputs: a temporary file beside
+// `path`, synced, then renamed over it.
+bool writeReplacing(const std::string& path, const std::string& bytes, bool sync) {
+  const std::string temp = path + ".bench-tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
+  ok = (!sync || fsync(fileno(f)) == 0) && ok;
+  ok = std::fclose(f) == 0 && ok;
+  return ok && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// What any run must do at the least, with no merge: an expat parse of the
+// desktop file without handlers, every item record of the database
+// unpacked, and the bytes of both outputs and of the log written (here the
+// inputs' bytes and `log`, into `scratch`).
+double baseline(const std::string& xmlPath, const std::string& pdbPath, const std::string& log,
+                const std::string& scratch, size_t* items) {
   auto start = std::chrono::steady_clock::now();
   std::string xml = readFile(xmlPath);
   XML_Parser parser = XML_ParserCreate(nullptr);
@@ -195,7 +238,10 @@ double readOnly(const std::string& xmlPath, const std::string& pdbPath, size_t* 
       *items += item != nullptr;
     }
   }
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  bool written = writeReplacing(scratch + "/out.XML", xml, true) && writeReplacing(scratch + "/out.pdb", bytes, true) &&
+                 writeReplacing(scratch + "/out.log", log, false);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return written ? seconds : -1;
 }
 
 struct World {
@@ -206,13 +252,13 @@ struct World {
 
 // Uploads a fresh list, then leaves both sides edited and dirty, with a
 // copy of everything in root/prepared to start each timed run from.
-bool prepare(const World& w, size_t count, std::string& error) {
+bool prepare(const World& w, size_t count, Shape shape, std::string& error) {
   shell("rm -rf '" + w.root + "' && mkdir -p '" + w.home + "' '" + w.desktop + "'");
   if (hotsync(w.home, {"device", "init", w.device, "--user", "Bench"}).exitCode != 0) {
     error = "device init failed";
     return false;
   }
-  auto list = buildList(count);
+  auto list = buildList(count, shape);
   list->setUploadFile(1);
   if (ListFileWriter().write(*list, w.xml(), error) != 0) return false;
   if (hotsync(w.home, {"sync", "--device", w.device, "--desktop", w.desktop}).exitCode != 0) {
@@ -223,7 +269,7 @@ bool prepare(const World& w, size_t count, std::string& error) {
   auto handheld = ListFileReader().read(w.xml(), error);
   if (!desktop || !handheld) return false;
   markAll(*desktop);
-  editHandheld(*handheld);
+  editHandheld(*handheld, shape);
   if (ListFileWriter().write(*desktop, w.xml(), error) != 0) return false;
   if (!writeHandheld(w.pdb(), *handheld, error)) return false;
   return shell("cd '" + w.root + "' && mkdir prepared && cp -a home device desktop prepared/");
@@ -256,42 +302,131 @@ bool setMethod(const World& w, int method) {
 }  // namespace
 }  // namespace tolvex
 
+namespace tolvex {
+namespace {
+
+struct Run {
+  const char* label;
+  const char* type;
+  int method;
+};
+
+struct Row {
+  std::string label;
+  size_t count;
+  double seconds;
+};
+
+class Bench {
+ public:
+  explicit Bench(World w) : w_(std::move(w)) {}
+
+  // Prepares `count` items of `shape` and times `runs` on them; the
+  // baseline is taken on the same inputs with the first run's log.
+  void measure(size_t count, Shape shape, const std::vector<Run>& runs, const char* suffix = "") {
+    std::string error;
+    if (!prepare(w_, count, shape, error)) {
+      std::printf("%8zu  could not prepare: %s\n", count, error.c_str());
+      ++failures_;
+      return;
+    }
+    double base = 0;
+    for (const Run& run : runs) {
+      if (!restore(w_) || !setMethod(w_, run.method)) {
+        ++failures_;
+        return;
+      }
+      const std::vector<std::string> args{"sync", "--device", w_.device, "--desktop", w_.desktop, "--type", run.type};
+      Outcome o = hotsync(w_.home, args);
+      if (base == 0) base = measureBaseline();
+      std::vector<std::string> quietArgs = args;
+      quietArgs.push_back("--quiet");
+      if (!restore(w_) || !setMethod(w_, run.method)) {
+        ++failures_;
+        return;
+      }
+      Outcome quiet = hotsync(w_.home, quietArgs);
+      failures_ += o.exitCode != 0 || quiet.exitCode != 0;
+      const std::string label = std::string(run.label) + suffix;
+      std::printf("%8zu  %-12s %8.3f %8.3f %8.3f %8.3f %7.2f %9.1f %9.1f%s\n", count, label.c_str(), o.seconds,
+                  o.cpuSeconds, quiet.seconds, base, o.seconds / base, o.peakKb / 1024.0, quiet.peakKb / 1024.0,
+                  o.exitCode == 0 && quiet.exitCode == 0 ? "" : "  (run failed)");
+      std::fflush(stdout);
+      rows_.push_back({label, count, o.seconds});
+    }
+  }
+
+  // Growth of each run's time from its smallest to its largest size.
+  void printGrowth() const {
+    std::vector<std::string> labels;
+    for (const Row& r : rows_)
+      if (std::find(labels.begin(), labels.end(), r.label) == labels.end()) labels.push_back(r.label);
+    for (const std::string& label : labels) {
+      const Row* first = nullptr;
+      const Row* last = nullptr;
+      for (const Row& r : rows_) {
+        if (r.label != label) continue;
+        if (!first) first = &r;
+        last = &r;
+      }
+      if (first == last) continue;
+      std::printf("growth %-12s %zu -> %zu items: %.2fx (linear %.2fx)\n", label.c_str(), first->count, last->count,
+                  last->seconds / first->seconds, double(last->count) / double(first->count));
+    }
+  }
+
+  int failures() const { return failures_; }
+
+ private:
+  // On the prepared inputs, with the log the run just wrote.
+  double measureBaseline() {
+    const std::string log = readFile(w_.desktop + "/lastsync.txt");
+    if (!restore(w_)) return -1;
+    const std::string scratch = w_.root + "/baseline";
+    shell("mkdir -p '" + scratch + "'");
+    size_t items = 0;
+    double seconds = baseline(w_.xml(), w_.pdb(), log, scratch, &items);
+    shell("rm -rf '" + scratch + "'");
+    return seconds;
+  }
+
+  World w_;
+  std::vector<Row> rows_;
+  int failures_ = 0;
+};
+
+}  // namespace
+}  // namespace tolvex
+
 int main(int argc, char** argv) {
   using namespace tolvex;
   size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 65000;
   size_t smallest = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0;
   const char* tmp = std::getenv("TMPDIR");
+  const char* deep = std::getenv("TOLVEX_BENCH_DEEP");
   World w;
   w.root = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvex-bench-sync-" + std::to_string(getpid());
   w.home = w.root + "/home";
   w.device = w.root + "/device";
   w.desktop = w.root + "/desktop";
-  std::printf("%8s  %-6s %10s %10s %10s %8s %9s\n", "items", "run", "wall s", "cpu s", "read s", "ratio",
-              "peak MB");
-  int failures = 0;
+  std::printf("%8s  %-12s %8s %8s %8s %8s %7s %9s %9s\n", "items", "run", "wall s", "cpu s", "quiet s", "base s",
+              "ratio", "peak MB", "quiet MB");
+  Bench bench(w);
+  const std::vector<Run> flat = {
+      {"fast 1", "fast", 1}, {"fast 2", "fast", 2}, {"fast 3", "fast", 3}, {"slow 1", "slow", 1}};
   for (size_t count : {1000u, 4000u, 16000u, 65000u}) {
     if (count > largest) break;
     if (count < smallest) continue;
-    std::string error;
-    if (!prepare(w, count, error)) {
-      std::printf("%8zu  could not prepare: %s\n", count, error.c_str());
-      ++failures;
-      continue;
-    }
-    size_t items = 0;
-    double baseline = readOnly(w.xml(), w.pdb(), &items);
-    struct Run { const char* label; const char* type; int method; };
-    const Run runs[] = {{"fast 1", "fast", 1}, {"fast 2", "fast", 2}, {"fast 3", "fast", 3},
-                        {"fast 4", "fast", 4}, {"slow 1", "slow", 1}};
-    for (const Run& run : runs) {
-      if (!restore(w) || !setMethod(w, run.method)) return 1;
-      Outcome o = hotsync(w.home, {"sync", "--device", w.device, "--desktop", w.desktop, "--type", run.type});
-      failures += o.exitCode != 0;
-      std::printf("%8zu  %-6s %10.3f %10.3f %10.3f %8.2f %9.1f%s\n", count, run.label, o.seconds, o.cpuSeconds, baseline,
-                  o.seconds / baseline, o.peakKb / 1024.0, o.exitCode == 0 ? "" : "  (run failed)");
-      std::fflush(stdout);
-    }
+    bench.measure(count, Shape::kFlat, flat);
+    // Half the items, each kept twice: the result holds `count` items.
+    bench.measure(count / 2, Shape::kFlat, {{"fast 4", "fast", 4}}, "*");
   }
+  if (!deep || std::string(deep) != "0") {
+    bench.measure(60000, Shape::kDeep, {{"deep fast 1", "fast", 1}, {"deep slow 1", "slow", 1}});
+  }
+  bench.printGrowth();
+  std::printf("wall s: the run as a user runs it; quiet s: with --quiet (no summary); base s: read both inputs,\n"
+              "write both outputs and the log, no merge; ratio: wall / base. * Keep/Duplicate on half the items.\n");
   if (!std::getenv("TOLVEX_KEEP_SCRATCH")) shell("rm -rf '" + w.root + "'");
-  return failures == 0 ? 0 : 1;
+  return bench.failures() == 0 ? 0 : 1;
 }

@@ -102,6 +102,10 @@ int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry&
     logLine(env, "!   Something bad happened. Bailing.\n");
     return kListNotInSync;
   }
+  // A merge into the desktop list leaves nothing of the handheld list to be
+  // used: it goes before the result is written, so the two are never held
+  // beside the new database.
+  if (context.result == sides.desktop.get()) sides.handheld.reset();
   bool saved = true;
   if (context.changed)
     saved = saveBothSides(env, *context.result, entry, sides.before);

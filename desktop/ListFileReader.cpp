@@ -1,13 +1,18 @@
 // Reads a desktop list file (and the settings and tag files, which use a
-// subset of its grammar) into an ItemList, parsing it block by block.
+// subset of its grammar) into an ItemList, parsing it block by block: with
+// the plain reader when the file is of the plain form this program writes,
+// else (or when the plain reader declines it part way) with expat from the
+// start. Both make the same calls, so the list is the same either way.
 #include <expat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "desktop/PlainXml.h"
 #include "desktop/RegularFile.h"
 #include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
@@ -15,6 +20,9 @@
 namespace tolvex {
 namespace {
 
+// The plain reader's blocks; a piece of markup or text longer than a block
+// makes the block grow, up to the limit below.
+constexpr size_t kPlainBlockBytes = 256 * 1024;
 // The parser scans an unfinished piece of markup again from its start with
 // every block, so a block is doubled whenever the last one completed nothing:
 // the rescans then add up to at most twice the file, whatever it holds.
@@ -103,10 +111,33 @@ size_t numberLength(const char* text) {
 
 bool flag(const char* value) { return std::strcmp(value, "no") != 0; }
 
+// Puts each item into the list's tree.
+class TreeSink : public ListItemSink {
+ public:
+  ListNode* place(ItemList& list, size_t depth) override {
+    auto node = std::make_unique<ListNode>(0, &list);
+    ListNode* added = node.get();
+    if (path_.empty()) {
+      list.setHead(std::move(node));
+    } else if (depth == path_.size()) {
+      path_.back()->insertFirstChild(std::move(node));
+    } else {
+      path_[depth]->insertAfter(std::move(node));
+      path_.resize(depth);
+    }
+    path_.push_back(added);
+    return added;
+  }
+
+ private:
+  std::vector<ListNode*> path_;  // the item placed last and its ancestors, by depth
+};
+
 // One read: the parse state and the list under construction.
 class ListParse {
  public:
-  explicit ListParse(std::string& message) : message_(message), list_(std::make_unique<ItemList>()) {}
+  ListParse(std::string& message, ListItemSink& items)
+      : message_(message), items_(items), list_(std::make_unique<ItemList>()) {}
 
   bool oldFile() const { return oldFile_; }
   std::unique_ptr<ItemList> takeList() { return std::move(list_); }
@@ -125,10 +156,8 @@ class ListParse {
     bool created = false;
     if (state_ == kBeforeFirstItem) {
       if (std::strcmp(name, "item") == 0) {
-        auto node = std::make_unique<ListNode>(0, list_.get());
-        current_ = node.get();
-        list_->setHead(std::move(node));
-        path_.assign(1, current_);
+        current_ = items_.place(*list_, 0);
+        depth_ = 0;
         openItems_ = 1;
         state_ = kInItem;
         created = true;
@@ -151,19 +180,9 @@ class ListParse {
   // The new item goes below the last item if that is still open, else after
   // the closed item at the depth where the open items end.
   void addItem() {
-    auto node = std::make_unique<ListNode>(0, list_.get());
-    ListNode* added = node.get();
-    size_t d = path_.size() - 1;  // depth of current_
     size_t open = openItems_ > 0 ? static_cast<size_t>(openItems_) : 0;
-    if (open > d) {
-      current_->insertFirstChild(std::move(node));
-      path_.push_back(added);
-    } else {
-      path_[open]->insertAfter(std::move(node));
-      path_.resize(open);
-      path_.push_back(added);
-    }
-    current_ = added;
+    depth_ = open > depth_ ? depth_ + 1 : open;
+    current_ = items_.place(*list_, depth_);
     ++openItems_;
   }
 
@@ -177,7 +196,7 @@ class ListParse {
         {"linkFile", kLinkFile},     {"linkToDo", kLinkToDo},   {"linkDatebook", kLinkDatebook},
     };
     for (const auto& e : kElements) {
-      if (std::strcmp(name, e.name) == 0) {
+      if (name[0] == e.name[0] && std::strcmp(name, e.name) == 0) {
         state_ = e.state;
         stateDepth_ = depth;
         pending_.clear();
@@ -187,20 +206,45 @@ class ListParse {
     }
   }
 
+  enum class Key {
+    kOther, kUniqueTime, kUploadFile, kEabType, kEabID, kProgress, kPriority, kUniqueID, kDirtyContent,
+    kDirtyPosition, kDeleted, kAutoNumber, kAlarmID, kDispColour, kDispBold, kDispOverride, kID, kChecked,
+    kExpanded, kExpandedMemo, kExpandedLinks, kLocalID,
+  };
+
+  // Every item has some twenty attributes: compared by first letter first.
+  static Key keyOf(const char* key) {
+    static constexpr struct {
+      const char* name;
+      Key key;
+    } kKeys[] = {
+        {"uniqueTime", Key::kUniqueTime},   {"uploadFile", Key::kUploadFile},     {"eabType", Key::kEabType},
+        {"eabID", Key::kEabID},             {"progress", Key::kProgress},         {"priority", Key::kPriority},
+        {"uniqueID", Key::kUniqueID},       {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition},
+        {"deleted", Key::kDeleted},         {"autoNumber", Key::kAutoNumber},     {"alarmID", Key::kAlarmID},
+        {"dispColour", Key::kDispColour},   {"dispBold", Key::kDispBold},         {"dispOverride", Key::kDispOverride},
+        {"ID", Key::kID},                   {"checked", Key::kChecked},           {"expanded", Key::kExpanded},
+        {"expandedMemo", Key::kExpandedMemo}, {"expandedLinks", Key::kExpandedLinks}, {"localID", Key::kLocalID},
+    };
+    for (const auto& k : kKeys)
+      if (key[0] == k.name[0] && std::strcmp(key, k.name) == 0) return k.key;
+    return Key::kOther;
+  }
+
   void readAttributes(const char* name, const char** attributes) {
     int64_t eabType = -1;
     uint32_t eabID = 0;
     ListNode* item = current_;  // none before the first item: item attributes are ignored
     for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
-      const char* key = attributes[i];
+      const Key key = keyOf(attributes[i]);
       const char* value = attributes[i + 1];
-      if (std::strcmp(key, "uniqueTime") == 0) {
+      if (key == Key::kUniqueTime) {
         list_->setUniqueTime(number(value));
-      } else if (std::strcmp(key, "uploadFile") == 0) {
+      } else if (key == Key::kUploadFile) {
         list_->setUploadFile(static_cast<uint8_t>(number(value)));
-      } else if (std::strcmp(key, "eabType") == 0) {
+      } else if (key == Key::kEabType) {
         eabType = static_cast<int32_t>(number(value));
-      } else if (std::strcmp(key, "eabID") == 0) {
+      } else if (key == Key::kEabID) {
         eabID = number(value);
       } else if (item) {
         readItemAttribute(*item, key, value);
@@ -211,26 +255,28 @@ class ListParse {
     }
   }
 
-  void readItemAttribute(ListNode& item, const char* key, const char* value) {
-    auto is = [key](const char* k) { return std::strcmp(key, k) == 0; };
+  void readItemAttribute(ListNode& item, Key key, const char* value) {
     auto byte = [value] { return static_cast<uint8_t>(number(value)); };
-    if (is("progress")) item.setProgress(byte());
-    else if (is("priority")) item.setPriority(byte());
-    else if (is("uniqueID")) item.setUniqueID(number(value));
-    else if (is("dirtyContent")) item.setDirtyContent(byte() != 0);
-    else if (is("dirtyPosition")) item.setDirtyPosition(byte() != 0);
-    else if (is("deleted")) item.setDeleted(byte() != 0);
-    else if (is("autoNumber")) item.setAutoNumber(byte());
-    else if (is("alarmID")) item.setAlarmID(number(value));
-    else if (is("dispColour")) item.setDispColour(byte());
-    else if (is("dispBold")) item.setDispBold(flag(value));
-    else if (is("dispOverride")) readDispOverride(item, value);
-    else if (is("ID")) readLinkId(item, number(value));
-    else if (is("checked")) item.setChecked(flag(value));
-    else if (is("expanded")) item.setExpanded(flag(value));
-    else if (is("expandedMemo")) item.setExpandedMemo(flag(value));
-    else if (is("expandedLinks")) item.setExpandedLinks(flag(value));
-    else if (is("localID")) item.setLocalID(std::string(value));
+    switch (key) {
+      case Key::kProgress: item.setProgress(byte()); break;
+      case Key::kPriority: item.setPriority(byte()); break;
+      case Key::kUniqueID: item.setUniqueID(number(value)); break;
+      case Key::kDirtyContent: item.setDirtyContent(byte() != 0); break;
+      case Key::kDirtyPosition: item.setDirtyPosition(byte() != 0); break;
+      case Key::kDeleted: item.setDeleted(byte() != 0); break;
+      case Key::kAutoNumber: item.setAutoNumber(byte()); break;
+      case Key::kAlarmID: item.setAlarmID(number(value)); break;
+      case Key::kDispColour: item.setDispColour(byte()); break;
+      case Key::kDispBold: item.setDispBold(flag(value)); break;
+      case Key::kDispOverride: readDispOverride(item, value); break;
+      case Key::kID: readLinkId(item, number(value)); break;
+      case Key::kChecked: item.setChecked(flag(value)); break;
+      case Key::kExpanded: item.setExpanded(flag(value)); break;
+      case Key::kExpandedMemo: item.setExpandedMemo(flag(value)); break;
+      case Key::kExpandedLinks: item.setExpandedLinks(flag(value)); break;
+      case Key::kLocalID: item.setLocalID(std::string(value)); break;
+      default: break;
+    }
   }
 
   // "kind:value"; the value is read from after the character that follows the kind.
@@ -312,15 +358,15 @@ class ListParse {
   }
 
   std::string& message_;
+  ListItemSink& items_;
   std::unique_ptr<ItemList> list_;
   State state_ = kBeforeFirstItem;
   ListNode* current_ = nullptr;
+  size_t depth_ = 0;  // of current_
   int32_t openItems_ = 0;
   bool oldFile_ = false;
   // The open elements, innermost last: true for an item element that made an item.
   std::vector<bool> elements_;
-  // current_ and its ancestors, by depth.
-  std::vector<ListNode*> path_;
   size_t stateDepth_ = 0;  // element depth of the element that set state_
   std::string pending_;     // character data of a title, note or linkFile element
   NumberReader time_;
@@ -337,6 +383,7 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  bool rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
   // Fills `buffer` as far as the file goes; -1 on a read error.
   long fill(char* buffer, size_t size) {
     size_t done = 0;
@@ -354,6 +401,50 @@ class Descriptor {
   int fd_;
 };
 
+// Hands the plain reader's calls to a list parse.
+class PlainCalls : public PlainXmlScanner::Handler {
+ public:
+  explicit PlainCalls(ListParse& parse) : parse_(parse) {}
+  void start(const char* name, const char** attributes) override { ListParse::onStart(&parse_, name, attributes); }
+  void end(const char* name) override { ListParse::onEnd(&parse_, name); }
+  void text(std::string_view piece) override {
+    // Expat hands text in pieces of at most INT_MAX bytes; so does this.
+    while (!piece.empty()) {
+      const size_t n = std::min<size_t>(piece.size(), 1u << 30);
+      ListParse::onText(&parse_, piece.data(), static_cast<int>(n));
+      piece.remove_prefix(n);
+    }
+  }
+
+ private:
+  ListParse& parse_;
+};
+
+enum class PlainResult { kRead, kDeclined, kReadError };
+
+// The whole file through the plain reader into `parse`.
+PlainResult readPlain(Descriptor& file, ListParse& parse) {
+  PlainCalls calls(parse);
+  PlainXmlScanner scanner(calls);
+  std::vector<char> block(kPlainBlockBytes);
+  size_t held = 0;  // an unfinished piece carried to the front
+  while (true) {
+    const long got = file.fill(block.data() + held, block.size() - held);
+    if (got < 0) return PlainResult::kReadError;
+    const size_t filled = held + static_cast<size_t>(got);
+    const bool last = filled < block.size();
+    const size_t used = scanner.scan(block.data(), filled, last);
+    if (scanner.declined()) return PlainResult::kDeclined;
+    if (last) return scanner.done() ? PlainResult::kRead : PlainResult::kDeclined;
+    held = filled - used;
+    std::memmove(block.data(), block.data() + used, held);
+    if (held == block.size()) {
+      if (block.size() >= kMaxPieceBytes) return PlainResult::kDeclined;  // expat says what is wrong
+      block.resize(block.size() * 2);
+    }
+  }
+}
+
 void appendParserError(std::string& out, XML_Parser parser) {
   char line[64];
   std::snprintf(line, sizeof(line), " at line %d\n", static_cast<int>(XML_GetCurrentLineNumber(parser)));
@@ -365,24 +456,18 @@ void appendParserError(std::string& out, XML_Parser parser) {
 }  // namespace
 
 std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::string& message) {
-  ListParse parse(message);
-  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
-  if (!parser) {
-    message += "Out of memory\n";
-    return nullptr;
-  }
-  XML_SetUserData(parser.get(), &parse);
-  XML_SetElementHandler(parser.get(), &ListParse::onStart, &ListParse::onEnd);
-  XML_SetCharacterDataHandler(parser.get(), &ListParse::onText);
-  XML_SetUnknownEncodingHandler(parser.get(), &cp1252EncodingHandler, nullptr);
-  // No external entities or parameter entities are ever loaded.
-  XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
-
-  parserCalls_ = 0;
   // Never a blocking open: a FIFO named like a list must not stall the run.
   std::string why;
   uint64_t size = 0;
-  Descriptor file(openRegularFile(path, &why, &size));
+  const int fd = openRegularFile(path, &why, &size);
+  return readOpened(fd, why, size, path, message);
+}
+
+std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& why, uint64_t size,
+                                                     const std::string& path, std::string& message,
+                                                     ListItemSink* items) {
+  parserCalls_ = 0;
+  Descriptor file(fd);
   if (why == "not a regular file") {
     message = "Couldn't open file '" + path + "': not a regular file\n";
     return nullptr;
@@ -396,6 +481,39 @@ std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::str
               " bytes, larger than any list the handheld can hold\n";
     return nullptr;
   }
+  if (parser_ == Parser::kPlainFirst) {
+    std::string said;  // what the plain reading says counts only when it reads the file whole
+    TreeSink tree;
+    if (items) items->restart();
+    ListParse plain(said, items ? *items : tree);
+    const PlainResult result = readPlain(file, plain);
+    if (result == PlainResult::kRead) {
+      message += said;
+      if (plain.oldFile()) return nullptr;
+      if (items) items->finish();
+      return plain.takeList();
+    }
+    if (result == PlainResult::kReadError || !file.rewind()) {
+      message = "Couldn't open file '" + path + "'\n";
+      return nullptr;
+    }
+  }
+
+  TreeSink tree;
+  if (items) items->restart();
+  ListParse parse(message, items ? *items : tree);
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
+  if (!parser) {
+    message += "Out of memory\n";
+    return nullptr;
+  }
+  XML_SetUserData(parser.get(), &parse);
+  XML_SetElementHandler(parser.get(), &ListParse::onStart, &ListParse::onEnd);
+  XML_SetCharacterDataHandler(parser.get(), &ListParse::onText);
+  XML_SetUnknownEncodingHandler(parser.get(), &cp1252EncodingHandler, nullptr);
+  // No external entities or parameter entities are ever loaded.
+  XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+
   std::vector<char> block(kFirstBlockBytes);
   uint64_t fed = 0;
   XML_Index lastEvent = -1;
@@ -426,6 +544,7 @@ std::unique_ptr<ItemList> ListFileReader::read(const std::string& path, std::str
     lastEvent = event;
   }
   if (parse.oldFile()) return nullptr;
+  if (items) items->finish();
   return parse.takeList();
 }
 

@@ -1,4 +1,5 @@
 // Writes an ItemList as a desktop list file.
+#include <charconv>
 #include <cstdio>
 
 #include "desktop/AtomicFile.h"
@@ -19,19 +20,38 @@ class ItemLines {
 
   void start(const ListNode& n, int depth) {
     setDepth(depth);
-    char line[512];
     DispOverride o = n.dispOverride();
     indent(2);
-    std::snprintf(line, sizeof(line),
-                  "<item uniqueID=\"%u\" dirtyContent=\"%d\" dirtyPosition=\"%d\" deleted=\"%d\" "
-                  "checked=\"%s\" expanded=\"%s\" expandedMemo=\"%s\" expandedLinks=\"%s\" priority=\"%d\" "
-                  "progress=\"%d\" autoNumber=\"%d\" alarmID=\"%u\" dispColour=\"%d\" dispBold=\"%s\" "
-                  "dispOverride=\"%d:%u\"",
-                  n.uniqueID(), n.dirtyContent() ? 1 : 0, n.dirtyPosition() ? 1 : 0,
-                  n.deleted() ? 1 : 0, yesNo(n.checked()), yesNo(n.expanded()), yesNo(n.expandedMemo()),
-                  yesNo(n.expandedLinks()), n.priority(), n.progress(), n.autoNumber(), n.alarmID(),
-                  n.dispColour(), yesNo(n.dispBold()), o.kind, o.value);
-    file_.write(line);
+    line_.clear();
+    line_ += "<item uniqueID=\"";
+    appendNumber(n.uniqueID());
+    line_ += "\" dirtyContent=\"";
+    line_ += n.dirtyContent() ? '1' : '0';
+    line_ += "\" dirtyPosition=\"";
+    line_ += n.dirtyPosition() ? '1' : '0';
+    line_ += "\" deleted=\"";
+    line_ += n.deleted() ? '1' : '0';
+    appendFlag("checked", n.checked());
+    appendFlag("expanded", n.expanded());
+    appendFlag("expandedMemo", n.expandedMemo());
+    appendFlag("expandedLinks", n.expandedLinks());
+    line_ += "\" priority=\"";
+    appendNumber(n.priority());
+    line_ += "\" progress=\"";
+    appendNumber(n.progress());
+    line_ += "\" autoNumber=\"";
+    appendNumber(n.autoNumber());
+    line_ += "\" alarmID=\"";
+    appendNumber(n.alarmID());
+    line_ += "\" dispColour=\"";
+    appendNumber(n.dispColour());
+    appendFlag("dispBold", n.dispBold());
+    line_ += "\" dispOverride=\"";
+    appendNumber(o.kind);
+    line_ += ':';
+    appendNumber(o.value);
+    line_ += '"';
+    file_.write(line_);
     dropped_ = 0;
     firstText_.clear();
     if (n.localID()) {
@@ -40,21 +60,24 @@ class ItemLines {
       file_.write("\"");
     }
     file_.write(">\n");
-    if (n.hasTitle()) element("title", safe(encodeListText(n.title())));
+    if (n.hasTitle()) text("title", n.title());
     number("hhCreateTime", n.hhCreateTime());
     number("hhTargetTime", n.hhTargetTime());
     number("hhStartTime", n.hhStartTime());
     number("hhFinishTime", n.hhFinishTime());
-    if (n.hasNote()) element("note", safe(encodeListText(n.note())));
-    if (n.linkFile()) element("linkFile", safe(encodeListText(*n.linkFile())));
+    if (n.hasNote()) text("note", n.note());
+    if (n.linkFile()) text("linkFile", *n.linkFile());
     leftOut_.add(dropped_, n.uniqueID(), firstText_);
     if (n.linkToDo() != 0) link("linkToDo", n.linkToDo());
     if (n.linkDatebook() != 0) link("linkDatebook", n.linkDatebook());
     for (const EabLink& e : n.linkEAB()) {
       indent(4);
-      std::snprintf(line, sizeof(line), "<linkEAB eabType=\"%u\" eabID=\"%u\"/>\n",
-                    static_cast<unsigned>(e.eabType), e.eabID);
-      file_.write(line);
+      line_.assign("<linkEAB eabType=\"");
+      appendNumber(e.eabType);
+      line_ += "\" eabID=\"";
+      appendNumber(e.eabID);
+      line_ += "\"/>\n";
+      file_.write(line_);
     }
   }
 
@@ -76,6 +99,31 @@ class ItemLines {
     return out;
   }
 
+  // Numbers in decimal, as "%d" and "%u" write them.
+  void appendNumber(int64_t value) {
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+    line_.append(digits, static_cast<size_t>(end - digits));
+  }
+  void appendFlag(const char* name, bool f) {
+    line_ += "\" ";
+    line_ += name;
+    line_ += "=\"";
+    line_ += yesNo(f);
+  }
+
+  // A text element: text that needs no escaping and holds nothing XML
+  // cannot (plain ASCII without markup characters) goes out as it stands.
+  void text(const char* name, const std::string& value) {
+    for (unsigned char c : value) {
+      if (c < 0x20 ? (c != '\t' && c != '\n') : (c >= 0x80 || c == '&' || c == '<' || c == '>')) {
+        element(name, safe(encodeListText(value)));
+        return;
+      }
+    }
+    element(name, value);
+  }
+
   void element(const char* name, const std::string& text) {
     indent(4);
     file_.write("<");
@@ -88,17 +136,25 @@ class ItemLines {
   }
 
   void number(const char* name, uint32_t value) {
-    char line[128];
     indent(4);
-    std::snprintf(line, sizeof(line), "<%s>%u</%s>\n", name, value, name);
-    file_.write(line);
+    line_.assign("<");
+    line_ += name;
+    line_ += '>';
+    appendNumber(value);
+    line_ += "</";
+    line_ += name;
+    line_ += ">\n";
+    file_.write(line_);
   }
 
   void link(const char* name, uint32_t id) {
-    char line[128];
     indent(4);
-    std::snprintf(line, sizeof(line), "<%s ID=\"%u\"/>\n", name, id);
-    file_.write(line);
+    line_.assign("<");
+    line_ += name;
+    line_ += " ID=\"";
+    appendNumber(id);
+    line_ += "\"/>\n";
+    file_.write(line_);
   }
 
   // The item's lines start with 2 + W spaces, its child elements with 4 + W,
@@ -110,6 +166,7 @@ class ItemLines {
 
   AtomicFile& file_;
   LeftOut& leftOut_;
+  std::string line_;        // the line being built
   size_t dropped_ = 0;      // characters the current item lost
   std::string firstText_;   // its first text that lost some
   int width_ = 0;

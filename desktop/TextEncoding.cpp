@@ -58,23 +58,6 @@ constexpr PseudoEntity kPseudoEntities[] = {
 
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Handheld byte for one character: its own code up to U+00FF, its
 // Windows-1252 byte above that, else "?".
@@ -100,6 +83,24 @@ bool appendXmlChar(std::string& out, uint32_t cp, std::string_view bytes) {
 }
 
 }  // namespace
+
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
 
 size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars) {
   size_t i = 0, n = 0;
@@ -145,26 +146,20 @@ size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars) {
   return i;
 }
 
+// The valid prefix is decoded here directly: it holds whole, strictly valid
+// characters only, so no general converter is needed.
 std::string utf8ToLatin1Bytes(std::string_view utf8, size_t maxChars) {
   size_t chars = 0;
-  size_t valid = validUtf8Prefix(utf8, maxChars, &chars);
+  const size_t valid = validUtf8Prefix(utf8, maxChars, &chars);
   std::string out;
-  if (valid == 0) return out;
-  std::vector<wchar_t> wide(chars + 1, 0);
-  wxMBConvUTF8 conv;
-  size_t units = conv.ToWChar(wide.data(), wide.size(), utf8.data(), valid);
-  if (units == wxCONV_FAILED) return out;
   out.reserve(chars);
-  if (sizeof(wchar_t) >= 4) {
-    for (size_t i = 0; i < units && wide[i] != 0; ++i) {
-      out += handheldByteFor(static_cast<uint32_t>(wide[i]));
-    }
-  } else {
-    for (size_t i = 0; i < units && wide[i] != 0; ++i) {
-      uint32_t cp = static_cast<uint16_t>(wide[i]);
-      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units) ++i;  // one "?" for the pair
-      out += handheldByteFor(cp);
-    }
+  for (size_t i = 0; i < valid;) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    const size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    out += handheldByteFor(cp);
+    i += len;
   }
   return out;
 }

@@ -45,12 +45,40 @@ class XmlFileWriter {
 // place; on failure the target is untouched.
 // Only a regular file is read (opened without blocking), and none larger
 // than any list the handheld can hold.
+// Where a reading puts the items it makes; by default into the list's tree.
+// A sink of its own lets a caller that wants less than the tree (a summary,
+// say) keep what it needs of each item and no more.
+class ListItemSink {
+ public:
+  virtual ~ListItemSink() = default;
+  // A new item at `depth`: below the item placed last when one deeper than
+  // it, else after the last item placed at that depth. Answers the item the
+  // reading fills, until the next call or `finish`.
+  virtual ListNode* place(ItemList& list, size_t depth) = 0;
+  // Before a reading starts (again, when the plain reader gave way to expat).
+  virtual void restart() {}
+  // After the last item of a list that was read.
+  virtual void finish() {}
+};
+
+// A file of the plain form this program writes is read by the plain reader
+// (PlainXml.h), any other with expat; the list is the same either way.
 class ListFileReader : public XmlFileReader {
  public:
+  enum class Parser { kPlainFirst, kExpatOnly };
+  explicit ListFileReader(Parser parser = Parser::kPlainFirst) : parser_(parser) {}
   std::unique_ptr<ItemList> read(const std::string& path, std::string& message) override;
-  // Blocks handed to the parser by the last read.
+  // The same for `path` opened before with openRegularFile (its answers
+  // `fd`, `why` and `size`); closes `fd`. A file replaced (renamed over) since
+  // the opening is read as it was then.
+  // With `items`, the items go there and the answered list holds only the
+  // list-wide values.
+  std::unique_ptr<ItemList> readOpened(int fd, const std::string& why, uint64_t size, const std::string& path,
+                                       std::string& message, ListItemSink* items = nullptr);
+  // Blocks handed to expat by the last read (none when the plain reader read it).
   size_t parserCalls() const { return parserCalls_; }
  private:
+  Parser parser_;
   size_t parserCalls_ = 0;
 };
 

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the list file reader through a file, and writes
 // whatever it returns back out as a list file and as a tag file: each must
-// be well-formed, and the list file must read again.
+// be well-formed, and the list file must read again. The plain reader and
+// expat alone must give the same answer.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +21,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string message;
   std::unique_ptr<tolvex::ItemList> list = tolvex::ListFileReader().read(in, message);
   if (list && !message.empty()) std::abort();  // a list comes only with no message
-  if (!list) return 0;
+  if (!list) {
+    std::string expatMessage;
+    if (tolvex::ListFileReader(tolvex::ListFileReader::Parser::kExpatOnly).read(in, expatMessage)) {
+      std::fprintf(stderr, "expat reads a file the plain reader and expat together refuse\n");
+      std::abort();
+    }
+    return 0;
+  }
+
+  std::string expatMessage;
+  auto expat = tolvex::ListFileReader(tolvex::ListFileReader::Parser::kExpatOnly).read(in, expatMessage);
+  if (!expat || expatMessage != message) {
+    std::fprintf(stderr, "the plain reader read a file expat reads otherwise: %s", expatMessage.c_str());
+    std::abort();
+  }
 
   std::string ignored;
+  if (tolvex::ListFileWriter().write(*expat, out, ignored) != 0) std::abort();
+  const std::string byExpat = fuzz::readWhole(out);
   if (tolvex::ListFileWriter().write(*list, out, ignored) != 0) std::abort();
+  if (fuzz::readWhole(out) != byExpat) {
+    std::fprintf(stderr, "the plain reader and expat read different lists\n");
+    std::abort();
+  }
   fuzz::requireWellFormed(fuzz::readWhole(out), "written list file");
   std::string again;
   if (!tolvex::ListFileReader().read(out, again) || !again.empty()) {

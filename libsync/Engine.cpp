@@ -31,25 +31,30 @@ const char* collisionMethodName(int32_t method) {
 
 void engineLine(const SyncContext& context, const char* format, ...) {
   if (!context.log) return;
-  // vsnprintf terminates the text, and a cut line is cut only within what
-  // it wrote, so the rest of the buffer is never read and need not be zeroed.
-  char buffer[kLineBytes];
+  // The text is formatted four bytes in, so that its first character can go
+  // in front of the four blanks and the line leaves in one write. vsnprintf
+  // terminates the text, and a cut line is cut only within what it wrote, so
+  // the rest of the buffer is never read and need not be zeroed.
+  char line[kLineBytes + 4];
+  char* buffer = line + 4;
   buffer[0] = '\0';
   va_list args;
   va_start(args, format);
-  int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+  int length = std::vsnprintf(buffer, kLineBytes, format, args);
   va_end(args);
   if (length <= 0) return;
-  if (static_cast<size_t>(length) >= sizeof buffer) {
+  if (static_cast<size_t>(length) >= kLineBytes) {
     size_t formatLength = std::strlen(format);
     fitCutLine(buffer, formatLength > 0 && format[formatLength - 1] == '\n');
   }
+  // Its first character, four blanks, and the rest up to its end.
+  const size_t rest = std::strlen(buffer + 1);
+  line[0] = buffer[0];
+  std::memset(line + 1, ' ', 4);
   // The engine works in memory only, so its lines wait in the stream's
   // buffer: synchronizeFile flushes them when it returns, and a full buffer
   // goes out on its own. One write per line cost more than the merge.
-  std::fputc(buffer[0], context.log);
-  std::fputs("    ", context.log);
-  std::fputs(buffer + 1, context.log);
+  std::fwrite(line, 1, rest + 5, context.log);
 }
 
 namespace {
@@ -155,7 +160,11 @@ void replaceByCopy(ListNode* target, const ListNode& source) {
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {
-  return referent && !referent->isWithinSubtreeOf(moving);
+  if (!referent) return false;
+  // Where the item already stands, or beside its previous sibling: no walk
+  // up a deep branch is needed to know these are outside its subtree.
+  if (referent == moving->parent() || referent == moving->prev()) return true;
+  return !referent->isWithinSubtreeOf(moving);
 }
 
 }  // namespace engine

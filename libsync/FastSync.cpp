@@ -124,19 +124,19 @@ void relocate(ItemList& desktop, ListNode* target, const ListNode& source, const
     ListNode* referent = counterpart(desktop, source.prev());
     if (usableReferent(referent, target)) {
       engineLine(context, "#     Move as sibling of: %s\n", referent->title().c_str());
-      referent->insertAfter(target->unlink());
+      referent->placeAfter(target);
       return;
     }
   } else if (ListNode* parent = source.parent()) {
     ListNode* referent = counterpart(desktop, parent);
     if (usableReferent(referent, target)) {
       engineLine(context, "#     Move as child of: %s\n", referent->title().c_str());
-      referent->insertFirstChild(target->unlink());
+      referent->placeAsFirstChild(target);
       return;
     }
   } else {
     engineLine(context, "#     Becomes new head of list!\n");
-    desktop.pushFront(target->unlink());
+    desktop.placeFirst(target);
     return;
   }
   engineLine(context, "#     BAD REFERENT!\n");
@@ -205,7 +205,7 @@ void keepAlivePass(ItemList& desktop, const SyncContext& context) {
     if (ancestor && !item->deleted()) {
       engineLine(context, "#   Alive: %s to move beside %s\n", item->title().c_str(), ancestor->title().c_str());
       row.item = item->next();
-      ancestor->insertAfter(item->unlink());
+      ancestor->placeAfter(item);
       continue;
     }
     if (item->firstChild()) {

@@ -30,6 +30,7 @@
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -138,6 +139,37 @@ DesktopBefore desktopBefore(const ItemList& desktop) {
   return before;
 }
 
+// Whether handheld items stand in the subtree of `root` (none when it is
+// null). The answer is kept for every item passed on the way up, so asking
+// for every item of a deep branch costs its length, not its length squared.
+class RebuiltSubtree {
+ public:
+  explicit RebuiltSubtree(const ListNode* root) : root_(root) {}
+  bool contains(const ListNode* item) {
+    if (!root_) return false;
+    bool inside = false;
+    for (const ListNode* at = item; at; at = at->parent()) {
+      if (at == root_) {
+        inside = true;
+        break;
+      }
+      if (auto known = known_.find(at); known != known_.end()) {
+        inside = known->second;
+        break;
+      }
+      passed_.push_back(at);
+    }
+    for (const ListNode* at : passed_) known_.emplace(at, inside);
+    passed_.clear();
+    return inside;
+  }
+
+ private:
+  const ListNode* root_;
+  std::unordered_map<const ListNode*, bool> known_;
+  std::vector<const ListNode*> passed_;
+};
+
 // Whether a desktop item below one that goes must stay. `rebuilt` is the
 // handheld item whose subtree takes the place of the one that goes (for a
 // deleted item, its handheld twin). An item stays when the handheld keeps
@@ -148,11 +180,11 @@ DesktopBefore desktopBefore(const ItemList& desktop) {
 // copy took its place, when the handheld edited its twin, or when the merge
 // brought it there from where the desktop held it live. A deleted twin
 // keeps nothing.
-Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
+Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, RebuiltSubtree& rebuilt, bool clobbering,
                        const DesktopBefore* before) {
   const ListNode* twin = handheld.findByUniqueId(item.uniqueID());
   bool liveTwin = twin && !twin->deleted();
-  if (liveTwin && (clobbering || !item.deleted()) && !twin->isWithinSubtreeOf(rebuilt)) return Stays::kMovedOut;
+  if (liveTwin && (clobbering || !item.deleted()) && !rebuilt.contains(twin)) return Stays::kMovedOut;
   if (clobbering) {
     // The rebuild brings the handheld version, which is as good unless the
     // desktop alone edited the item.
@@ -185,6 +217,7 @@ std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const I
                                                        const ListNode* rebuilt, bool clobbering,
                                                        const DesktopBefore* before = nullptr) {
   std::vector<std::pair<ListNode*, Stays>> stay;
+  RebuiltSubtree inRebuilt(rebuilt);
   struct Row { ListNode* item; bool belowDeleted; };
   std::vector<Row> rows;
   bool doomedDeleted = false;
@@ -195,7 +228,7 @@ std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const I
     rows.pop_back();
     // The row's later siblings wait below its children, so the walk stays in pre-order.
     if (row->next()) rows.push_back({row->next(), belowDeleted});
-    Stays why = staysBelowDoomed(*row, handheld, rebuilt, clobbering, before);
+    Stays why = staysBelowDoomed(*row, handheld, inRebuilt, clobbering, before);
     if (why == Stays::kNo) {
       if (row->firstChild()) rows.push_back({row->firstChild(), belowDeleted || row->deleted()});
       continue;
@@ -224,7 +257,7 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const De
       for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, &before)) {
         const char* line = why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n";
         engineLine(context, line, stays->title().c_str());
-        anchor->insertAfter(stays->unlink());
+        anchor->placeAfter(stays);
         anchor = stays;
       }
     }
@@ -245,7 +278,7 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
   for (auto [stays, why] : itemsThatStay(target, handheld, &source, true)) {
     if (why == Stays::kMovedOut) {
       engineLine(context, "#       Keep moved-out item: %s\n", stays->title().c_str());
-      anchor->insertAfter(stays->unlink());
+      anchor->placeAfter(stays);
       anchor = stays;
     } else {
       engineLine(context, "#       Keep new or edited item: %s\n", stays->title().c_str());
@@ -381,14 +414,14 @@ bool relocateToHandheldPlace(ItemList& desktop, const ItemList& handheld, ListNo
     engineLine(context, "#   Relocate to sibling: %s\n", item->title().c_str());
     ListNode* referent = counterpart(desktop, twin->prev());
     if (usableReferent(referent, item)) {
-      if (move) referent->insertAfter(item->unlink());
+      if (move) referent->placeAfter(item);
       return true;
     }
   } else if (const ListNode* parent = twin->parent()) {
     engineLine(context, "#   Relocate to child: %s\n", item->title().c_str());
     ListNode* referent = counterpart(desktop, parent);
     if (usableReferent(referent, item)) {
-      if (move) referent->insertFirstChild(item->unlink());
+      if (move) referent->placeAsFirstChild(item);
       return true;
     }
   } else {

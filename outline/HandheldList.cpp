@@ -84,6 +84,7 @@ class RecordReader {
 
 // Address links beyond what one record holds stay on the desktop only.
 void logLinksLeftOut(const RunEnv& env, const ListNode& item) {
+  if (item.linkEAB().empty()) return;
   size_t capacity = linkEabCapacity(item);
   if (item.linkEAB().size() <= capacity) return;
   const std::string title(utf8Head(item.title(), 60));

@@ -51,6 +51,15 @@ void ItemList::pushBack(std::unique_ptr<ListNode> chain) {
   head_->lastSibling()->insertAfter(std::move(chain));
 }
 
+void ItemList::placeFirst(ListNode* item) {
+  if (head_ == item) return;
+  noteMoved();
+  item->detach();
+  item->next_ = head_;
+  if (head_) head_->prev_ = item;
+  head_ = item;
+}
+
 std::unique_ptr<ListNode> ItemList::releaseHead() {
   dropIndex();
   ListNode* first = head_;
@@ -154,6 +163,10 @@ void ItemList::noteReplacing(const ListNode* leaving, ListNode* arriving) {
   if (!inTree) return;
   first_.erase(leaving->uniqueID());
   if (!first_.try_emplace(arriving->uniqueID(), arriving).second) dropIndex();
+}
+
+void ItemList::noteMoved() {
+  if (indexed_ && duplicates_) dropIndex();
 }
 
 void ItemList::setHeaderRecord(const uint8_t* bytes, size_t length) {

@@ -33,6 +33,9 @@ class ItemList {
   void pushFront(std::unique_ptr<ListNode> chain);
   // Appends the chain after the last top-level item (or makes it the head).
   void pushBack(std::unique_ptr<ListNode> chain);
+  // Moves `item`, an item of this tree, to the front of the top-level row,
+  // as ListNode::placeAfter moves an item.
+  void placeFirst(ListNode* item);
   // Hands the whole top-level row to the caller; the list is then empty.
   std::unique_ptr<ListNode> releaseHead();
 
@@ -79,6 +82,9 @@ class ItemList {
   void noteUnlinking(const ListNode* item);
   void noteInserted(const ListNode* anchor, ListNode* first, ListNode* last, Place place);
   void noteReplacing(const ListNode* leaving, ListNode* arriving);
+  // An item moved within the tree: only which of two twins comes first in
+  // pre-order can change.
+  void noteMoved();
   mutable std::unordered_map<uint32_t, ListNode*> first_;
   mutable bool indexed_ = false;
   mutable bool duplicates_ = false;

@@ -90,6 +90,10 @@ class RecordView {
 };
 
 std::string toHandheld(const std::string& utf8, size_t limit) {
+  // ASCII without NUL is its own handheld form (the limits are far below
+  // what one conversion takes).
+  const auto plain = [](char c) { return c != 0 && static_cast<unsigned char>(c) < 0x80; };
+  if (std::all_of(utf8.begin(), utf8.end(), plain)) return utf8.substr(0, limit);
   size_t length = 0;
   const char* bytes = utf8ToHandheld(utf8, &length);
   return bytes ? std::string(bytes, std::min(length, limit)) : std::string();

@@ -5,7 +5,8 @@
 namespace tolvex {
 namespace {
 
-const std::string kEmpty;
+const std::optional<std::string> kNoText;
+const std::vector<EabLink> kNoLinks;
 
 // Cuts to at most `limit` bytes; a cut inside a multi-byte UTF-8 character
 // drops that character whole.
@@ -57,14 +58,48 @@ void ListNode::setUniqueID(uint32_t v) {
   if (list_) list_->dropIndex();
 }
 
-const std::string& ListNode::title() const { return title_ ? *title_ : kEmpty; }
-const std::string& ListNode::note() const { return note_ ? *note_ : kEmpty; }
-void ListNode::setTitle(std::optional<std::string> v) { title_ = cutUtf8(std::move(v), kMaxTextBytes); }
-void ListNode::setNote(std::optional<std::string> v) { note_ = cutUtf8(std::move(v), kMaxTextBytes); }
-void ListNode::setLinkFile(std::optional<std::string> v) { linkFile_ = cutUtf8(std::move(v), kMaxTextBytes); }
+ListNode::Extras& ListNode::extras() {
+  if (!extras_) extras_ = std::make_unique<Extras>();
+  return *extras_;
+}
+
+const std::string& ListNode::title() const { return title_; }
+const std::string& ListNode::note() const { return note_; }
+
+void ListNode::setTitle(std::optional<std::string> v) {
+  hasTitle_ = v.has_value();
+  title_ = v ? *cutUtf8(std::move(v), kMaxTextBytes) : std::string();
+}
+
+void ListNode::setNote(std::optional<std::string> v) {
+  hasNote_ = v.has_value();
+  note_ = v ? *cutUtf8(std::move(v), kMaxTextBytes) : std::string();
+}
+
+void ListNode::clearTitle() {
+  hasTitle_ = false;
+  std::string().swap(title_);
+}
+
+void ListNode::clearNote() {
+  hasNote_ = false;
+  std::string().swap(note_);
+}
+
+const std::optional<std::string>& ListNode::localID() const { return extras_ ? extras_->localID : kNoText; }
+void ListNode::setLocalID(std::optional<std::string> v) {
+  if (v || extras_) extras().localID = std::move(v);
+}
+
+const std::optional<std::string>& ListNode::linkFile() const { return extras_ ? extras_->linkFile : kNoText; }
+void ListNode::setLinkFile(std::optional<std::string> v) {
+  if (v || extras_) extras().linkFile = cutUtf8(std::move(v), kMaxTextBytes);
+}
+
+const std::vector<EabLink>& ListNode::linkEAB() const { return extras_ ? extras_->linkEAB : kNoLinks; }
 
 void ListNode::copyLocalIdFrom(const ListNode& other) {
-  if (other.localID_) localID_ = other.localID_;
+  if (other.localID()) setLocalID(other.localID());
 }
 
 std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
@@ -72,9 +107,10 @@ std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
   c->dirtyContent_ = clearDirty ? false : dirtyContent_;
   c->dirtyPosition_ = clearDirty ? false : dirtyPosition_;
   c->deleted_ = deleted_;
-  c->localID_ = localID_;
   c->title_ = title_;
   c->note_ = note_;
+  c->hasTitle_ = hasTitle_;
+  c->hasNote_ = hasNote_;
   c->progress_ = progress_;
   c->checked_ = checked_;
   c->priority_ = priority_;
@@ -90,8 +126,7 @@ std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
   c->dispColour_ = dispColour_;
   c->dispBold_ = dispBold_;
   c->dispOverride_ = dispOverride_;
-  c->linkEAB_ = linkEAB_;
-  c->linkFile_ = linkFile_;
+  if (extras_) c->extras_ = std::make_unique<Extras>(*extras_);
   c->linkToDo_ = linkToDo_;
   c->linkDatebook_ = linkDatebook_;
   return c;
@@ -108,8 +143,8 @@ int ListNode::compareContent(const ListNode& o) const {
   if (hhTargetTime_ != o.hhTargetTime_) return 12;
   if (dispOverride_.kind != o.dispOverride_.kind) return 15;
   if (dispOverride_.value != o.dispOverride_.value) return 16;
-  if (title_ != o.title_) return 16;   // optional compare: presence, then bytes
-  if (note_ != o.note_) return 17;
+  if (hasTitle_ != o.hasTitle_ || title_ != o.title_) return 16;   // presence, then bytes
+  if (hasNote_ != o.hasNote_ || note_ != o.note_) return 17;
   return 0;
 }
 
@@ -135,6 +170,7 @@ int ListNode::depth() const {
 
 bool ListNode::isWithinSubtreeOf(const ListNode* ancestor) const {
   if (!ancestor) return false;
+  if (!ancestor->firstChild_) return this == ancestor;  // no walk up a deep branch for a leaf
   for (const ListNode* item = this; item; item = item->parent())
     if (item == ancestor) return true;
   return false;
@@ -144,17 +180,7 @@ std::unique_ptr<ListNode> ListNode::unlink() {
   bool isHead = list_ && list_->head() == this;
   if (!prev_ && !parent_ && !isHead) return nullptr;  // in no tree: already owned
   if (list_) list_->noteUnlinking(this);
-  if (next_) next_->prev_ = prev_;
-  if (prev_) {
-    prev_->next_ = next_;
-  } else if (!parent_) {
-    list_->setHeadLinked(next_);
-  }
-  if (parent_) {
-    parent_->firstChild_ = next_;
-    if (next_) next_->parent_ = parent_;
-  }
-  next_ = prev_ = parent_ = up_ = nullptr;
+  detach();
   return std::unique_ptr<ListNode>(this);
 }
 
@@ -249,6 +275,45 @@ std::unique_ptr<ListNode> ListNode::replaceWith(std::unique_ptr<ListNode> other)
   if (oNext) oNext->prev_ = this;
   list_ = nullptr;
   return std::unique_ptr<ListNode>(this);
+}
+
+void ListNode::detach() {
+  if (next_) next_->prev_ = prev_;
+  if (prev_) {
+    prev_->next_ = next_;
+  } else if (!parent_) {
+    list_->setHeadLinked(next_);
+  }
+  if (parent_) {
+    parent_->firstChild_ = next_;
+    if (next_) next_->parent_ = parent_;
+  }
+  next_ = prev_ = parent_ = up_ = nullptr;
+}
+
+void ListNode::placeAfter(ListNode* item) {
+  if (next_ == item) return;
+  if (list_) list_->noteMoved();
+  item->detach();
+  item->up_ = up_;
+  item->next_ = next_;
+  if (next_) next_->prev_ = item;
+  next_ = item;
+  item->prev_ = this;
+}
+
+void ListNode::placeAsFirstChild(ListNode* item) {
+  if (firstChild_ == item) return;
+  if (list_) list_->noteMoved();
+  item->detach();
+  item->up_ = this;
+  item->next_ = firstChild_;
+  if (firstChild_) {
+    firstChild_->prev_ = item;
+    firstChild_->parent_ = nullptr;
+  }
+  item->parent_ = this;
+  firstChild_ = item;
 }
 
 ListNode* ListNode::findSiblingByTitle(ListNode* start, const std::string& text) {

@@ -54,17 +54,17 @@ class ListNode {
   void setDirtyPosition(bool f) { dirtyPosition_ = f; }
   bool deleted() const { return deleted_; }
   void setDeleted(bool f) { deleted_ = f; }
-  const std::optional<std::string>& localID() const { return localID_; }
-  void setLocalID(std::optional<std::string> v) { localID_ = std::move(v); }
+  const std::optional<std::string>& localID() const;
+  void setLocalID(std::optional<std::string> v);
   // "" when absent; hasTitle tells absent from empty.
   const std::string& title() const;
-  bool hasTitle() const { return title_.has_value(); }
+  bool hasTitle() const { return hasTitle_; }
   void setTitle(std::optional<std::string> v);   // keeps at most kMaxTextBytes, whole UTF-8 characters
-  void clearTitle() { title_.reset(); }
+  void clearTitle();
   const std::string& note() const;
-  bool hasNote() const { return note_.has_value(); }
+  bool hasNote() const { return hasNote_; }
   void setNote(std::optional<std::string> v);    // the same
-  void clearNote() { note_.reset(); }
+  void clearNote();
   uint8_t progress() const { return progress_; }
   void setProgress(uint8_t v) { progress_ = v; }
   bool checked() const { return checked_; }
@@ -95,11 +95,11 @@ class ListNode {
   void setDispBold(bool f) { dispBold_ = f; }
   DispOverride dispOverride() const { return dispOverride_; }
   void setDispOverride(int8_t kind, uint32_t value) { dispOverride_ = {kind, value}; }
-  const std::vector<EabLink>& linkEAB() const { return linkEAB_; }
-  void addLinkEAB(uint8_t type, uint32_t id) { linkEAB_.push_back({type, id}); }
-  void setLinkEAB(std::vector<EabLink> links) { linkEAB_ = std::move(links); }
+  const std::vector<EabLink>& linkEAB() const;
+  void addLinkEAB(uint8_t type, uint32_t id) { extras().linkEAB.push_back({type, id}); }
+  void setLinkEAB(std::vector<EabLink> links) { extras().linkEAB = std::move(links); }
   // UTF-8, like the title.
-  const std::optional<std::string>& linkFile() const { return linkFile_; }
+  const std::optional<std::string>& linkFile() const;
   void setLinkFile(std::optional<std::string> v);  // the same bound as the title
   uint32_t linkToDo() const { return linkToDo_; }
   void setLinkToDo(uint32_t v) { linkToDo_ = v; }
@@ -139,6 +139,14 @@ class ListNode {
   // without its children (they now belong to `other`). Whatever `other`
   // carried below or after it moves to the answered item, so nothing is lost.
   std::unique_ptr<ListNode> replaceWith(std::unique_ptr<ListNode> other);
+  // Moves `item`, an item of this item's tree that is neither this item nor
+  // one of its ancestors, to just after this item / to the front of its
+  // children. The same as inserting what `item->unlink()` answers, but the
+  // moved subtree stays in its list and is not walked, so a move costs the
+  // same however much stands below the item; a move to where the item
+  // already stands changes nothing.
+  void placeAfter(ListNode* item);
+  void placeAsFirstChild(ListNode* item);
 
   // From `start` along next-sibling links: first item whose title equals text.
   static ListNode* findSiblingByTitle(ListNode* start, const std::string& text);
@@ -146,13 +154,24 @@ class ListNode {
  private:
   friend class ItemList;
   ListNode* chainEnd();
+  // Takes the item out of its row (an item of a tree), leaving its subtree
+  // below it and its list as they are.
+  void detach();
   // Gives the row `first`..`last` the parent `up`, and it and everything
   // below it the list `list`.
   static void adoptRow(ListNode* first, ListNode* last, ItemList* list, ListNode* up);
   static void releaseRows(ListNode* first);
   uint32_t uniqueID_;
   bool dirtyContent_ = false, dirtyPosition_ = false, deleted_ = false;
-  std::optional<std::string> localID_, title_, note_;
+  // The fields most items leave empty, kept apart so that an item without
+  // them costs one pointer for all three.
+  struct Extras {
+    std::optional<std::string> localID, linkFile;
+    std::vector<EabLink> linkEAB;
+  };
+  Extras& extras();
+  std::string title_, note_;   // "" when absent (hasTitle_, hasNote_)
+  bool hasTitle_ = false, hasNote_ = false;
   uint8_t progress_ = 0;
   bool checked_ = false;
   uint8_t priority_ = 0, autoNumber_ = 0;
@@ -162,8 +181,7 @@ class ListNode {
   uint8_t dispColour_ = 0;
   bool dispBold_ = false;
   DispOverride dispOverride_;
-  std::vector<EabLink> linkEAB_;
-  std::optional<std::string> linkFile_;
+  std::unique_ptr<Extras> extras_;
   uint32_t linkToDo_ = 0, linkDatebook_ = 0;
   ItemList* list_;
   ListNode* next_ = nullptr;

@@ -63,6 +63,10 @@ uint64_t contentFingerprint(const ListNode& item) {
 }
 
 DesktopSnapshot::DesktopSnapshot(const ItemList& list) {
+  const size_t count = list.size();
+  items_.reserve(count);
+  byNode_.reserve(count);
+  byId_.reserve(count);
   forEachItem(list, [&](ListNode* item) {
     const int32_t index = static_cast<int32_t>(items_.size());
     byNode_.emplace(item, index);
@@ -95,25 +99,33 @@ std::vector<WrittenItem> describeWritten(const DesktopSnapshot& before, const It
   forEachItem(list, [&](ListNode* item) {
     if (const int32_t same = before.sameAs(item); same >= 0) taken[same] = true;
   });
-  std::unordered_map<const ListNode*, int32_t> origin;
-  forEachItem(list, [&](ListNode* item) {
+  // One walk in pre-order: an item's parent and previous sibling come before
+  // it, so their origins (and whether the previous one moves) are at hand.
+  // A merge moves an item alone, not the siblings after it: an item whose
+  // previous sibling moves must be moved too, to stay behind it.
+  struct Row {
+    const ListNode* item;  // the next item of the row
+    int32_t parent;        // origin of the row's parent, kNoItem on the top row
+    int32_t prev;          // origin of the item before `item`, kNoItem for none
+    bool prevMoves;
+  };
+  std::vector<WrittenItem> out;
+  std::vector<Row> rows{{list.head(), kNoItem, kNoItem, false}};
+  while (!rows.empty()) {
+    Row& row = rows.back();
+    const ListNode* item = row.item;
+    if (!item) {
+      rows.pop_back();
+      continue;
+    }
     int32_t o = before.sameAs(item);
     if (o < 0) {
       o = before.originOf(item);
       if (o >= 0 && taken[o]) o = kForeignItem;
       if (o >= 0) taken[o] = true;
     }
-    origin[item] = o;
-  });
-  auto placeOf = [&](const ListNode* item) { return item ? origin[item] : kNoItem; };
-
-  // A merge moves an item alone, not the siblings after it: an item whose
-  // previous sibling moves must be moved too, to stay behind it.
-  std::unordered_map<const ListNode*, bool> moves;
-  std::vector<WrittenItem> out;
-  forEachItem(list, [&](ListNode* item) {
     WrittenItem w;
-    w.origin = origin[item];
+    w.origin = o;
     w.oldId = w.origin >= 0 || before.originOf(item) < 0 ? item->uniqueID() : 0;
     if (w.origin < 0) {
       // New to the desktop: copied in by content, then put in place after
@@ -123,12 +135,14 @@ std::vector<WrittenItem> describeWritten(const DesktopSnapshot& before, const It
     } else {
       const DesktopItem& was = before.items()[w.origin];
       w.contentChanged = contentFingerprint(*item) != was.fingerprint;
-      w.placeChanged = placeOf(item->parent()) != was.parent || placeOf(item->prev()) != was.prev ||
-                       (item->prev() && moves[item->prev()]);
+      w.placeChanged = row.parent != was.parent || row.prev != was.prev || (row.prev != kNoItem && row.prevMoves);
     }
-    moves[item] = w.placeChanged;
     out.push_back(w);
-  });
+    row.item = item->next();
+    row.prev = o;
+    row.prevMoves = w.placeChanged;
+    if (item->firstChild()) rows.push_back({item->firstChild(), o, kNoItem, false});
+  }
   return out;
 }
 

@@ -8,12 +8,13 @@
 // own (UTF-8), the same on both sides, so an item can be compared across
 // sides as well as across time.
 //
-// Ownership: plain values. Threading: one thread.
+// Ownership: plain values. Threading: one thread at a time.
 #ifndef TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
 #define TOLVEX_PLATFORM_HOTSYNC_LISTSNAPSHOT_H
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,23 @@ class FolderSnapshot {
   // as in `earlier` (may be null) is taken from it without parsing again.
   static FolderSnapshot take(const std::string& image, const std::string& desktop,
                              const FolderSnapshot* earlier = nullptr);
+
+  // The same in two steps: `open` opens every list file of both folders,
+  // `read` (on any one thread) reads what was opened. A file replaced by
+  // another renamed over it, or removed, between the two is read as it was
+  // when opened, so a run that writes files that way (as this system always
+  // does) may go on meanwhile.
+  class Opened {
+   public:
+    Opened();
+    ~Opened();  // closes what was not read
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+    struct Files;
+    std::unique_ptr<Files> files;
+  };
+  static std::unique_ptr<Opened> open(const std::string& image, const std::string& desktop);
+  static FolderSnapshot read(Opened& opened, const FolderSnapshot* earlier = nullptr);
 
   std::map<std::string, ListView> lists;           // by list name
   std::map<std::string, uint64_t> imageFiles;      // .pdb file name -> hash of its bytes

@@ -1,5 +1,6 @@
 // hotsync sync: one HotSync of a handheld image with a desktop folder.
 #include <dirent.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "desktop/TextEncoding.h"
@@ -213,6 +216,40 @@ std::string notAnImage(const std::string& device) {
   return text + "; make one with 'hotsync device init " + device + "'";
 }
 
+// The reading of the lists as they were before the run, on a thread of its
+// own (or, when none can be started, at once on this one).
+class BeforeTheRun {
+ public:
+  explicit BeforeTheRun(std::unique_ptr<FolderSnapshot::Opened> opened) : opened_(std::move(opened)) {
+    if (!opened_) return;
+    try {
+      reading_ = std::thread([this] {
+        snapshot_ = FolderSnapshot::read(*opened_);
+        // What the reading held is of no use to the run going on beside it.
+        ::malloc_trim(0);
+      });
+    } catch (const std::system_error&) {
+      snapshot_ = FolderSnapshot::read(*opened_);
+      ::malloc_trim(0);
+    }
+  }
+  ~BeforeTheRun() {
+    if (reading_.joinable()) reading_.join();
+  }
+  BeforeTheRun(const BeforeTheRun&) = delete;
+  BeforeTheRun& operator=(const BeforeTheRun&) = delete;
+
+  FolderSnapshot take() {
+    if (reading_.joinable()) reading_.join();
+    return std::move(snapshot_);
+  }
+
+ private:
+  std::unique_ptr<FolderSnapshot::Opened> opened_;
+  FolderSnapshot snapshot_;
+  std::thread reading_;
+};
+
 // What one `hotsync sync` was asked to do.
 struct SyncRequest {
   std::string device, desktop, conduit;  // desktop: absolute, ends in "/"
@@ -238,8 +275,10 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   }
 
   // The figures of the summary cost a reading of every list before and after
-  // the run; --quiet prints none, so it does without.
-  FolderSnapshot before = out.quiet ? FolderSnapshot() : FolderSnapshot::take(device, desktop);
+  // the run; --quiet prints none, so it does without. The lists as they were
+  // are read beside the run: their files are open before it starts, and it
+  // replaces files only by renaming new ones over them.
+  BeforeTheRun before(out.quiet ? nullptr : FolderSnapshot::open(device, desktop));
   uint32_t desktopId = HostState::desktopId();
   uint32_t lastDesktop = lastDesktopOf(device);
   // The log listens before the image is read, so that the databases it
@@ -293,8 +332,9 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   if (out.quiet) return code;
   struct stat logStat;
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
-  FolderSnapshot after = FolderSnapshot::take(device, desktop, &before);
-  RunSummary summary = summarizeRun(std::move(before), std::move(after), haveLog ? logPath : std::string(), !allOk);
+  FolderSnapshot was = before.take();
+  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was);
+  RunSummary summary = summarizeRun(std::move(was), std::move(after), haveLog ? logPath : std::string(), !allOk);
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;

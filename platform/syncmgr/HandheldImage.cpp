@@ -76,9 +76,43 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return true;
 }
 
+// The bytes a writer produces, gathered into blocks before they go out.
+class FileSink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) { buffer_.reserve(kBlock); }
+  bool write(const uint8_t* bytes, size_t size) {
+    if (buffer_.size() + size > kBlock && !flush()) return false;
+    if (size >= kBlock) return writeAll(bytes, size);
+    buffer_.insert(buffer_.end(), bytes, bytes + size);
+    return true;
+  }
+  bool flush() {
+    const bool ok = writeAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
+
+ private:
+  static constexpr size_t kBlock = 64 * 1024;
+  bool writeAll(const uint8_t* bytes, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::write(fd_, bytes + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  int fd_;
+  std::vector<uint8_t> buffer_;
+};
+
+using Producer = std::function<bool(const PdbFile::ByteSink& write)>;
+
 // Temporary file in the same folder, fsync, rename; the old file stays whole
-// until the new one is complete.
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+// until the new one is complete. `produce` writes the bytes.
+bool writeFileAtomically(const std::string& path, const Producer& produce) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -89,17 +123,8 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   int fd = ::open(temp.c_str(), flags, 0644);
   if (fd < 0 && errno == EEXIST && ::unlink(temp.c_str()) == 0) fd = ::open(temp.c_str(), flags, 0644);
   if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  FileSink sink(fd);
+  bool ok = produce([&sink](const uint8_t* bytes, size_t size) { return sink.write(bytes, size); }) && sink.flush();
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
@@ -113,6 +138,10 @@ bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& by
     ::close(dfd);
   }
   return true;
+}
+
+bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+  return writeFileAtomically(path, [&bytes](const PdbFile::ByteSink& write) { return write(bytes.data(), bytes.size()); });
 }
 
 bool fileExists(const std::string& path) {
@@ -142,6 +171,38 @@ bool saveConfig(wxFileConfig& config, const std::string& path) {
   std::vector<uint8_t> bytes(out.GetSize());
   if (!bytes.empty()) out.CopyTo(bytes.data(), bytes.size());
   return writeFileAtomically(path, bytes);
+}
+
+// Reads up to `size` bytes, fewer only at the end of the file; -1 on an error.
+long readUpTo(int fd, uint8_t* bytes, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<long>(done);
+}
+
+// A released database's file under the header of its fields now: what
+// follows the header does not change when only header fields do.
+bool copyUnderNewHeader(const ImageDatabase& db, const PdbFile::ByteSink& write) {
+  const int fd = ::open(db.recordsFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  std::vector<uint8_t> block(64 * 1024);
+  // The file must still be the one the records were released from.
+  bool ok = readUpTo(fd, block.data(), PdbFile::kHeaderSize) == static_cast<long>(PdbFile::kHeaderSize) &&
+            readBe16(block.data() + PdbFile::kNumRecordsOffset) == db.releasedCount;
+  if (ok) {
+    db.pdb.writeHeader(block.data(), db.releasedCount);
+    ok = write(block.data(), PdbFile::kHeaderSize);
+  }
+  long n = 0;
+  while (ok && (n = readUpTo(fd, block.data(), block.size())) > 0) ok = write(block.data(), static_cast<size_t>(n));
+  ::close(fd);
+  return ok && n == 0;
 }
 
 bool parseNumber(const std::string& text, uint32_t* value) {
@@ -375,6 +436,7 @@ long HandheldImage::open(const std::string& name, uint8_t mode, uint8_t* handle)
   auto it = databases_.find(name);
   if (it == databases_.end()) return SYNCERR_NOT_FOUND;
   if (openCount_ >= kMaxOpen) return SYNCERR_TOO_MANY;
+  if (!ensureLoaded(*it->second)) return SYNCERR_IO;
   return takeHandle(it->second.get(), (mode & SYNC_MODE_WRITE) != 0, handle);
 }
 
@@ -439,7 +501,35 @@ long HandheldImage::close(uint8_t handle) {
   handles_[handle] = Handle{};
   --openCount_;
   if (--db->opens > 0) return SYNCERR_NONE;
-  return writeBack(*db) ? SYNCERR_NONE : SYNCERR_IO;
+  if (!writeBack(*db)) return SYNCERR_IO;
+  release(*db);
+  return SYNCERR_NONE;
+}
+
+void HandheldImage::release(ImageDatabase& db) {
+  if (db.released || db.dirty || db.opens > 0 || db.path.empty() || !fileExists(db.path)) return;
+  db.releasedCount = db.pdb.recordCount();
+  db.recordsFile = db.path;
+  db.pdb.clearRecords();
+  db.released = true;
+}
+
+// The file was written from these records (or they were read from it), and
+// the image's folder is held by this run: it reads back the same.
+bool HandheldImage::ensureLoaded(ImageDatabase& db) {
+  if (!db.released) return true;
+  std::vector<uint8_t> bytes;
+  std::string fault;
+  std::optional<PdbFile> pdb;
+  if (readWholeFile(db.recordsFile, &bytes, &fault)) pdb = PdbFile::parse(bytes.data(), bytes.size(), &fault);
+  if (!pdb || pdb->name != db.pdb.name || pdb->recordCount() != db.releasedCount) {
+    report(db.path + ": " + (pdb ? std::string("changed while the image was in use") : fault) +
+           "; its records cannot be read back");
+    return false;
+  }
+  db.pdb = std::move(*pdb);
+  db.released = false;
+  return true;
 }
 
 long HandheldImage::remove(const std::string& name) {
@@ -476,6 +566,8 @@ uint32_t HandheldImage::rename(const std::string& oldName, const std::string& ne
     return kModuleWriteFailed;
   }
   if (oldPath != ref.path && fileExists(oldPath)) ::unlink(oldPath.c_str());
+  if (ref.released) ref.recordsFile = ref.path;
+  release(ref);
   return 0;
 }
 
@@ -486,7 +578,10 @@ bool HandheldImage::writeBack(ImageDatabase& db) {
   const uint32_t oldModNumber = pdb.modNumber;
   pdb.modDate = std::max(now1904(), pdb.createDate);
   ++pdb.modNumber;
-  if (!writeFileAtomically(db.path, pdb.serialize())) {
+  auto produce = [&db](const PdbFile::ByteSink& write) {
+    return db.released ? copyUnderNewHeader(db, write) : db.pdb.serializeTo(write);
+  };
+  if (!writeFileAtomically(db.path, produce)) {
     const std::string why = errnoText();
     pdb.modDate = oldModDate;
     pdb.modNumber = oldModNumber;

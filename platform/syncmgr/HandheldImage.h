@@ -37,11 +37,19 @@ struct DeviceInfo {
 };
 
 // One database of the image.
+// One database of the image. While no handle is open and its file holds it
+// whole, its records are let go (`released`) and read back when it is opened
+// again: a large list is then held in memory only while it is in use. A
+// released database that is renamed is written as its file with a new header.
 struct ImageDatabase {
   PdbFile pdb;
   std::string path;  // its file; empty until first written
   bool dirty = false;
   int opens = 0;
+  bool released = false;
+  size_t releasedCount = 0;  // its records while released
+  std::string recordsFile;   // while released: the file that holds them
+  size_t recordCount() const { return released ? releasedCount : pdb.recordCount(); }
 };
 
 // Hears of every file the image skipped or could not write, in plain words
@@ -110,6 +118,9 @@ class HandheldImage {
   void loadDatabases();
   void loadFile(const std::string& path);
   bool writeBack(ImageDatabase& db);
+  // Lets go of a clean database's records / reads them back from its file.
+  void release(ImageDatabase& db);
+  bool ensureLoaded(ImageDatabase& db);
   std::string freePath(const std::string& name) const;
   long takeHandle(ImageDatabase* db, bool writable, uint8_t* handle);
   void report(const std::string& text) const;

@@ -60,6 +60,17 @@ bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* er
 }  // namespace
 
 std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::string* error) {
+  return parseRecords(bytes, size, error, nullptr);
+}
+
+std::optional<PdbFile> PdbFile::parseInPlace(const uint8_t* bytes, size_t size, std::string* error,
+                                            std::vector<PdbRecordView>* records) {
+  records->clear();
+  return parseRecords(bytes, size, error, records);
+}
+
+std::optional<PdbFile> PdbFile::parseRecords(const uint8_t* bytes, size_t size, std::string* error,
+                                            std::vector<PdbRecordView>* views) {
   PdbFile db;
   if (!parseHeader(bytes, size, db, error)) return std::nullopt;
   const size_t count = readBe16(bytes + kNumRecordsOffset);
@@ -119,40 +130,42 @@ std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::st
   if (appInfo != 0) db.appInfo.assign(bytes + appInfo, bytes + (sortInfo != 0 ? sortInfo : recordsStart));
   if (sortInfo != 0) db.sortInfo.assign(bytes + sortInfo, bytes + recordsStart);
 
-  db.records_.reserve(count);
+  if (views) views->reserve(count);
+  else db.records_.reserve(count);
   db.byId_.reserve(count);
   std::vector<size_t> unnumbered;
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
-    PdbRecord record;
-    record.attributes = entry[kEntryAttributes] & 0xF0;
-    record.category = entry[kEntryAttributes] & 0x0F;
-    record.uniqueId = readBe32(entry + kEntryAttributes) & kIdMask;
-    const size_t end = i + 1 < count ? offsets[i + 1] : size;
-    record.data.assign(bytes + offsets[i], bytes + end);
-    if (record.uniqueId == 0) {
+    PdbRecordView view;
+    view.attributes = entry[kEntryAttributes] & 0xF0;
+    view.category = entry[kEntryAttributes] & 0x0F;
+    view.uniqueId = readBe32(entry + kEntryAttributes) & kIdMask;
+    view.data = bytes + offsets[i];
+    view.size = (i + 1 < count ? offsets[i + 1] : size) - offsets[i];
+    if (view.uniqueId == 0) {
       unnumbered.push_back(i);
-    } else if (!db.byId_.emplace(record.uniqueId, i).second) {
-      fail(error, "record " + std::to_string(i) + " repeats unique ID " + std::to_string(record.uniqueId));
+    } else if (!db.byId_.emplace(view.uniqueId, i).second) {
+      fail(error, "record " + std::to_string(i) + " repeats unique ID " + std::to_string(view.uniqueId));
       return std::nullopt;
     }
-    db.records_.push_back(std::move(record));
+    if (views) {
+      views->push_back(view);
+    } else {
+      db.records_.push_back({view.attributes, view.category, view.uniqueId,
+                             std::vector<uint8_t>(view.data, view.data + view.size)});
+    }
   }
   // Some tools write every ID as 0; such records get IDs in memory only.
   for (size_t i : unnumbered) {
-    db.records_[i].uniqueId = db.assignUniqueId();
-    db.byId_.emplace(db.records_[i].uniqueId, i);
+    const uint32_t id = db.assignUniqueId();
+    (views ? (*views)[i].uniqueId : db.records_[i].uniqueId) = id;
+    db.byId_.emplace(id, i);
   }
   return db;
 }
 
-std::vector<uint8_t> PdbFile::serialize() const {
-  const size_t listEnd = kHeaderSize + records_.size() * kEntrySize;
-  size_t total = listEnd + kPadSize + appInfo.size() + sortInfo.size();
-  for (const PdbRecord& r : records_) total += r.data.size();
-  std::vector<uint8_t> out(total, 0);
-  uint8_t* p = out.data();
-
+void PdbFile::writeHeader(uint8_t* p, size_t recordCount) const {
+  std::memset(p, 0, kHeaderSize);
   std::memcpy(p + kNameOffset, name.data(), std::min(name.size(), kNameSize - 1));
   writeBe16(p + kAttributesOffset, attributes);
   writeBe16(p + kVersionOffset, version);
@@ -160,29 +173,45 @@ std::vector<uint8_t> PdbFile::serialize() const {
   writeBe32(p + kModDateOffset, modDate);
   writeBe32(p + kBackupDateOffset, backupDate);
   writeBe32(p + kModNumberOffset, modNumber);
-  size_t at = listEnd + kPadSize;
-  writeBe32(p + kAppInfoOffset, appInfo.empty() ? 0 : static_cast<uint32_t>(at));
-  at += appInfo.size();
-  writeBe32(p + kSortInfoOffset, sortInfo.empty() ? 0 : static_cast<uint32_t>(at));
-  at += sortInfo.size();
+  const size_t blocks = kHeaderSize + recordCount * kEntrySize + kPadSize;
+  writeBe32(p + kAppInfoOffset, appInfo.empty() ? 0 : static_cast<uint32_t>(blocks));
+  writeBe32(p + kSortInfoOffset, sortInfo.empty() ? 0 : static_cast<uint32_t>(blocks + appInfo.size()));
   writeBe32(p + kTypeOffset, type);
   writeBe32(p + kCreatorOffset, creator);
   writeBe32(p + kSeedOffset, uniqueIdSeed);
   writeBe32(p + kNextListOffset, 0);
-  writeBe16(p + kNumRecordsOffset, static_cast<uint16_t>(records_.size()));
+  writeBe16(p + kNumRecordsOffset, static_cast<uint16_t>(recordCount));
+}
 
-  if (!appInfo.empty()) std::memcpy(p + listEnd + kPadSize, appInfo.data(), appInfo.size());
-  if (!sortInfo.empty())
-    std::memcpy(p + listEnd + kPadSize + appInfo.size(), sortInfo.data(), sortInfo.size());
+bool PdbFile::serializeTo(const ByteSink& write) const {
+  const size_t listEnd = kHeaderSize + records_.size() * kEntrySize;
+  std::vector<uint8_t> head(listEnd + kPadSize, 0);  // header, record list and pad
+  uint8_t* p = head.data();
+  writeHeader(p, records_.size());
+  size_t at = listEnd + kPadSize + appInfo.size() + sortInfo.size();
   for (size_t i = 0; i < records_.size(); ++i) {
     const PdbRecord& r = records_[i];
     uint8_t* entry = p + kHeaderSize + i * kEntrySize;
     writeBe32(entry + kEntryOffset, static_cast<uint32_t>(at));
     writeBe32(entry + kEntryAttributes, r.uniqueId & kIdMask);
     entry[kEntryAttributes] = static_cast<uint8_t>((r.attributes & 0xF0) | (r.category & 0x0F));
-    if (!r.data.empty()) std::memcpy(p + at, r.data.data(), r.data.size());
     at += r.data.size();
   }
+  if (!write(head.data(), head.size())) return false;
+  if (!appInfo.empty() && !write(appInfo.data(), appInfo.size())) return false;
+  if (!sortInfo.empty() && !write(sortInfo.data(), sortInfo.size())) return false;
+  for (const PdbRecord& r : records_) {
+    if (!r.data.empty() && !write(r.data.data(), r.data.size())) return false;
+  }
+  return true;
+}
+
+std::vector<uint8_t> PdbFile::serialize() const {
+  std::vector<uint8_t> out;
+  serializeTo([&out](const uint8_t* bytes, size_t size) {
+    out.insert(out.end(), bytes, bytes + size);
+    return true;
+  });
   return out;
 }
 
@@ -199,6 +228,11 @@ size_t PdbFile::appendRecord(PdbRecord record) {
   byId_.emplace(record.uniqueId, index);
   records_.push_back(std::move(record));
   return index;
+}
+
+void PdbFile::clearRecords() {
+  std::vector<PdbRecord>().swap(records_);
+  std::unordered_map<uint32_t, size_t>().swap(byId_);
 }
 
 uint32_t PdbFile::assignUniqueId() {

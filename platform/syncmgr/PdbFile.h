@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -27,6 +28,15 @@ struct PdbRecord {
   uint8_t category = 0;    // low nibble
   uint32_t uniqueId = 0;   // 24 bits
   std::vector<uint8_t> data;
+};
+
+// A record as it stands in a file's bytes (which must outlive it).
+struct PdbRecordView {
+  uint8_t attributes = 0;
+  uint8_t category = 0;
+  uint32_t uniqueId = 0;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
 };
 
 class PdbFile {
@@ -60,7 +70,18 @@ class PdbFile {
   // description in *error (when given).
   static std::optional<PdbFile> parse(const uint8_t* bytes, size_t size,
                                       std::string* error);
+  // The same checks; the records are not copied but listed as views of
+  // `bytes` in `records`, and the answer holds none.
+  static std::optional<PdbFile> parseInPlace(const uint8_t* bytes, size_t size, std::string* error,
+                                             std::vector<PdbRecordView>* records);
   std::vector<uint8_t> serialize() const;
+  // The same bytes handed to `write` piece by piece, so a large database is
+  // never held twice; stops and answers false when `write` does.
+  using ByteSink = std::function<bool(const uint8_t* bytes, size_t size)>;
+  bool serializeTo(const ByteSink& write) const;
+  // The first kHeaderSize bytes of the file, for a database of
+  // `recordCount` records and this object's app-info and sort-info blocks.
+  void writeHeader(uint8_t* header, size_t recordCount) const;
 
   // Header fields (dates are seconds since 1904-01-01).
   std::string name;  // at most 31 bytes, no NUL
@@ -83,10 +104,14 @@ class PdbFile {
   std::optional<size_t> findRecord(uint32_t uniqueId) const;
   // Appends a record; a zero ID is replaced by a fresh one. Answers its index.
   size_t appendRecord(PdbRecord record);
+  // Drops every record (and frees what they held).
+  void clearRecords();
   // Next free non-zero 24-bit ID after the seed; advances the seed.
   uint32_t assignUniqueId();
 
  private:
+  static std::optional<PdbFile> parseRecords(const uint8_t* bytes, size_t size, std::string* error,
+                                             std::vector<PdbRecordView>* views);
   std::vector<PdbRecord> records_;
   std::unordered_map<uint32_t, size_t> byId_;
 };

@@ -85,7 +85,7 @@ void fillDbRecord(const ImageDatabase& db, uint16_t index, SyncDbRecord* out) {
   out->modDate = p.modDate;
   out->backupDate = p.backupDate;
   out->miscFlags = 0;  // RAM
-  out->recCount = static_cast<uint32_t>(p.recordCount());
+  out->recCount = static_cast<uint32_t>(db.recordCount());
 }
 
 long callVersion(SyncCallModuleParams* params, const DeviceInfo& device) {

@@ -282,6 +282,85 @@ TEST(ListFileRoundTrip, RandomListsSurviveWriteAndRead) {
   }
 }
 
+// The plain reader and expat give the same list, or both none with the same
+// message, for written files and for the same with bytes dropped, added or
+// changed at random (markup, references, bytes XML or UTF-8 do not allow).
+TEST(ListFileReader, PlainReadingMatchesExpat) {
+  TempFolder folder;
+  const std::string path = folder.file("Tolvk-Plain.XML");
+  const std::vector<std::string> pieces = {
+      "<", ">", "&", "\"", "'", "/", " ", "\r", std::string(1, '\0'), "\x80", "\xC2", "\xC2\x85", "]]>", "x",
+      "#", ";", "=", "\n", "\t", "<!-- c -->", "<?pi?>", "&#13;", "&#0;", "&#x1F600;", "&bogus;", "<item>",
+      "</item>", "<item/>", "\xEF\xBF\xBE", "\x7F", "<![CDATA[x]]>", "&#xD800;", " a=\"1\"", "\xF0\x9F\x98\x80"};
+  size_t plainRead = 0, declined = 0;
+  auto expectSame = [&](const std::string& bytes, const std::string& context) {
+    writeFile(path, bytes);
+    std::string plainMessage, expatMessage;
+    ListFileReader plainReader, expatReader(ListFileReader::Parser::kExpatOnly);
+    auto plain = plainReader.read(path, plainMessage);
+    auto expat = expatReader.read(path, expatMessage);
+    SCOPED_TRACE(context);
+    ASSERT_EQ(plain != nullptr, expat != nullptr) << bytes;
+    ASSERT_EQ(plainMessage, expatMessage);
+    if (plain) {
+      ASSERT_EQ(describe(*plain), describe(*expat)) << bytes;
+    }
+    ++(plainReader.parserCalls() == 0 ? plainRead : declined);
+  };
+  const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n";
+  const std::string root = "<TolvexFile uniqueTime=\"7\" uploadFile=\"1\">";
+  for (const std::string& item : std::vector<std::string>{
+           "<item uniqueID=\"1\" localID=\"a\tb\nc  d\"/>", "<item uniqueID=\"1\" uniqueID=\"2\"/>",
+           "<item localID=\"a&#9;b&#10;c&#13;d&amp;&lt;&gt;&quot;&apos;\"/>",
+           "<item><title>a&amp;b&lt;c&gt;&quot;&apos;&#65;&#x42;&#x1F600;</title></item>",
+           "<item><title>]]></title></item>", "<item><title>a>b]]</title><note>]></note></item>",
+           "<item localID=\"a>b\"/>", "<item localID='x'/>", "<item uniqueID = \"5\"\n priority=\"2\" />",
+           "<item uniqueID=\"5\"priority=\"2\"/>", "<item uniqueID=\"5\" /item>", "<Item/>", "<a:b/>",
+           "<item><title>\xC2\x85\x7F</title></item>", "<item><title>&#0;</title></item>",
+           "<item><title>&#x110000;</title></item>", "<item><title>&#xD800;</title></item>",
+           "<item><title>&#xFFFE;</title></item>", "<item><title>&#65</title></item>",
+           "<item><title>&#X41;</title></item>", "<item><title>&nbsp;</title></item>",
+           "<item><title>\xEF\xBF\xBF</title></item>", "<item><title>\xC0\x80</title></item>",
+           "<item><title>\xED\xA0\x80</title></item>", "<item><title>a\x01b</title></item>",
+           std::string("<item><title>a\0b</title></item>"), "<item></item >", "<item></itemx>",
+           "<item><title>x</title></item><!-- c -->", "<item><![CDATA[<x>]]></item>", "<item><?pi x?></item>",
+           "<item><item><item><title>deep</title></item></item></item>", "<item", "<item/><"}) {
+    expectSame(head + root + item + "</TolvexFile>\n", item);
+  }
+  for (const std::string& whole : std::vector<std::string>{
+           "", head, head + "<TolvexFile/>", head + root + "</TolvexFile>x", head + root + "</TolvexFile><a/>",
+           head + root + "</TolvexFile><!-- c -->\n", head + root, "\xEF\xBB\xBF" + head + root + "</TolvexFile>",
+           "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + root + "</TolvexFile>",
+           "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>" + root + "</TolvexFile>",
+           root + "</TolvexFile>", head + "x" + root + "</TolvexFile>", head + root + "</TolvexFile>\r\n",
+           head + root + "<item><title>a\r\nb</title></item></TolvexFile>"}) {
+    expectSame(whole, whole);
+  }
+  for (uint32_t seed = 1; seed <= 150 && !HasFailure(); ++seed) {
+    auto list = RandomLists(seed).make();
+    std::string message;
+    ASSERT_EQ(ListFileWriter().write(*list, path, message), 0);
+    const std::string written = readFile(path);
+    std::mt19937 rng(seed);
+    for (int round = 0; round < 12; ++round) {
+      std::string bytes = written;
+      for (int edits = round == 0 ? 0 : 1 + static_cast<int>(rng() % 3); edits > 0; --edits) {
+        const size_t at = rng() % (bytes.size() + 1);
+        const std::string& piece = pieces[rng() % pieces.size()];
+        const unsigned how = rng() % 3;
+        if (how == 0) bytes.erase(std::min(at, bytes.size()), 1 + rng() % 8);
+        else if (how == 1) bytes.insert(at, piece);
+        else bytes.replace(std::min(at, bytes.size()), 1, piece);
+      }
+      expectSame(bytes, "seed " + std::to_string(seed) + " round " + std::to_string(round));
+      if (HasFailure()) return;
+    }
+  }
+  // Both ways were taken often.
+  EXPECT_GT(plainRead, 300u);
+  EXPECT_GT(declined, 300u);
+}
+
 TEST(ListFileReader, FailuresReportTheMessageTexts) {
   TempFolder folder;
   std::string message = "left over";

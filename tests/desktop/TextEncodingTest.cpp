@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <wx/strconv.h>
+
+#include <random>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,35 @@ TEST(HandheldText, InvalidUtf8CutsAtFirstError) {
   EXPECT_EQ(toHandheld("ab\xF4\x90\x80\x80"), "ab");   // above U+10FFFF
   EXPECT_EQ(toHandheld("ab\xED\xA0\x80"), "ab");       // surrogate
   EXPECT_EQ(toHandheld(std::string_view("ab\0cd", 5)), "ab");
+}
+
+// The conversion as it was made through wxWidgets' UTF-8 converter.
+std::string latin1ByConverter(std::string_view utf8, size_t maxChars) {
+  size_t chars = 0;
+  const size_t valid = validUtf8Prefix(utf8, maxChars, &chars);
+  std::string out;
+  if (valid == 0) return out;
+  std::vector<wchar_t> wide(chars + 1, 0);
+  const size_t units = wxMBConvUTF8().ToWChar(wide.data(), wide.size(), utf8.data(), valid);
+  for (size_t i = 0; i < units && wide[i] != 0; ++i) {
+    const auto cp = static_cast<uint32_t>(wide[i]);
+    const uint8_t b = cp1252ByteFor(cp);
+    out += cp <= 0xFF ? static_cast<char>(cp) : b != 0 ? static_cast<char>(b) : '?';
+  }
+  return out;
+}
+
+TEST(HandheldText, DirectDecodingMatchesTheConverter) {
+  const std::vector<std::string> pieces = {"a", "\xC3\xA9", "\xE2\x80\xA2", "\xE4\xB8\xAD", "\xF0\x9F\x98\x80",
+                                           "\x80", "\xC3", "\xED\xA0\x80", std::string(1, '\0'), "\xEF\xBF\xBF",
+                                           "\xC2\x85", "\xF4\x8F\xBF\xBF", "\xE0\xA0\x80"};
+  std::mt19937 rng(5);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (size_t n = rng() % 12; n > 0; --n) text += pieces[rng() % pieces.size()];
+    const size_t maxChars = rng() % 4 == 0 ? rng() % 6 : SIZE_MAX;
+    ASSERT_EQ(utf8ToLatin1Bytes(text, maxChars), latin1ByConverter(text, maxChars)) << text;
+  }
 }
 
 TEST(HandheldText, SharedBufferIsOverwrittenAndBounded) {

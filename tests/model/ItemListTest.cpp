@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "outline/ItemList.h"
 #include "tests/model/TreeShape.h"
 
@@ -283,6 +286,79 @@ TEST(ListNodeTest, FindSiblingByTitle) {
   EXPECT_EQ(ListNode::findSiblingByTitle(s.n[1], "x"), s.n[5]);
   EXPECT_EQ(ListNode::findSiblingByTitle(s.n[1], ""), s.n[1]);
   EXPECT_EQ(ListNode::findSiblingByTitle(s.n[2], "x"), nullptr);
+}
+
+}  // namespace
+}  // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+std::vector<ListNode*> preorderOf(const ItemList& list) {
+  std::vector<ListNode*> out;
+  ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* n) {
+    out.push_back(n);
+    return true;
+  });
+  return out;
+}
+
+// A random tree of up to 30 items with IDs from 1..12 (twins now and then).
+void randomTree(ItemList& list, std::mt19937& rng) {
+  std::vector<ListNode*> placed;
+  const int count = 1 + static_cast<int>(rng() % 30);
+  for (int i = 0; i < count; ++i) {
+    auto n = item(list, 1 + rng() % 12);
+    ListNode* raw = n.get();
+    if (placed.empty()) list.setHead(std::move(n));
+    else if (rng() % 2) placed[rng() % placed.size()]->insertFirstChild(std::move(n));
+    else placed[rng() % placed.size()]->insertAfter(std::move(n));
+    placed.push_back(raw);
+  }
+}
+
+// The cheap moves leave the tree, every item's list and the ID index exactly
+// as unlinking the item and inserting it there does, with and without twins,
+// with the index built or not.
+TEST(ItemListTest, PlacingMatchesUnlinkAndInsert) {
+  for (unsigned seed = 1; seed <= 400; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 shapeRng(seed), rng(seed * 7919);
+    ItemList placed, inserted;
+    randomTree(placed, shapeRng);
+    shapeRng.seed(seed);
+    randomTree(inserted, shapeRng);
+    for (int step = 0; step < 20; ++step) {
+      if (rng() % 3 == 0) {
+        placed.findByUniqueId(1);   // builds the index the edits then keep
+        inserted.findByUniqueId(1);
+      }
+      std::vector<ListNode*> a = preorderOf(placed), b = preorderOf(inserted);
+      const size_t moving = rng() % a.size(), referent = rng() % a.size();
+      const int how = static_cast<int>(rng() % 3);
+      if (how < 2 && a[referent]->isWithinSubtreeOf(a[moving])) continue;
+      if (how == 0) {
+        a[referent]->placeAfter(a[moving]);
+        b[referent]->insertAfter(b[moving]->unlink());
+      } else if (how == 1) {
+        a[referent]->placeAsFirstChild(a[moving]);
+        b[referent]->insertFirstChild(b[moving]->unlink());
+      } else {
+        placed.placeFirst(a[moving]);
+        inserted.pushFront(b[moving]->unlink());
+      }
+      ASSERT_EQ(shape(placed), shape(inserted));
+      ASSERT_EQ(treeError(placed), "");
+      a = preorderOf(placed);
+      b = preorderOf(inserted);
+      for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i]->list(), &placed);
+      auto indexOf = [](const std::vector<ListNode*>& items, const ListNode* n) {
+        return std::find(items.begin(), items.end(), n) - items.begin();
+      };
+      for (uint32_t id = 0; id <= 13; ++id)
+        ASSERT_EQ(indexOf(a, placed.findByUniqueId(id)), indexOf(b, inserted.findByUniqueId(id))) << "id " << id;
+    }
+  }
 }
 
 }  // namespace

@@ -379,6 +379,49 @@ TEST_F(Operations, RenameDbRenamesHeaderAndFile) {
   EXPECT_EQ(SyncOpenDB("Tolvk-*Sync*", 0, &h, 0x80), SYNCERR_NOT_FOUND);
 }
 
+// A closed database lets go of its records and reads them back when opened;
+// renamed meanwhile, its file is the same but for the header's name and
+// modification stamps, and it reads back whole under the new name.
+TEST_F(Operations, ReleasedDatabasesReadBackAndRenameWhole) {
+  uint8_t h = create("Tolvk-*Sync*");
+  const uint8_t app[5] = {1, 2, 3, 4, 5};
+  ASSERT_EQ(SyncWriteDBAppInfoBlock(h, app, sizeof app), 0);
+  std::vector<std::string> records;
+  for (int i = 0; i < 300; ++i) records.push_back(std::string(static_cast<size_t>(i % 37), static_cast<char>('a' + i % 26)));
+  for (const std::string& r : records) write(h, r);
+  ASSERT_EQ(SyncCloseDB(h), 0);
+  const auto before = readFile(path("Tolvk-*Sync*.pdb"));
+  auto was = PdbFile::parse(before.data(), before.size(), nullptr);
+  ASSERT_TRUE(was);
+
+  char block[71] = {};
+  std::strncpy(block, "Tolvk-*Sync*", 34);
+  std::strncpy(block + 35, "Tolvk-Renamed", 34);
+  block[70] = '{';
+  char reply[71];
+  auto call = moduleCall(SYNC_MODULE_RENAME_DB, block, 71, reply, 71);
+  ASSERT_EQ(SyncCallRemoteModule(&call), 0);
+  ASSERT_EQ(+call.resultCode, 0u);
+  const auto after = readFile(path("Tolvk-Renamed.pdb"));
+  auto is = PdbFile::parse(after.data(), after.size(), nullptr);
+  ASSERT_TRUE(is);
+  EXPECT_EQ(is->name, "Tolvk-Renamed");
+  EXPECT_EQ(is->modNumber, was->modNumber + 1);
+  EXPECT_EQ(is->serialize(), after);  // the standard layout
+  is->name = was->name;
+  is->modNumber = was->modNumber;
+  is->modDate = was->modDate;
+  EXPECT_EQ(is->serialize(), before);
+
+  ASSERT_EQ(SyncOpenDB("Tolvk-Renamed", 0, &h, 0x80), 0);
+  uint16_t count = 0;
+  ASSERT_EQ(SyncGetDBRecordCount(h, &count), 0);
+  ASSERT_EQ(count, records.size());
+  SyncRecordInfo info;
+  for (uint16_t i = 0; i < count; ++i) EXPECT_EQ(read(h, i, &info), records[i]);
+  EXPECT_EQ(SyncCloseDB(h), 0);
+}
+
 TEST_F(Operations, ByteOrderHelpersReadHandheldBytes) {
   const uint8_t word[2] = {0x12, 0x34};
   const uint8_t dword[4] = {0x12, 0x34, 0x56, 0x78};

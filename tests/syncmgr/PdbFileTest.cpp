@@ -59,6 +59,14 @@ TEST(PdbFile, ZeroIdsGetFreshOnesAndDuplicatesAreRefused) {
   for (const auto& r : db->records()) ids.insert(r.uniqueId);
   EXPECT_EQ(ids.size(), 3u);
   EXPECT_EQ(ids.count(0), 0u);
+  // Read in place, the records are the same, fresh IDs included.
+  std::vector<PdbRecordView> views;
+  ASSERT_TRUE(PdbFile::parseInPlace(bytes.data(), bytes.size(), nullptr, &views));
+  ASSERT_EQ(views.size(), db->recordCount());
+  for (size_t i = 0; i < views.size(); ++i) {
+    EXPECT_EQ(views[i].uniqueId, db->records()[i].uniqueId);
+    EXPECT_EQ(std::vector<uint8_t>(views[i].data, views[i].data + views[i].size), db->records()[i].data);
+  }
 
   bytes = sample().serialize();
   std::memcpy(&bytes[78 + 8 + 5], &bytes[78 + 5], 3);

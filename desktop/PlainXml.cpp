@@ -1,0 +1,292 @@
+#include "desktop/PlainXml.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "desktop/TextEncoding.h"
+
+namespace tolvex {
+namespace {
+
+constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
+
+// Characters taken as they stand: XML's, less the non-characters from
+// U+FDD0 and at the end of each plane (those decline, for expat to judge).
+bool plainCharacter(uint32_t cp) {
+  if (cp < 0x20) return cp == '\t' || cp == '\n';
+  if (cp >= 0xD800 && cp <= 0xDFFF) return false;
+  if (cp >= 0xFDD0 && cp <= 0xFDEF) return false;
+  if ((cp & 0xFFFE) == 0xFFFE) return false;
+  return cp <= 0x10FFFF;
+}
+
+// Length of the strict UTF-8 character at `p` (before `end`) that is a plain
+// character, or 0.
+size_t plainCharAt(const unsigned char* p, const unsigned char* end, uint32_t* codePoint) {
+  const unsigned char c = p[0];
+  size_t len;
+  uint32_t cp;
+  if (c < 0x80) {
+    len = 1;
+    cp = c;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;
+  }
+  if (static_cast<size_t>(end - p) < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return 0;  // overlong
+  if (!plainCharacter(cp)) return 0;
+  *codePoint = cp;
+  return len;
+}
+
+// The reference at the front of `text` ("&...;"): appends what it stands for
+// and answers its length, or 0 when it is none this reader takes.
+size_t reference(std::string_view text, std::string& out) {
+  const size_t semicolon = text.substr(0, 13).find(';');
+  if (semicolon == std::string_view::npos || semicolon < 2 || semicolon > 12) return 0;
+  const std::string_view name = text.substr(1, semicolon - 1);
+  static constexpr struct {
+    std::string_view name;
+    char character;
+  } kEntities[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+  for (const auto& e : kEntities) {
+    if (name == e.name) {
+      out += e.character;
+      return semicolon + 1;
+    }
+  }
+  if (name[0] != '#') return 0;
+  const bool hex = name.size() > 1 && name[1] == 'x';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty() || digits.size() > 7) return 0;
+  uint32_t cp = 0;
+  for (char d : digits) {
+    uint32_t v;
+    if (d >= '0' && d <= '9') v = static_cast<uint32_t>(d - '0');
+    else if (hex && d >= 'a' && d <= 'f') v = static_cast<uint32_t>(d - 'a' + 10);
+    else if (hex && d >= 'A' && d <= 'F') v = static_cast<uint32_t>(d - 'A' + 10);
+    else return 0;
+    cp = cp * (hex ? 16 : 10) + v;
+  }
+  if (cp != '\r' && !plainCharacter(cp)) return 0;
+  appendUtf8(out, cp);
+  return semicolon + 1;
+}
+
+}  // namespace
+
+size_t PlainXmlScanner::decline() {
+  declined_ = true;
+  return 0;
+}
+
+size_t PlainXmlScanner::scan(const char* data, size_t size, bool last) {
+  if (declined_ || done_) return 0;
+  size_t pos = 0;
+  if (place_ == Place::kDeclaration) {
+    if (size < kDeclaration.size()) return last ? decline() : 0;
+    if (std::string_view(data, kDeclaration.size()) != kDeclaration) return decline();
+    pos = kDeclaration.size();
+    place_ = Place::kBeforeRoot;
+  }
+  while (pos < size) {
+    if (data[pos] == '<') {
+      const void* close = std::memchr(data + pos, '>', size - pos);
+      if (!close) {
+        if (last) return decline();
+        break;
+      }
+      const size_t end = static_cast<size_t>(static_cast<const char*>(close) - data) + 1;
+      if (!tag(std::string_view(data + pos, end - pos))) return decline();
+      pos = end;
+    } else {
+      const void* open = std::memchr(data + pos, '<', size - pos);
+      if (!open && !last) break;
+      const size_t end = open ? static_cast<size_t>(static_cast<const char*>(open) - data) : size;
+      if (!content(std::string_view(data + pos, end - pos))) return decline();
+      pos = end;
+    }
+  }
+  if (last) {
+    if (place_ != Place::kAfterRoot) return decline();
+    done_ = true;
+  }
+  return pos;
+}
+
+bool PlainXmlScanner::tag(std::string_view markup) {
+  if (markup.size() < 3) return false;
+  if (markup[1] == '/') return endTag(markup);
+  if (markup[1] == '!' || markup[1] == '?') return false;
+  return startTag(markup);
+}
+
+bool PlainXmlScanner::startTag(std::string_view markup) {
+  if (place_ == Place::kAfterRoot) return false;
+  const size_t last = markup.size() - 1;  // the '>'
+  size_t i = 1;
+  if (!isNameStart(markup[i])) return false;
+  while (isNameChar(markup[i])) ++i;
+  scratch_.assign(markup.substr(1, i - 1));
+  scratch_ += '\0';
+  found_.clear();
+  bool empty = false;
+  while (true) {
+    size_t k = i;
+    while (isSpace(markup[k])) ++k;
+    if (k == last) break;
+    if (markup[k] == '/' && k + 1 == last) {
+      empty = true;
+      break;
+    }
+    if (k == i || !isNameStart(markup[k])) return false;  // an attribute follows white space
+    const size_t nameStart = k;
+    while (isNameChar(markup[k])) ++k;
+    const std::string_view name = markup.substr(nameStart, k - nameStart);
+    while (isSpace(markup[k])) ++k;
+    if (markup[k] != '=') return false;
+    ++k;
+    while (isSpace(markup[k])) ++k;
+    if (markup[k] != '"') return false;
+    const size_t quote = markup.find('"', k + 1);
+    if (quote == std::string_view::npos || quote >= last) return false;
+    for (const Attribute& a : found_) {
+      if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
+        return false;  // expat refuses a repeat
+    }
+    const size_t nameAt = scratch_.size();
+    scratch_.append(name);
+    scratch_ += '\0';
+    found_.push_back({nameAt, name.size(), scratch_.size()});
+    if (!attributeValue(markup.substr(k + 1, quote - k - 1), scratch_)) return false;
+    scratch_ += '\0';
+    i = quote + 1;
+  }
+  attributes_.clear();
+  for (const Attribute& a : found_) {
+    attributes_.push_back(scratch_.data() + a.name);
+    attributes_.push_back(scratch_.data() + a.value);
+  }
+  attributes_.push_back(nullptr);
+  place_ = Place::kInRoot;
+  handler_.start(scratch_.data(), attributes_.data());
+  if (empty) {
+    handler_.end(scratch_.data());
+    if (nameStarts_.empty()) place_ = Place::kAfterRoot;
+  } else {
+    nameStarts_.push_back(names_.size());
+    names_.append(scratch_.data());
+    names_ += '\0';
+  }
+  return true;
+}
+
+bool PlainXmlScanner::endTag(std::string_view markup) {
+  if (nameStarts_.empty()) return false;
+  size_t i = 2;
+  if (!isNameStart(markup[i])) return false;
+  while (isNameChar(markup[i])) ++i;
+  const std::string_view name = markup.substr(2, i - 2);
+  while (isSpace(markup[i])) ++i;
+  if (i != markup.size() - 1) return false;
+  const size_t start = nameStarts_.back();
+  if (std::string_view(names_.data() + start, names_.size() - start - 1) != name) return false;
+  handler_.end(names_.data() + start);
+  names_.resize(start);
+  nameStarts_.pop_back();
+  if (nameStarts_.empty()) place_ = Place::kAfterRoot;
+  return true;
+}
+
+// Literal white space in a value is a space; references are replaced.
+bool PlainXmlScanner::attributeValue(std::string_view raw, std::string& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+  const auto* end = p + raw.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c >= 0x20 && c < 0x80 && c != '&' && c != '<') {
+      const auto* run = p;
+      while (p < end && *p >= 0x20 && *p < 0x80 && *p != '&' && *p != '<') ++p;
+      out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+    } else if (c == '\t' || c == '\n') {
+      out += ' ';
+      ++p;
+    } else if (c == '&') {
+      const size_t used = reference(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), out);
+      if (used == 0) return false;
+      p += used;
+    } else {
+      uint32_t cp;
+      const size_t len = c >= 0x80 ? plainCharAt(p, end, &cp) : 0;
+      if (len == 0) return false;
+      out.append(reinterpret_cast<const char*>(p), len);
+      p += len;
+    }
+  }
+  return true;
+}
+
+// Text between markup: white space only outside the root element.
+bool PlainXmlScanner::content(std::string_view text) {
+  if (place_ != Place::kInRoot) {
+    for (char c : text)
+      if (!isSpace(c)) return false;
+    return true;
+  }
+  if (text.find("]]>") != std::string_view::npos) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  const auto* run = p;  // start of the plain bytes not yet handed on
+  constexpr uint64_t kEightSpaces = 0x2020202020202020ull;
+  while (p < end) {
+    // Indentation, eight spaces at a time.
+    if (end - p >= 8) {
+      uint64_t word;
+      std::memcpy(&word, p, 8);
+      if (word == kEightSpaces) {
+        p += 8;
+        continue;
+      }
+    }
+    const unsigned char c = *p;
+    if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\n' || c == '\t') {
+      ++p;
+      continue;
+    }
+    if (c == '&') {
+      if (p > run) handler_.text(std::string_view(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run)));
+      scratch_.clear();
+      const size_t used = reference(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), scratch_);
+      if (used == 0) return false;
+      handler_.text(scratch_);
+      p += used;
+      run = p;
+      continue;
+    }
+    uint32_t cp;
+    const size_t len = c >= 0x80 ? plainCharAt(p, end, &cp) : 0;
+    if (len == 0) return false;
+    p += len;
+  }
+  if (p > run) handler_.text(std::string_view(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run)));
+  return true;
+}
+
+}  // namespace tolvex
