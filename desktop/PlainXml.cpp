@@ -39,33 +39,8 @@ bool plainCharacter(uint32_t cp) {
 // Length of the strict UTF-8 character at `p` (before `end`) that is a plain
 // character, or 0.
 size_t plainCharAt(const unsigned char* p, const unsigned char* end, uint32_t* codePoint) {
-  const unsigned char c = p[0];
-  size_t len;
-  uint32_t cp;
-  if (c < 0x80) {
-    len = 1;
-    cp = c;
-  } else if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-    cp = c & 0x1F;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    cp = c & 0x0F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    cp = c & 0x07;
-  } else {
-    return 0;
-  }
-  if (static_cast<size_t>(end - p) < len) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((p[k] & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (p[k] & 0x3F);
-  }
-  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000)) return 0;  // overlong
-  if (!plainCharacter(cp)) return 0;
-  *codePoint = cp;
-  return len;
+  const size_t len = utf8CharAt(p, end, codePoint);
+  return len != 0 && plainCharacter(*codePoint) ? len : 0;
 }
 
 // The reference at the front of `text` ("&...;"): appends what it stands for

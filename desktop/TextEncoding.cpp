@@ -102,43 +102,46 @@ void appendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
+size_t utf8CharAt(const unsigned char* p, const unsigned char* end, uint32_t* codePoint) {
+  const unsigned char c = p[0];
+  size_t len;
+  uint32_t cp;
+  if (c < 0x80) {
+    len = 1;
+    cp = c;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    len = 2;
+    cp = c & 0x1F;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3;
+    cp = c & 0x0F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4;
+    cp = c & 0x07;
+  } else {
+    return 0;  // a continuation byte, an overlong two-byte lead or a lead beyond U+10FFFF
+  }
+  if (static_cast<size_t>(end - p) < len) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    if (!isContinuation(p[k])) return 0;
+    cp = (cp << 6) | (p[k] & 0x3F);
+  }
+  if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
+      (cp >= 0xD800 && cp <= 0xDFFF)) {
+    return 0;  // overlong, out of range, or a surrogate
+  }
+  *codePoint = cp;
+  return len;
+}
+
 size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = begin + text.size();
   size_t i = 0, n = 0;
-  while (i < text.size() && n < maxChars) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t len;
+  while (i < text.size() && n < maxChars && begin[i] != 0) {
     uint32_t cp;
-    if (c == 0) break;
-    if (c < 0x80) {
-      len = 1;
-      cp = c;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      break;  // a continuation byte, an overlong two-byte lead or a lead beyond U+10FFFF
-    }
-    if (i + len > text.size()) break;
-    bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(text[i + k]);
-      if (!isContinuation(cc)) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (!ok) break;
-    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      break;  // overlong, out of range, or a surrogate
-    }
+    const size_t len = utf8CharAt(begin + i, end, &cp);
+    if (len == 0) break;
     i += len;
     ++n;
   }

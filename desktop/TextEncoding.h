@@ -38,6 +38,10 @@ uint8_t cp1252ByteFor(uint32_t codePoint);
 // Helpers of the desktop files; none uses a shared buffer.
 // Appends the UTF-8 form of a code point (at most U+10FFFF).
 void appendUtf8(std::string& out, uint32_t codePoint);
+// Length of the strictly valid UTF-8 character at `p` (not overlong, not a
+// surrogate, at most U+10FFFF; `end` bounds the read), its code point in
+// `codePoint`; 0 when there is none.
+size_t utf8CharAt(const unsigned char* p, const unsigned char* end, uint32_t* codePoint);
 // Length in bytes of the longest strictly valid UTF-8 prefix of `text`, of at
 // most `maxChars` characters, stopping before a NUL; `chars` gets their number.
 size_t validUtf8Prefix(std::string_view text, size_t maxChars, size_t* chars = nullptr);

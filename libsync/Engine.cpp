@@ -1,5 +1,6 @@
 #include <cstdarg>
 #include <cstring>
+#include <vector>
 
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
@@ -88,16 +89,68 @@ void engineLine(const SyncContext& context, const char* format, ...) {
 
 namespace {
 
+// A copy of `top` and of the live items below it, at the end of `to`, as
+// items new there: their IDs belong to the other list.
+void appendLiveCopy(const ListNode& top, ItemList& to) {
+  auto copyOf = [&to](const ListNode& item) {
+    auto copy = item.clone(true);
+    copy->setUniqueID(0);
+    copy->setList(&to);
+    return copy;
+  };
+  auto root = copyOf(top);
+  ListNode* placedRoot = root.get();
+  to.pushBack(std::move(root));
+  struct Row {
+    const ListNode* source;
+    ListNode* parentCopy;
+    ListNode* lastCopy;
+  };
+  std::vector<Row> rows{{top.firstChild(), placedRoot, nullptr}};
+  while (!rows.empty()) {
+    Row& row = rows.back();
+    const ListNode* source = row.source;
+    if (!source) {
+      rows.pop_back();
+      continue;
+    }
+    row.source = source->next();
+    if (source->deleted()) continue;  // with everything below it
+    auto copy = copyOf(*source);
+    ListNode* placed = copy.get();
+    if (row.lastCopy) row.lastCopy->insertAfter(std::move(copy));
+    else row.parentCopy->insertFirstChild(std::move(copy));
+    row.lastCopy = placed;
+    rows.push_back({source->firstChild(), placed, nullptr});
+  }
+}
+
+// The losing list gives way, but not what its side made or edited since the
+// last HotSync: each such item, with the live items below it, goes in order
+// to the end of the winning list.
+void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner, const SyncContext& context) {
+  std::vector<const ListNode*> rows;
+  if (loser.head()) rows.push_back(loser.head());
+  while (!rows.empty()) {
+    const ListNode* item = rows.back();
+    rows.pop_back();
+    if (item->next()) rows.push_back(item->next());
+    if (item->deleted()) continue;  // with everything below it
+    if (loserIsDesktop ? engine::isDesktopWork(*item) : engine::isHandheldWork(*item)) {
+      engineLine(context, "#   Keep new or edited item: %s\n", item->title().c_str());
+      appendLiveCopy(*item, winner);
+    } else if (item->firstChild()) {
+      rows.push_back(item->firstChild());
+    }
+  }
+}
+
 // Two lists with different identity stamps share only a name: no item merge,
-// the configured side wins whole.
+// the configured side wins whole, keeping the other side's recent work.
 void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "! File unique: DT(%u) HH(%ul)\n", desktop.uniqueTime(), handheld.uniqueTime());
   engineLine(context,
              "! Collision; it is likely you deleted a file and\n  then created another one with the same name.\n");
-  desktop.clearAllDirtyPosition();
-  desktop.clearAllDirtyContent();
-  handheld.clearAllDirtyPosition();
-  handheld.clearAllDirtyContent();
   if (context.method == kDtOverHh) {
     engineLine(context, "! Your setting suggests DT over HH. Clobbering!\n");
     context.result = &desktop;
@@ -111,6 +164,12 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
   // The winner is written to both sides as it stands: its deleted items
   // must not arrive there as live ones.
   context.result->purgeDeleted();
+  const bool desktopWins = context.result == &desktop;
+  keepLosingWork(desktopWins ? handheld : desktop, !desktopWins, *context.result, context);
+  desktop.clearAllDirtyPosition();
+  desktop.clearAllDirtyContent();
+  handheld.clearAllDirtyPosition();
+  handheld.clearAllDirtyContent();
   context.changed = true;
 }
 

@@ -8,6 +8,14 @@ namespace tolvex::engine {
 // The configured method, with values outside the defined range read as 0.
 int32_t effectiveMethod(const SyncContext& context);
 
+// A live desktop item edited since the last HotSync, or new there.
+inline bool isDesktopWork(const ListNode& item) {
+  return !item.deleted() && (item.dirtyContent() || item.uniqueID() == 0);
+}
+
+// A live handheld item edited or added since the last HotSync.
+inline bool isHandheldWork(const ListNode& item) { return !item.deleted() && item.dirtyContent(); }
+
 // Logs every deleted desktop item, indented by depth. Changes nothing.
 void deletionListing(const ItemList& desktop, const SyncContext& context);
 

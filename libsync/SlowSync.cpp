@@ -39,16 +39,11 @@ namespace {
 
 using engine::counterpart;
 using engine::effectiveMethod;
+using engine::isDesktopWork;
+using engine::isHandheldWork;
 using engine::replaceByCopy;
 using engine::usableReferent;
 
-// A live desktop item edited since the last HotSync, or new there.
-bool isDesktopWork(const ListNode& item) {
-  return !item.deleted() && (item.dirtyContent() || item.uniqueID() == 0);
-}
-
-// A live handheld item edited or added since the last HotSync.
-bool isHandheldWork(const ListNode& item) { return !item.deleted() && item.dirtyContent(); }
 
 void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
   int32_t method = effectiveMethod(context);

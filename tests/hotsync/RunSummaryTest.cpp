@@ -68,6 +68,24 @@ TEST_F(RunSummaryTest, TheExampleIsAFastMergeAndEachListSaysWhatItDid) {
   EXPECT_NE(r.out.find("\"hotsyncLog\":[\"OK Tolvan (c2.2.0)\"],\"errors\":[]}\n"), std::string::npos) << r.out;
 }
 
+// The desktop's Garden was deleted and made anew under the same name: the
+// handheld's list wins by default, the new desktop's own work comes along,
+// and the merge engine's warnings about it are no failure.
+TEST_F(RunSummaryTest, TwoListsUnderOneNameAreMergedKeepingTheLosersWork) {
+  const fs::path garden = root_ / "desktop" / "Tolvk-Garden.XML";
+  std::string text = slurp(garden);
+  const std::string stamp = "uniqueTime=\"3782844800\"";
+  ASSERT_NE(text.find(stamp), std::string::npos);
+  text.replace(text.find(stamp), stamp.size(), "uniqueTime=\"3782844900\"");
+  std::ofstream(garden, std::ios::binary) << text;
+  auto r = sync("");
+  ASSERT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("Tolvk-Garden: merged; handheld 3 added;"), std::string::npos) << r.out;
+  EXPECT_NE(slurp(root_ / "desktop" / "lastsync.txt").find("Keep new or edited item: Garlic\n"), std::string::npos);
+  auto dump = tolvex::testing::shell(kHotsync + " device dump " + (root_ / "handheld").string() + " Tolvk-Garden");
+  EXPECT_NE(dump.out.find("Garlic"), std::string::npos) << dump.out;
+}
+
 TEST_F(RunSummaryTest, AFailedRunSaysWhatFailedInWordsAndWhereTheLogIs) {
   std::string ini = slurp(root_ / "handheld" / "device.ini");
   ini.replace(ini.find("installed=yes"), 13, "installed=no");

@@ -75,9 +75,9 @@ TEST(FilePairingTest, NothingDirtyBailsOut) {
   EXPECT_EQ(m.context.result, &m.desktop);
 }
 
-TEST(FilePairingTest, ForeignListsClobberByMethod) {
+TEST(FilePairingTest, ForeignListsClobberByMethodKeepingTheLosersWork) {
   for (int32_t method : {0, 1, 2, 3, 4, 9}) {
-    Merge m("1c,2d", "1p,3c,4d", method);
+    Merge m("1c(5,6d),2d(7c),8(9c(10d,11))", "1p,3c(12),4d", method);
     m.desktop.setUniqueTime(5);
     m.handheld.setUniqueTime(7);
     m.run();
@@ -99,11 +99,21 @@ TEST(FilePairingTest, ForeignListsClobberByMethod) {
       EXPECT_EQ(m.context.result, &m.handheld);
     }
     EXPECT_TRUE(m.context.changed);
-    // The winner goes to both sides without its deleted items; the loser is
-    // left as it was, flags cleared.
-    EXPECT_EQ(shape(*m.context.result), method == 2 ? "1" : "1,3");
+    // The winner goes to both sides without its deleted items; what the loser
+    // made or edited since (not below a deleted item) follows it, as new
+    // items with their live subtrees; the loser is left as it was, flags cleared.
+    if (method == 2) {
+      EXPECT_EQ(shape(*m.context.result), "1(5),8(9(11)),0(0)");
+      EXPECT_NE(text.find(written({"! Your setting suggests DT over HH. Clobbering!\n",
+                                   "#   Keep new or edited item: T3\n"})),
+                std::string::npos);
+    } else {
+      EXPECT_EQ(shape(*m.context.result), "1,3(12),0(0),0(0)");
+      EXPECT_NE(text.find(written({"#   Keep new or edited item: T1\n", "#   Keep new or edited item: T9\n"})),
+                std::string::npos);
+    }
     EXPECT_EQ(flagsOf(*m.context.result), "");
-    EXPECT_EQ(flagsOf(method == 2 ? m.handheld : m.desktop), method == 2 ? "4d " : "2d ");
+    EXPECT_EQ(flagsOf(method == 2 ? m.handheld : m.desktop), method == 2 ? "4d " : "6d 2d 10d ");
     EXPECT_EQ(text.find("FAST sync"), std::string::npos);
   }
 }

@@ -98,6 +98,21 @@ class Expectations {
   std::map<uint32_t, Versions> versions_;
 };
 
+// Copies of the live items of `list`, below no deleted item, that its side
+// made or edited since the last HotSync, with the ID of a new item.
+std::vector<std::unique_ptr<ListNode>> liveWork(const ItemList& list, bool desktopSide) {
+  std::vector<std::unique_ptr<ListNode>> work;
+  ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    bool gone = false;
+    for (const ListNode* up = item; up; up = up->parent()) gone = gone || up->deleted();
+    if (gone || !(item->dirtyContent() || (desktopSide && item->uniqueID() == 0))) return true;
+    work.push_back(item->clone(true));
+    work.back()->setUniqueID(0);  // as the winner holds it: new there
+    return true;
+  });
+  return work;
+}
+
 // Every kind and method, on random pairs: the outline stays a tree, a merge
 // that ran its passes leaves the desktop free of flags and deletions, and
 // the merge keeps what Expectations says.
@@ -137,6 +152,13 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     bool idle = fast && !foreign && !desktop.hasChanges() && !handheld.hasChanges();
     size_t sizeBefore = desktop.size();
     Expectations expected(desktop, handheld, context.kind, engine::effectiveMethod(context));
+    // After a pairing collision, what the losing side made or edited (not
+    // below a deleted item) must stand in the winner, in content.
+    std::vector<std::unique_ptr<ListNode>> desktopWork, handheldWork;
+    if (foreign) {
+      desktopWork = liveWork(desktop, true);
+      handheldWork = liveWork(handheld, false);
+    }
 
     EXPECT_EQ(synchronizeFile(desktop, handheld, context), 0);
     ASSERT_NE(context.result, nullptr);
@@ -149,6 +171,14 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
       EXPECT_TRUE(context.changed);
       EXPECT_FALSE(desktop.firstDirtyContent() || desktop.firstDirtyPosition());
       EXPECT_EQ(context.result->firstDeleted(), nullptr);
+      for (const auto& work : context.result == &desktop ? handheldWork : desktopWork) {
+        bool kept = false;
+        ItemList::forEach(context.result->head(), WalkScope::kSubtree, [&](ListNode* item) {
+          kept = kept || item->compareContent(*work) == 0;
+          return !kept;
+        });
+        EXPECT_TRUE(kept) << "lost the losing side's item " << work->title();
+      }
     } else if (idle) {
       EXPECT_FALSE(context.changed);
       EXPECT_EQ(desktop.size(), sizeBefore);

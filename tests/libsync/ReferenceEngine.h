@@ -49,16 +49,49 @@ inline bool walkWithin(const ListNode* item, const ListNode* ancestor) {
 
 namespace {
 
+// A new, clean copy of each live item of the row from `source` on, with its
+// live subtree, appended below `parent` (at the top of `to` when null).
+void copyLiveRow(const ListNode* source, ListNode* parent, ItemList& to) {
+  ListNode* last = nullptr;
+  for (; source; source = source->next()) {
+    if (source->deleted()) continue;
+    auto copy = source->clone(true);
+    copy->setUniqueID(0);
+    copy->setList(&to);
+    ListNode* placed = copy.get();
+    if (last) last->insertAfter(std::move(copy));
+    else if (parent) parent->insertFirstChild(std::move(copy));
+    else to.pushBack(std::move(copy));
+    last = placed;
+    copyLiveRow(source->firstChild(), placed, to);
+  }
+}
+
+// The losing side's items made or edited since the last HotSync, each with
+// its live subtree, in pre-order to the end of the winner.
+void keepLosingRow(const ListNode* item, bool desktopSide, ItemList& winner, const SyncContext& context) {
+  for (; item; item = item->next()) {
+    if (item->deleted()) continue;
+    if (item->dirtyContent() || (desktopSide && item->uniqueID() == 0)) {
+      engineLine(context, "#   Keep new or edited item: %s\n", item->title().c_str());
+      auto copy = item->clone(true);
+      copy->setUniqueID(0);
+      copy->setList(&winner);
+      ListNode* placed = copy.get();
+      winner.pushBack(std::move(copy));
+      copyLiveRow(item->firstChild(), placed, winner);
+    } else {
+      keepLosingRow(item->firstChild(), desktopSide, winner, context);
+    }
+  }
+}
+
 // Two lists with different identity stamps share only a name: no item merge,
-// the configured side wins whole.
+// the configured side wins whole, keeping the other side's recent work.
 void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "! File unique: DT(%u) HH(%ul)\n", desktop.uniqueTime(), handheld.uniqueTime());
   engineLine(context,
              "! Collision; it is likely you deleted a file and\n  then created another one with the same name.\n");
-  desktop.clearAllDirtyPosition();
-  desktop.clearAllDirtyContent();
-  handheld.clearAllDirtyPosition();
-  handheld.clearAllDirtyContent();
   if (context.method == kDtOverHh) {
     engineLine(context, "! Your setting suggests DT over HH. Clobbering!\n");
     context.result = &desktop;
@@ -70,6 +103,12 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     context.result = &handheld;
   }
   context.result->purgeDeleted();
+  const bool desktopWins = context.result == &desktop;
+  keepLosingRow((desktopWins ? handheld : desktop).head(), !desktopWins, *context.result, context);
+  desktop.clearAllDirtyPosition();
+  desktop.clearAllDirtyContent();
+  handheld.clearAllDirtyPosition();
+  handheld.clearAllDirtyContent();
   context.changed = true;
 }
 
