@@ -16,8 +16,11 @@
 //
 // Last, the deep shape: one chain of 60,000 items, each the only child of
 // the one before, on both sides, merged fast and slow (method 1).
+// Every figure is the median of three runs (TOLVEX_BENCH_REPEAT=N for N), each
+// from the same prepared state; the spread of the wall times is printed too.
 // Run: build/bin/bench_sync [largest size [smallest size]]   (scratch in $TMPDIR or /tmp)
-// TOLVEX_BENCH_DEEP=0 leaves out the deep shape.
+// TOLVEX_BENCH_DEEP=0 leaves out the deep shape; TOLVEX_BENCH_ONLY="fast 1,deep slow 1"
+// runs only those; TOLVEX_KEEP_SCRATCH=1 keeps the last prepared lists.
 #include <expat.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -73,7 +76,7 @@ struct Outcome {
   int exitCode = -1;
   double seconds = 0;
   double cpuSeconds = 0;
-  long peakKb = 0;
+  double peakMb = 0;
 };
 
 // Runs hotsync with HOTSYNC_HOME set; times it and reads its peak memory.
@@ -101,7 +104,7 @@ Outcome hotsync(const std::string& home, const std::vector<std::string>& args) {
   wait4(pid, &status, 0, &usage);
   o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  o.peakKb = usage.ru_maxrss;
+  o.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
   o.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                  static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return o;
@@ -319,40 +322,49 @@ struct Row {
 
 class Bench {
  public:
-  explicit Bench(World w) : w_(std::move(w)) {}
+  Bench(World w, int repeats, std::string only) : w_(std::move(w)), repeats_(repeats), only_(std::move(only)) {}
 
-  // Prepares `count` items of `shape` and times `runs` on them; the
-  // baseline is taken on the same inputs with the first run's log.
+  // Prepares `count` items of `shape` and times `runs` on them, each
+  // `repeats_` times from the same prepared state; prints the medians and
+  // the spread (slowest less fastest) of the wall time with the summary.
+  // The baseline is taken on the same inputs with the first run's log.
   void measure(size_t count, Shape shape, const std::vector<Run>& runs, const char* suffix = "") {
+    std::vector<Run> chosen;
+    for (const Run& run : runs)
+      if (wanted(std::string(run.label) + suffix)) chosen.push_back(run);
+    if (chosen.empty()) return;
     std::string error;
     if (!prepare(w_, count, shape, error)) {
       std::printf("%8zu  could not prepare: %s\n", count, error.c_str());
       ++failures_;
       return;
     }
-    double base = 0;
-    for (const Run& run : runs) {
-      if (!restore(w_) || !setMethod(w_, run.method)) {
-        ++failures_;
-        return;
-      }
+    std::vector<double> bases;
+    for (const Run& run : chosen) {
       const std::vector<std::string> args{"sync", "--device", w_.device, "--desktop", w_.desktop, "--type", run.type};
-      Outcome o = hotsync(w_.home, args);
-      if (base == 0) base = measureBaseline();
       std::vector<std::string> quietArgs = args;
       quietArgs.push_back("--quiet");
-      if (!restore(w_) || !setMethod(w_, run.method)) {
+      std::vector<Outcome> full, quiet;
+      bool failed = false;
+      for (int i = 0; i < repeats_ && !failed; ++i) {
+        failed = !runOnce(run, args, &full);
+        if (!failed && bases.size() < static_cast<size_t>(repeats_)) bases.push_back(measureBaseline());
+        failed = failed || !runOnce(run, quietArgs, &quiet);
+      }
+      if (failed) {
         ++failures_;
         return;
       }
-      Outcome quiet = hotsync(w_.home, quietArgs);
-      failures_ += o.exitCode != 0 || quiet.exitCode != 0;
+      const double base = median(bases);
+      const double wall = median(full, &Outcome::seconds);
       const std::string label = std::string(run.label) + suffix;
-      std::printf("%8zu  %-12s %8.3f %8.3f %8.3f %8.3f %7.2f %9.1f %9.1f%s\n", count, label.c_str(), o.seconds,
-                  o.cpuSeconds, quiet.seconds, base, o.seconds / base, o.peakKb / 1024.0, quiet.peakKb / 1024.0,
-                  o.exitCode == 0 && quiet.exitCode == 0 ? "" : "  (run failed)");
+      std::printf("%8zu  %-12s %8.3f %7.3f %8.3f %8.3f %8.3f %7.2f %9.1f %9.1f%s\n", count, label.c_str(), wall,
+                  spread(full), median(full, &Outcome::cpuSeconds), median(quiet, &Outcome::seconds), base,
+                  wall / base, median(full, &Outcome::peakMb), median(quiet, &Outcome::peakMb),
+                  ok(full) && ok(quiet) ? "" : "  (run failed)");
       std::fflush(stdout);
-      rows_.push_back({label, count, o.seconds});
+      failures_ += !ok(full) || !ok(quiet);
+      rows_.push_back({label, count, wall});
     }
   }
 
@@ -378,6 +390,38 @@ class Bench {
   int failures() const { return failures_; }
 
  private:
+  // One run from the prepared state, added to `outcomes`.
+  bool runOnce(const Run& run, const std::vector<std::string>& args, std::vector<Outcome>* outcomes) {
+    if (!restore(w_) || !setMethod(w_, run.method)) return false;
+    outcomes->push_back(hotsync(w_.home, args));
+    return true;
+  }
+
+  static double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  }
+  static double median(const std::vector<Outcome>& outcomes, double Outcome::*field) {
+    std::vector<double> values;
+    for (const Outcome& o : outcomes) values.push_back(o.*field);
+    return median(values);
+  }
+  static double spread(const std::vector<Outcome>& outcomes) {
+    auto [low, high] = std::minmax_element(outcomes.begin(), outcomes.end(),
+                                           [](const Outcome& a, const Outcome& b) { return a.seconds < b.seconds; });
+    return high->seconds - low->seconds;
+  }
+  static bool ok(const std::vector<Outcome>& outcomes) {
+    return std::all_of(outcomes.begin(), outcomes.end(), [](const Outcome& o) { return o.exitCode == 0; });
+  }
+
+  // TOLVEX_BENCH_ONLY: the labels to run, comma-separated ("fast 1,deep slow 1").
+  bool wanted(const std::string& label) const {
+    if (only_.empty()) return true;
+    return ("," + only_ + ",").find("," + label + ",") != std::string::npos;
+  }
+
   // On the prepared inputs, with the log the run just wrote.
   double measureBaseline() {
     const std::string log = readFile(w_.desktop + "/lastsync.txt");
@@ -391,6 +435,8 @@ class Bench {
   }
 
   World w_;
+  int repeats_;
+  std::string only_;
   std::vector<Row> rows_;
   int failures_ = 0;
 };
@@ -409,9 +455,12 @@ int main(int argc, char** argv) {
   w.home = w.root + "/home";
   w.device = w.root + "/device";
   w.desktop = w.root + "/desktop";
-  std::printf("%8s  %-12s %8s %8s %8s %8s %7s %9s %9s\n", "items", "run", "wall s", "cpu s", "quiet s", "base s",
-              "ratio", "peak MB", "quiet MB");
-  Bench bench(w);
+  const char* repeat = std::getenv("TOLVEX_BENCH_REPEAT");
+  const char* only = std::getenv("TOLVEX_BENCH_ONLY");
+  const int repeats = std::max(1, repeat && *repeat ? std::atoi(repeat) : 3);
+  std::printf("%8s  %-12s %8s %7s %8s %8s %8s %7s %9s %9s\n", "items", "run", "wall s", "spread", "cpu s", "quiet s",
+              "base s", "ratio", "peak MB", "quiet MB");
+  Bench bench(w, repeats, only ? only : "");
   const std::vector<Run> flat = {
       {"fast 1", "fast", 1}, {"fast 2", "fast", 2}, {"fast 3", "fast", 3}, {"slow 1", "slow", 1}};
   for (size_t count : {1000u, 4000u, 16000u, 65000u}) {
@@ -425,8 +474,9 @@ int main(int argc, char** argv) {
     bench.measure(60000, Shape::kDeep, {{"deep fast 1", "fast", 1}, {"deep slow 1", "slow", 1}});
   }
   bench.printGrowth();
-  std::printf("wall s: the run as a user runs it; quiet s: with --quiet (no summary); base s: read both inputs,\n"
-              "write both outputs and the log, no merge; ratio: wall / base. * Keep/Duplicate on half the items.\n");
+  std::printf("Medians of %d runs each. wall s: the run as a user runs it; spread: its slowest less its fastest;\n"
+              "quiet s: with --quiet (no summary); base s: read both inputs, write both outputs and the log, no merge;\n"
+              "ratio: wall / base. * Keep/Duplicate on half the items.\n", repeats);
   if (!std::getenv("TOLVEX_KEEP_SCRATCH")) shell("rm -rf '" + w.root + "'");
   return bench.failures() == 0 ? 0 : 1;
 }

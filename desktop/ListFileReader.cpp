@@ -109,7 +109,7 @@ size_t numberLength(const char* text) {
   return i == digits ? 0 : i;  // no digits: nothing was read
 }
 
-bool flag(const char* value) { return std::strcmp(value, "no") != 0; }
+bool flag(const char* value) { return !(value[0] == 'n' && value[1] == 'o' && value[2] == '\0'); }
 
 // Puts each item into the list's tree.
 class TreeSink : public ListItemSink {
@@ -153,9 +153,10 @@ class ListParse {
  private:
   void start(const char* name, const char** attributes) {
     size_t depth = elements_.size();
+    const bool item = std::strcmp(name, "item") == 0;
     bool created = false;
     if (state_ == kBeforeFirstItem) {
-      if (std::strcmp(name, "item") == 0) {
+      if (item) {
         current_ = items_.place(*list_, 0);
         depth_ = 0;
         openItems_ = 1;
@@ -166,7 +167,7 @@ class ListParse {
         message_ += kOldFileText;
       }
     } else if (state_ == kInItem) {
-      if (std::strcmp(name, "item") == 0) {
+      if (item) {
         addItem();
         created = true;
       } else {
@@ -186,24 +187,35 @@ class ListParse {
     ++openItems_;
   }
 
+  // Each name is told by a letter or two, then compared whole once.
   void enterElementState(const char* name, size_t depth) {
-    static constexpr struct {
-      const char* name;
-      State state;
-    } kElements[] = {
-        {"title", kTitle},           {"note", kNote},           {"hhCreateTime", kCreateTime},
-        {"hhStartTime", kStartTime}, {"hhFinishTime", kFinishTime}, {"hhTargetTime", kTargetTime},
-        {"linkFile", kLinkFile},     {"linkToDo", kLinkToDo},   {"linkDatebook", kLinkDatebook},
-    };
-    for (const auto& e : kElements) {
-      if (name[0] == e.name[0] && std::strcmp(name, e.name) == 0) {
-        state_ = e.state;
-        stateDepth_ = depth;
-        pending_.clear();
-        time_ = NumberReader();
-        return;
+    const auto is = [name](const char* wanted, State state) { return std::strcmp(name, wanted) == 0 ? state : kInItem; };
+    State state = kInItem;
+    if (name[0] == 't') {
+      state = is("title", kTitle);
+    } else if (name[0] == 'n') {
+      state = is("note", kNote);
+    } else if (name[0] == 'h' && name[1] == 'h') {
+      switch (name[2]) {
+        case 'C': state = is("hhCreateTime", kCreateTime); break;
+        case 'S': state = is("hhStartTime", kStartTime); break;
+        case 'F': state = is("hhFinishTime", kFinishTime); break;
+        case 'T': state = is("hhTargetTime", kTargetTime); break;
+        default: break;
+      }
+    } else if (std::strncmp(name, "link", 4) == 0) {
+      switch (name[4]) {
+        case 'F': state = is("linkFile", kLinkFile); break;
+        case 'T': state = is("linkToDo", kLinkToDo); break;
+        case 'D': state = is("linkDatebook", kLinkDatebook); break;
+        default: break;
       }
     }
+    if (state == kInItem) return;
+    state_ = state;
+    stateDepth_ = depth;
+    pending_.clear();
+    time_ = NumberReader();
   }
 
   enum class Key {
@@ -212,23 +224,38 @@ class ListParse {
     kExpanded, kExpandedMemo, kExpandedLinks, kLocalID,
   };
 
-  // Every item has some twenty attributes: compared by first letter first.
+  // Every item has some twenty attributes: each told by a letter or two (a
+  // letter is looked at only when those before it are not the end), then
+  // compared whole once.
   static Key keyOf(const char* key) {
-    static constexpr struct {
-      const char* name;
-      Key key;
-    } kKeys[] = {
-        {"uniqueTime", Key::kUniqueTime},   {"uploadFile", Key::kUploadFile},     {"eabType", Key::kEabType},
-        {"eabID", Key::kEabID},             {"progress", Key::kProgress},         {"priority", Key::kPriority},
-        {"uniqueID", Key::kUniqueID},       {"dirtyContent", Key::kDirtyContent}, {"dirtyPosition", Key::kDirtyPosition},
-        {"deleted", Key::kDeleted},         {"autoNumber", Key::kAutoNumber},     {"alarmID", Key::kAlarmID},
-        {"dispColour", Key::kDispColour},   {"dispBold", Key::kDispBold},         {"dispOverride", Key::kDispOverride},
-        {"ID", Key::kID},                   {"checked", Key::kChecked},           {"expanded", Key::kExpanded},
-        {"expandedMemo", Key::kExpandedMemo}, {"expandedLinks", Key::kExpandedLinks}, {"localID", Key::kLocalID},
-    };
-    for (const auto& k : kKeys)
-      if (key[0] == k.name[0] && std::strcmp(key, k.name) == 0) return k.key;
-    return Key::kOther;
+    const auto is = [key](const char* name, Key k) { return std::strcmp(key, name) == 0 ? k : Key::kOther; };
+    switch (key[0]) {
+      case 'u':
+        if (key[1] == 'p') return is("uploadFile", Key::kUploadFile);
+        return std::strcmp(key, "uniqueID") == 0 ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
+      case 'd':
+        if (key[1] == 'e') return is("deleted", Key::kDeleted);
+        if (key[1] != 'i') return Key::kOther;
+        if (key[2] == 'r') return key[3] && key[4] && key[5] == 'P' ? is("dirtyPosition", Key::kDirtyPosition)
+                                                                    : is("dirtyContent", Key::kDirtyContent);
+        if (key[2] != 's' || key[3] != 'p') return Key::kOther;
+        if (key[4] == 'C') return is("dispColour", Key::kDispColour);
+        if (key[4] == 'B') return is("dispBold", Key::kDispBold);
+        return is("dispOverride", Key::kDispOverride);
+      case 'e':
+        if (key[1] == 'a') return key[2] == 'b' && key[3] == 'T' ? is("eabType", Key::kEabType) : is("eabID", Key::kEabID);
+        if (std::strncmp(key, "expanded", 8) != 0) return Key::kOther;
+        if (key[8] == '\0') return Key::kExpanded;
+        return key[8] == 'M' ? is("expandedMemo", Key::kExpandedMemo) : is("expandedLinks", Key::kExpandedLinks);
+      case 'p':
+        if (key[1] != 'r') return Key::kOther;
+        return key[2] == 'i' ? is("priority", Key::kPriority) : is("progress", Key::kProgress);
+      case 'a': return key[1] == 'u' ? is("autoNumber", Key::kAutoNumber) : is("alarmID", Key::kAlarmID);
+      case 'c': return is("checked", Key::kChecked);
+      case 'l': return is("localID", Key::kLocalID);
+      case 'I': return is("ID", Key::kID);
+      default: return Key::kOther;
+    }
   }
 
   void readAttributes(const char* name, const char** attributes) {
@@ -333,19 +360,19 @@ class ListParse {
       case kTitle:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setTitle(item.hasTitle() ? item.title() + text : text);
+          item.setTitle(item.hasTitle() ? item.title() + text : std::move(text));
         }
         break;
       case kNote:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setNote(item.hasNote() ? item.note() + text : text);
+          item.setNote(item.hasNote() ? item.note() + text : std::move(text));
         }
         break;
       case kLinkFile:
         if (!pending_.empty()) {
           std::string text = decodePseudoEntities(pending_);
-          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : text);
+          item.setLinkFile(item.linkFile() ? *item.linkFile() + text : std::move(text));
         }
         break;
       case kCreateTime: item.setHhCreateTime(time_.value()); break;
@@ -423,7 +450,7 @@ class PlainCalls : public PlainXmlScanner::Handler {
 enum class PlainResult { kRead, kDeclined, kReadError };
 
 // The whole file through the plain reader into `parse`.
-PlainResult readPlain(Descriptor& file, ListParse& parse) {
+PlainResult readPlain(Descriptor& file, ListParse& parse, ListItemSink& items) {
   PlainCalls calls(parse);
   PlainXmlScanner scanner(calls);
   std::vector<char> block(kPlainBlockBytes);
@@ -431,6 +458,7 @@ PlainResult readPlain(Descriptor& file, ListParse& parse) {
   while (true) {
     const long got = file.fill(block.data() + held, block.size() - held);
     if (got < 0) return PlainResult::kReadError;
+    items.read(block.data() + held, static_cast<size_t>(got));
     const size_t filled = held + static_cast<size_t>(got);
     const bool last = filled < block.size();
     const size_t used = scanner.scan(block.data(), filled, last);
@@ -486,7 +514,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
     TreeSink tree;
     if (items) items->restart();
     ListParse plain(said, items ? *items : tree);
-    const PlainResult result = readPlain(file, plain);
+    const PlainResult result = readPlain(file, plain, items ? *items : tree);
     if (result == PlainResult::kRead) {
       message += said;
       if (plain.oldFile()) return nullptr;
@@ -524,6 +552,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
       message = "Couldn't open file '" + path + "'\n";
       return nullptr;
     }
+    if (items) items->read(block.data(), static_cast<size_t>(got));
     last = static_cast<size_t>(got) < block.size();
     fed += static_cast<uint64_t>(got);
     ++parserCalls_;

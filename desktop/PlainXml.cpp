@@ -1,5 +1,6 @@
 #include "desktop/PlainXml.h"
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -10,9 +11,20 @@ namespace {
 
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-'; }
+// The classes of the bytes markup is made of, one table look-up each.
+enum CharClass : uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4 };
+constexpr std::array<uint8_t, 256> kCharClasses = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c : {' ', '\t', '\n'}) classes[c] = kSpace;
+  for (int c = 0; c < 256; ++c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') classes[c] = kNameStart | kNameChar;
+    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] = kNameChar;
+  }
+  return classes;
+}();
+bool isSpace(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kSpace; }
+bool isNameStart(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameStart; }
+bool isNameChar(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameChar; }
 
 // Characters taken as they stand: XML's, less the non-characters from
 // U+FDD0 and at the end of each plane (those decline, for expat to judge).
@@ -122,6 +134,7 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
   scratch_.assign(markup.substr(1, i - 1));
   scratch_ += '\0';
   found_.clear();
+  uint64_t seen = 0;  // one bit per kind of attribute name met
   bool empty = false;
   while (true) {
     size_t k = i;
@@ -142,10 +155,17 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     if (markup[k] != '"') return false;
     const size_t quote = markup.find('"', k + 1);
     if (quote == std::string_view::npos || quote >= last) return false;
-    for (const Attribute& a : found_) {
-      if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
-        return false;  // expat refuses a repeat
+    // Expat refuses a repeated name. The names are looked through only when
+    // one like it (length, first and last letter) came before.
+    const uint64_t like = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name[0]) * 3 +
+                                           static_cast<unsigned char>(name.back())) & 63);
+    if (seen & like) {
+      for (const Attribute& a : found_) {
+        if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
+          return false;
+      }
     }
+    seen |= like;
     const size_t nameAt = scratch_.size();
     scratch_.append(name);
     scratch_ += '\0';
@@ -225,7 +245,6 @@ bool PlainXmlScanner::content(std::string_view text) {
       if (!isSpace(c)) return false;
     return true;
   }
-  if (text.find("]]>") != std::string_view::npos) return false;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
   const auto* run = p;  // start of the plain bytes not yet handed on
@@ -241,7 +260,12 @@ bool PlainXmlScanner::content(std::string_view text) {
       }
     }
     const unsigned char c = *p;
-    if ((c >= 0x20 && c < 0x80 && c != '&') || c == '\n' || c == '\t') {
+    if ((c >= 0x20 && c < 0x80 && c != '&' && c != ']') || c == '\n' || c == '\t') {
+      ++p;
+      continue;
+    }
+    if (c == ']') {  // "]]>" may not stand in text
+      if (end - p >= 3 && p[1] == ']' && p[2] == '>') return false;
       ++p;
       continue;
     }

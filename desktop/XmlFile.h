@@ -57,6 +57,9 @@ class ListItemSink {
   virtual ListNode* place(ItemList& list, size_t depth) = 0;
   // Before a reading starts (again, when the plain reader gave way to expat).
   virtual void restart() {}
+  // Each block of the file's bytes as it is read, in order, before the
+  // items it completes are placed (from the first again after a restart).
+  virtual void read(const char* /*bytes*/, size_t /*size*/) {}
   // After the last item of a list that was read.
   virtual void finish() {}
 };

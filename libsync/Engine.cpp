@@ -24,6 +24,31 @@ void fitCutLine(char* buffer, bool endsLine) {
   }
 }
 
+// Most engine lines hold no conversion but "%s": such a line is put together
+// here, byte for byte as vsnprintf would, when it fits in `size`. Answers
+// its length, or -1 for any other line (vsnprintf then makes it).
+int formatPlain(char* out, size_t size, const char* format, va_list args) {
+  for (const char* p = format; (p = std::strchr(p, '%')); p += 2)
+    if (p[1] != 's') return -1;
+  size_t n = 0;
+  for (const char* p = format; *p; ++p) {
+    if (*p != '%') {
+      if (n + 1 >= size) return -1;
+      out[n++] = *p;
+      continue;
+    }
+    const char* text = va_arg(args, const char*);
+    if (!text) return -1;
+    const size_t length = std::strlen(text);
+    if (n + length >= size) return -1;
+    std::memcpy(out + n, text, length);
+    n += length;
+    ++p;  // the 's'
+  }
+  out[n] = '\0';
+  return static_cast<int>(n);
+}
+
 }  // namespace
 
 const char* collisionMethodName(int32_t method) {
@@ -41,7 +66,11 @@ void engineLine(const SyncContext& context, const char* format, ...) {
   buffer[0] = '\0';
   va_list args;
   va_start(args, format);
-  int length = std::vsnprintf(buffer, kLineBytes, format, args);
+  va_list plain;
+  va_copy(plain, args);
+  int length = formatPlain(buffer, kLineBytes, format, plain);
+  va_end(plain);
+  if (length < 0) length = std::vsnprintf(buffer, kLineBytes, format, args);
   va_end(args);
   if (length <= 0) return;
   if (static_cast<size_t>(length) >= kLineBytes) {

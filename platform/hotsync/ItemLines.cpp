@@ -65,7 +65,7 @@ void addSideLines(const Side& side, const Side& other, std::vector<ItemLine>* ou
     ItemLine line;
     line.side = side.name;
     const bool gone = c.kind == ItemChange::kDeleted;
-    line.path = titlesTo(gone ? side.before.items : side.after.items, gone ? c.before : c.after);
+    line.path = titlesTo(gone ? side.before : side.after, gone ? c.before : c.after);
     auto collided = side.collided.find(c.before);
     switch (c.kind) {
       case ItemChange::kAdded: {

@@ -1,9 +1,7 @@
 #include "platform/hotsync/ItemMatch.h"
 
 #include <algorithm>
-#include <functional>
 #include <optional>
-#include <unordered_map>
 
 namespace tolvex::host {
 namespace {
@@ -14,14 +12,12 @@ uint64_t mix(uint64_t a, uint64_t b) {
   return x * 0xBF58476D1CE4E5B9ull;
 }
 
-uint64_t textHash(const std::string& text) { return std::hash<std::string>()(text); }
-
 // Hash of the titles from the top row down to each item.
 std::vector<uint64_t> pathHashes(const std::vector<ItemView>& items) {
   std::vector<uint64_t> out(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
     const uint64_t above = items[i].parent == kNoParent ? 0 : out[items[i].parent];
-    out[i] = mix(above, textHash(items[i].title));
+    out[i] = mix(above, items[i].titleHash);
   }
   return out;
 }
@@ -45,35 +41,78 @@ std::vector<bool> longestIncreasing(const std::vector<size_t>& sequence) {
   return kept;
 }
 
+// The `before` items of one pass by key: a table of open addressing whose
+// entries each start a chain of that key's items in outline order.
+class CandidateIndex {
+ public:
+  // `items`: (key, item) in outline order; `itemCount`: above every item.
+  CandidateIndex(const std::vector<std::pair<uint64_t, size_t>>& items, size_t itemCount) : next_(itemCount, kNone) {
+    size_t size = 16;
+    while (size < 2 * items.size()) size *= 2;
+    keys_.assign(size, 0);
+    firsts_.assign(size, kNone);
+    lasts_.assign(size, kNone);
+    for (const auto& [key, item] : items) {
+      const size_t slot = find(key);
+      if (lasts_[slot] == kNone) {
+        keys_[slot] = key;
+        firsts_[slot] = item;
+      } else {
+        next_[lasts_[slot]] = item;
+      }
+      lasts_[slot] = item;
+    }
+  }
+
+  // The first item of `key` not taken yet, taken now; kUnpaired when none.
+  size_t take(uint64_t key) {
+    const size_t slot = find(key);
+    const size_t item = firsts_[slot];
+    if (item == kNone) return kUnpaired;
+    firsts_[slot] = next_[item];
+    return item;
+  }
+
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+
+  size_t find(uint64_t key) const {
+    const size_t mask = keys_.size() - 1;
+    size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & mask;
+    while (lasts_[slot] != kNone && keys_[slot] != key) slot = (slot + 1) & mask;
+    return slot;
+  }
+
+  // Per slot: its key, the first item not taken yet (kNone once all are)
+  // and the last item added (kNone: the slot is free).
+  std::vector<uint64_t> keys_;
+  std::vector<size_t> firsts_, lasts_;
+  std::vector<size_t> next_;  // per item: the next item of its key
+};
+
 class Matcher {
  public:
   Matcher(const std::vector<ItemView>& before, const std::vector<ItemView>& after)
       : before_(before), after_(after), pairOfAfter_(after.size(), kUnpaired), pairOfBefore_(before.size(), kUnpaired) {}
 
   // Pairs live unpaired items whose keys agree; an `after` item without a key
-  // (nullopt) sits the pass out.
-  void pass(const std::function<uint64_t(size_t)>& keyBefore,
-            const std::function<std::optional<uint64_t>(size_t)>& keyAfter) {
-    struct Candidates {
-      size_t next = 0;
-      std::vector<size_t> items;
-    };
-    std::unordered_map<uint64_t, Candidates> byKey;
+  // (nullopt) sits the pass out. Items of the same key pair in outline order.
+  template <typename KeyBefore, typename KeyAfter>
+  void pass(const KeyBefore& keyBefore, const KeyAfter& keyAfter) {
+    std::vector<std::pair<uint64_t, size_t>> keyed;
     for (size_t b = 0; b < before_.size(); ++b) {
-      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) byKey[keyBefore(b)].items.push_back(b);
+      if (!before_[b].deleted && pairOfBefore_[b] == kUnpaired) keyed.push_back({keyBefore(b), b});
     }
-    if (byKey.empty()) return;
+    if (keyed.empty()) return;
+    CandidateIndex candidates(keyed, before_.size());
     for (size_t a = 0; a < after_.size(); ++a) {
       if (after_[a].deleted || pairOfAfter_[a] != kUnpaired) continue;
       std::optional<uint64_t> key = keyAfter(a);
       if (!key) continue;
-      auto found = byKey.find(*key);
-      if (found == byKey.end()) continue;
-      Candidates& c = found->second;
-      while (c.next < c.items.size() && pairOfBefore_[c.items[c.next]] != kUnpaired) ++c.next;
-      if (c.next == c.items.size()) continue;
-      pairOfAfter_[a] = c.items[c.next];
-      pairOfBefore_[c.items[c.next]] = a;
+      const size_t b = candidates.take(*key);
+      if (b == kUnpaired) continue;
+      pairOfAfter_[a] = b;
+      pairOfBefore_[b] = a;
     }
   }
 
@@ -101,25 +140,37 @@ class Matcher {
 std::vector<bool> movedItems(const std::vector<ItemView>& before, const std::vector<ItemView>& after,
                              const std::vector<size_t>& pairOf) {
   std::vector<bool> moved(after.size(), false);
-  // Per parent before: the pairs that stayed under it, in their order after.
-  std::unordered_map<size_t, std::vector<size_t>> stayed;  // parent before -> indices after
+  // The pairs that stayed under their parent: (parent before, index after),
+  // in their order after.
+  std::vector<std::pair<uint32_t, size_t>> stayed;
   for (size_t a = 0; a < after.size(); ++a) {
     const size_t b = pairOf[a];
     if (b == kUnpaired) continue;
-    const size_t parentAfter = after[a].parent, parentBefore = before[b].parent;
+    const uint32_t parentAfter = after[a].parent, parentBefore = before[b].parent;
     const bool sameParent = parentAfter == kNoParent ? parentBefore == kNoParent
                                                      : parentBefore != kNoParent && pairOf[parentAfter] == parentBefore;
     if (sameParent) {
-      stayed[parentBefore].push_back(a);
+      stayed.push_back({parentBefore, a});
     } else {
       moved[a] = true;
     }
   }
-  for (auto& [parent, row] : stayed) {
-    std::vector<size_t> orderBefore(row.size());
-    for (size_t i = 0; i < row.size(); ++i) orderBefore[i] = pairOf[row[i]];  // pre-order keeps sibling order
+  // Grouped by parent (kNoParent last) with a counting sort, which keeps each row's order.
+  std::vector<size_t> rowStart(before.size() + 2, 0);
+  const auto row = [&](uint32_t parent) { return parent == kNoParent ? before.size() : size_t{parent}; };
+  for (const auto& [parent, a] : stayed) ++rowStart[row(parent) + 1];
+  for (size_t i = 1; i < rowStart.size(); ++i) rowStart[i] += rowStart[i - 1];
+  std::vector<size_t> grouped(stayed.size());
+  std::vector<size_t> fill(rowStart.begin(), rowStart.end() - 1);
+  for (const auto& [parent, a] : stayed) grouped[fill[row(parent)]++] = a;
+  std::vector<size_t> orderBefore;
+  for (size_t r = 0; r + 1 < rowStart.size(); ++r) {
+    const size_t start = rowStart[r], end = rowStart[r + 1];
+    if (start == end) continue;
+    orderBefore.clear();
+    for (size_t i = start; i < end; ++i) orderBefore.push_back(pairOf[grouped[i]]);  // pre-order keeps sibling order
     std::vector<bool> kept = longestIncreasing(orderBefore);
-    for (size_t i = 0; i < row.size(); ++i) moved[row[i]] = moved[row[i]] || !kept[i];
+    for (size_t i = start; i < end; ++i) moved[grouped[i]] = moved[grouped[i]] || !kept[i - start];
   }
   return moved;
 }
@@ -134,11 +185,11 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
   m.pass([&](size_t b) { return before[b].content; },
          [&](size_t a) -> std::optional<uint64_t> { return after[a].content; });
   m.pass([&](size_t b) { return pathBefore[b]; }, [&](size_t a) -> std::optional<uint64_t> { return pathAfter[a]; });
-  m.pass([&](size_t b) { return mix(m.parentBefore(b), textHash(before[b].title)); },
+  m.pass([&](size_t b) { return mix(m.parentBefore(b), before[b].titleHash); },
          [&](size_t a) -> std::optional<uint64_t> {
            std::optional<uint64_t> parent = m.parentAfter(a);
            if (!parent) return std::nullopt;
-           return mix(*parent, textHash(after[a].title));
+           return mix(*parent, after[a].titleHash);
          });
   m.pass([&](size_t b) { return mix(m.parentBefore(b), before[b].createTime + (uint64_t{1} << 32)); },
          [&](size_t a) -> std::optional<uint64_t> {
@@ -146,8 +197,8 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
            if (!parent || after[a].createTime == 0) return std::nullopt;
            return mix(*parent, after[a].createTime + (uint64_t{1} << 32));
          });
-  m.pass([&](size_t b) { return mix(textHash(before[b].title), before[b].createTime); },
-         [&](size_t a) -> std::optional<uint64_t> { return mix(textHash(after[a].title), after[a].createTime); });
+  m.pass([&](size_t b) { return mix(before[b].titleHash, before[b].createTime); },
+         [&](size_t a) -> std::optional<uint64_t> { return mix(after[a].titleHash, after[a].createTime); });
 
   SideChanges out;
   out.pairOf = m.pairOfAfter();
@@ -177,15 +228,16 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
   return out;
 }
 
-std::vector<std::string> titlesTo(const std::vector<ItemView>& items, size_t index) {
+std::vector<std::string> titlesTo(const SideView& side, size_t index) {
   std::vector<std::string> titles;
-  for (size_t i = index; i != kNoParent && i < items.size(); i = items[i].parent) titles.push_back(items[i].title);
+  for (size_t i = index; i != kNoParent && i < side.items.size(); i = side.items[i].parent)
+    titles.emplace_back(side.title(i));
   return {titles.rbegin(), titles.rend()};
 }
 
-std::string titlePath(const std::vector<ItemView>& items, size_t index) {
+std::string titlePath(const SideView& side, size_t index) {
   std::string out;
-  for (const std::string& title : titlesTo(items, index)) out += (out.empty() ? "" : " \u203A ") + title;
+  for (const std::string& title : titlesTo(side, index)) out += (out.empty() ? "" : " \u203A ") + title;
   return out;
 }
 

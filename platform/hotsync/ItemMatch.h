@@ -48,10 +48,11 @@ struct SideChanges {
 
 SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<ItemView>& after);
 
-// The titles from the top row down to `index`.
-std::vector<std::string> titlesTo(const std::vector<ItemView>& items, size_t index);
+// The titles from the top row down to `index` (empty ones when `side` keeps
+// no titles).
+std::vector<std::string> titlesTo(const SideView& side, size_t index);
 // The same joined: "Garden › Flowers › Dahlias".
-std::string titlePath(const std::vector<ItemView>& items, size_t index);
+std::string titlePath(const SideView& side, size_t index);
 
 }  // namespace tolvex::host
 #endif

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
@@ -24,71 +26,12 @@ constexpr size_t kMaxFileBytes = size_t{1} << 30;
 const char kListPrefix[] = "Tolvk-";
 const char kListSuffix[] = ".XML";
 
-// 64-bit FNV-1a, fed field by field.
+// A 64-bit hash fed eight bytes at a time: of a file's bytes block by block
+// (so that a large file is never held whole just to be told from another),
+// or of an item's fields one by one.
 class Hash {
  public:
-  Hash& bytes(const void* data, size_t size) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    for (size_t i = 0; i < size; ++i) value_ = (value_ ^ p[i]) * 0x100000001B3ull;
-    return *this;
-  }
-  Hash& number(uint64_t v) { return bytes(&v, sizeof v); }
-  Hash& text(const std::optional<std::string>& t) {
-    number(t ? t->size() + 1 : 0);  // absent and empty differ
-    return t ? bytes(t->data(), t->size()) : *this;
-  }
-  uint64_t value() const { return value_; }
-
- private:
-  uint64_t value_ = 0xCBF29CE484222325ull;
-};
-
-// Every field the user edits; not the identity, the sync flags or whether
-// branches are shown open (a view setting).
-uint64_t contentOf(const ListNode& item) {
-  Hash h;
-  h.text(item.hasTitle() ? std::optional<std::string>(item.title()) : std::nullopt);
-  h.text(item.hasNote() ? std::optional<std::string>(item.note()) : std::nullopt);
-  h.number(item.progress()).number(item.checked()).number(item.priority()).number(item.autoNumber());
-  h.number(item.alarmID()).number(item.hhCreateTime()).number(item.hhStartTime());
-  h.number(item.hhFinishTime()).number(item.hhTargetTime()).number(item.dispColour()).number(item.dispBold());
-  h.number(static_cast<uint8_t>(item.dispOverride().kind)).number(item.dispOverride().value);
-  h.number(item.linkEAB().size());
-  for (const EabLink& link : item.linkEAB()) h.number(link.eabType).number(link.eabID);
-  h.text(item.linkFile()).number(item.linkToDo()).number(item.linkDatebook());
-  return h.value();
-}
-
-ItemView viewOfItem(const ListNode& item, size_t parent) {
-  ItemView view;
-  view.parent = parent;
-  view.title = item.title();
-  view.content = contentOf(item);
-  view.createTime = item.hhCreateTime();
-  view.id = item.uniqueID();
-  view.deleted = item.deleted();
-  view.edited = item.dirtyContent();
-  return view;
-}
-
-// Opens a regular file of a list's size without blocking on anything else.
-int openListFile(const std::string& path, uint64_t* size, std::string* problem) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    if (fd >= 0) ::close(fd);
-    *problem = "is not a readable regular file of a list's size";
-    return -1;
-  }
-  *size = static_cast<uint64_t>(st.st_size);
-  return fd;
-}
-
-// A hash of a file's bytes, fed block by block (eight bytes at a time), so
-// that a large file is never held whole just to be told from another.
-class FileHash {
- public:
-  void add(const char* data, size_t size) {
+  Hash& add(const char* data, size_t size) {
     size_t i = 0;
     for (; i + 8 <= size; i += 8) {
       uint64_t word;
@@ -97,7 +40,14 @@ class FileHash {
     }
     for (; i < size; ++i) mixIn(static_cast<uint8_t>(data[i]) | 0x100u);
     length_ += size;
+    return *this;
   }
+  Hash& number(uint64_t v) {
+    mixIn(v);
+    return *this;
+  }
+  // Absent and empty differ.
+  Hash& text(bool present, std::string_view t) { return number(present ? t.size() + 1 : 0).add(t.data(), t.size()); }
   uint64_t value() const {
     uint64_t h = hash_ ^ length_;
     h ^= h >> 33;
@@ -113,6 +63,99 @@ class FileHash {
   uint64_t hash_ = 0xCBF29CE484222325ull;
   uint64_t length_ = 0;
 };
+
+// The hash of a file's bytes fed in pieces of any sizes: the same for the
+// same bytes however they were cut.
+class FileHash {
+ public:
+  void add(const char* data, size_t size) {
+    if (carried_ > 0) {
+      const size_t taken = std::min(size, 8 - carried_);
+      std::memcpy(carry_ + carried_, data, taken);
+      carried_ += taken;
+      data += taken;
+      size -= taken;
+      if (carried_ < 8) return;
+      hash_.add(carry_, 8);
+      carried_ = 0;
+    }
+    const size_t whole = size / 8 * 8;
+    hash_.add(data, whole);
+    std::memcpy(carry_, data + whole, size - whole);
+    carried_ = size - whole;
+  }
+  uint64_t value() const {
+    Hash last = hash_;
+    return last.add(carry_, carried_).value();
+  }
+
+ private:
+  Hash hash_;
+  char carry_[8] = {};
+  size_t carried_ = 0;
+};
+
+// Every field the user edits; not the identity, the sync flags or whether
+// branches are shown open (a view setting).
+uint64_t contentOf(const ListNode& item) {
+  Hash h;
+  h.text(item.hasTitle(), item.title()).text(item.hasNote(), item.note());
+  h.number(item.progress()).number(item.checked()).number(item.priority()).number(item.autoNumber());
+  h.number(item.alarmID()).number(item.hhCreateTime()).number(item.hhStartTime());
+  h.number(item.hhFinishTime()).number(item.hhTargetTime()).number(item.dispColour()).number(item.dispBold());
+  h.number(static_cast<uint8_t>(item.dispOverride().kind)).number(item.dispOverride().value);
+  h.number(item.linkEAB().size());
+  for (const EabLink& link : item.linkEAB()) h.number(link.eabType).number(link.eabID);
+  const std::optional<std::string>& file = item.linkFile();
+  h.text(file.has_value(), file ? *file : std::string_view()).number(item.linkToDo()).number(item.linkDatebook());
+  return h.value();
+}
+
+bool isAscii(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+// Adds the view of `item` to `side`; a handheld item's title as the handheld
+// shows it (the same text when it is ASCII).
+void addView(SideView& side, const ListNode& item, uint32_t parent, bool handheld) {
+  ItemView view;
+  view.parent = parent;
+  view.content = contentOf(item);
+  view.createTime = item.hhCreateTime();
+  view.id = item.uniqueID();
+  view.deleted = item.deleted();
+  view.edited = item.dirtyContent();
+  if (handheld && !isAscii(item.title())) {
+    const std::string shown = handheldShown(item.title());
+    view.titleHash = titleHashOf(shown);
+    side.add(view, shown);
+  } else {
+    view.titleHash = titleHashOf(item.title());
+    side.add(view, item.title());
+  }
+}
+
+// Opens a regular file of a list's size without blocking on anything else.
+int openListFile(const std::string& path, uint64_t* size, uint64_t* identity, std::string* problem) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+    if (fd >= 0) ::close(fd);
+    *problem = "is not a readable regular file of a list's size";
+    return -1;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  *identity = Hash()
+                  .number(st.st_dev)
+                  .number(st.st_ino)
+                  .number(*size)
+                  .number(static_cast<uint64_t>(st.st_mtim.tv_sec))
+                  .number(static_cast<uint64_t>(st.st_mtim.tv_nsec))
+                  .value();
+  return fd;
+}
 
 std::vector<std::string> folderNames(const std::string& folder) {
   std::vector<std::string> names;
@@ -133,13 +176,15 @@ bool endsWith(const std::string& text, const std::string& tail) {
 // The view of a list database's item records: pre-order, each record's tree
 // flags telling whether a first child and a next sibling follow; records
 // after the tree are deleted items of the top row.
-SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records) {
+SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records, bool titles) {
   SideView side;
   side.present = true;
   side.fileHash = hash;
+  side.keepsTitles = titles;
+  side.items.reserve(records.empty() ? 0 : records.size() - 1);
   ItemList scratch;
   // For each open level, the parent of its items and whether a next sibling is still to come there.
-  std::vector<std::pair<size_t, bool>> levels;
+  std::vector<std::pair<uint32_t, bool>> levels;
   bool treeDone = false;
   for (size_t i = 1; i < records.size(); ++i) {
     const PdbRecordView& record = records[i];
@@ -148,17 +193,15 @@ SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records) 
     auto node = unpackItemRecord(&scratch, record.uniqueId, record.data, record.size, deleted, &flags);
     if (!node) {
       side.problem = "item record " + std::to_string(i) + " cannot be read";
-      side.items.clear();
+      side.clearItems();
       return side;
     }
     if (i == 1) levels.push_back({kNoParent, true});
-    ItemView view = viewOfItem(*node, treeDone ? kNoParent : levels.back().first);
-    view.title = handheldShown(view.title);
-    side.items.push_back(std::move(view));
+    addView(side, *node, treeDone ? kNoParent : levels.back().first, true);
     if (treeDone) continue;
     levels.back().second = (flags & kHasNextSibling) != 0;
     if (flags & kHasFirstChild) {
-      levels.push_back({side.items.size() - 1, true});
+      levels.push_back({static_cast<uint32_t>(side.items.size() - 1), true});
     } else {
       while (!levels.empty() && !levels.back().second) levels.pop_back();
     }
@@ -166,7 +209,7 @@ SideView handheldSide(uint64_t hash, const std::vector<PdbRecordView>& records) 
   }
   if (!side.items.empty() && !treeDone) {
     side.problem = "the records end before the tree flags say";
-    side.items.clear();
+    side.clearItems();
   }
   return side;
 }
@@ -183,31 +226,35 @@ const SideView* earlierSide(const FolderSnapshot* earlier, const std::string& na
 // the whole list is built: an item is complete once the next one starts.
 class ViewSink : public ListItemSink {
  public:
+  explicit ViewSink(SideView& side) : side_(side) {}
   ListNode* place(ItemList& list, size_t depth) override {
     finishItem();
     parent_ = depth == 0 ? kNoParent : path_[depth - 1];
     path_.resize(depth);
-    path_.push_back(items_.size());
+    path_.push_back(static_cast<uint32_t>(side_.items.size()));
     item_ = std::make_unique<ListNode>(0, &list);
     return item_.get();
   }
   void restart() override {
-    items_.clear();
+    side_.clearItems();
     path_.clear();
     item_.reset();
+    bytes_ = FileHash();
   }
+  void read(const char* bytes, size_t size) override { bytes_.add(bytes, size); }
   void finish() override { finishItem(); }
-  std::vector<ItemView> take() { return std::move(items_); }
+  uint64_t fileHash() const { return bytes_.value(); }
 
  private:
   void finishItem() {
-    if (item_) items_.push_back(viewOfItem(*item_, parent_));
+    if (item_) addView(side_, *item_, parent_, false);
     item_.reset();
   }
-  std::vector<ItemView> items_;
-  std::vector<size_t> path_;  // index of the item placed last and of its ancestors, by depth
+  SideView& side_;
+  std::vector<uint32_t> path_;  // index of the item placed last and of its ancestors, by depth
   std::unique_ptr<ListNode> item_;
-  size_t parent_ = kNoParent;
+  uint32_t parent_ = kNoParent;
+  FileHash bytes_;  // of the bytes read so far
 };
 
 // A list file of one folder, opened and not yet read.
@@ -216,6 +263,7 @@ struct OpenFile {
   std::string path;
   int fd = -1;        // -1: could not be opened, `problem` says why
   uint64_t size = 0;
+  uint64_t identity = 0;  // of the file opened: device, inode, size, modification time
   std::string problem;
 };
 
@@ -226,7 +274,7 @@ std::vector<OpenFile> openFiles(const std::string& folder, const std::function<b
     OpenFile f;
     f.name = name;
     f.path = folder + "/" + name;
-    f.fd = openListFile(f.path, &f.size, &f.problem);
+    f.fd = openListFile(f.path, &f.size, &f.identity, &f.problem);
     files.push_back(std::move(f));
   }
   return files;
@@ -251,7 +299,7 @@ bool readRest(int fd, std::string* bytes, uint64_t size) {
   return true;
 }
 
-void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, FolderSnapshot* out) {
+void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bool titles, FolderSnapshot* out) {
   for (OpenFile& f : files) {
     if (f.fd < 0) continue;
     std::string bytes;
@@ -268,11 +316,11 @@ void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, Fold
     if (!pdb || pdb->creator != kListCode || pdb->type != kListCode) continue;
     if (pdb->name.find('*') != std::string::npos) continue;  // a temporary, never a list
     const SideView* same = earlierSide(earlier, pdb->name, true);
-    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records);
+    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records, titles);
   }
 }
 
-void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, FolderSnapshot* out) {
+void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bool titles, FolderSnapshot* out) {
   const size_t suffix = sizeof kListSuffix - 1;
   for (OpenFile& f : files) {
     const std::string name = f.name.substr(0, f.name.size() - suffix);
@@ -282,53 +330,79 @@ void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, Fo
       side.present = true;
       continue;
     }
-    FileHash h;
-    std::vector<char> block(256 * 1024);
-    for (ssize_t n; (n = ::read(f.fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
-    const uint64_t hash = h.value();
+    // A file that may be the one read before is hashed first, and taken
+    // from before when it is; any other is hashed while it is read.
     const SideView* same = earlierSide(earlier, name, false);
-    if (same && same->fileHash == hash) {
-      side = *same;
-      continue;
+    if (same && same->fileIdentity == f.identity) {
+      FileHash h;
+      std::vector<char> block(256 * 1024);
+      for (ssize_t n; (n = ::read(f.fd, block.data(), block.size())) > 0;) h.add(block.data(), static_cast<size_t>(n));
+      if (same->fileHash == h.value()) {
+        side = *same;
+        continue;
+      }
     }
     side = SideView();
     side.present = true;
-    side.fileHash = hash;
+    side.fileIdentity = f.identity;
+    side.keepsTitles = titles;
     std::string message;
     const int fd = f.fd;
     f.fd = -1;  // the reader closes it
     const std::string why = ::lseek(fd, 0, SEEK_SET) == 0 ? "" : "cannot be read";
-    ViewSink views;
+    ViewSink views(side);
     std::unique_ptr<ItemList> list = ListFileReader().readOpened(fd, why, f.size, f.path, message, &views);
+    side.fileHash = views.fileHash();
     if (!list || !message.empty()) {
       side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
-      continue;
+      side.clearItems();
     }
-    side.items = views.take();
   }
 }
 
 }  // namespace
 
-std::vector<ItemView> viewOf(const ItemList& list) {
-  std::vector<ItemView> items;
-  std::vector<std::pair<const ListNode*, size_t>> pending;  // item, its parent's index
+uint64_t titleHashOf(std::string_view title) { return Hash().add(title.data(), title.size()).value(); }
+
+void SideView::add(const ItemView& item, std::string_view title) {
+  items.push_back(item);
+  if (!keepsTitles) return;
+  titleBytes_.append(title);
+  titleEnds_.push_back(static_cast<uint32_t>(titleBytes_.size()));
+}
+
+std::string_view SideView::title(size_t index) const {
+  if (index >= titleEnds_.size()) return std::string_view();
+  const uint32_t start = index == 0 ? 0 : titleEnds_[index - 1];
+  return std::string_view(titleBytes_).substr(start, titleEnds_[index] - start);
+}
+
+void SideView::clearItems() {
+  items.clear();
+  titleBytes_.clear();
+  titleEnds_.clear();
+}
+
+SideView viewOf(const ItemList& list) {
+  SideView side;
+  std::vector<std::pair<const ListNode*, uint32_t>> pending;  // item, its parent's index
   for (const ListNode* top = list.head(); top; top = top->next()) pending.push_back({top, kNoParent});
   std::reverse(pending.begin(), pending.end());
   while (!pending.empty()) {
     auto [item, parent] = pending.back();
     pending.pop_back();
-    const size_t self = items.size();
-    items.push_back(viewOfItem(*item, parent));
+    const auto self = static_cast<uint32_t>(side.items.size());
+    addView(side, *item, parent, false);
     const size_t mark = pending.size();
     for (const ListNode* child = item->firstChild(); child; child = child->next()) pending.push_back({child, self});
     std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(mark), pending.end());
   }
-  return items;
+  return side;
 }
 
 struct FolderSnapshot::Opened::Files {
   std::vector<OpenFile> image, desktop;
+  bool titles = true;
 };
 
 FolderSnapshot::Opened::Opened() : files(std::make_unique<Files>()) {}
@@ -338,8 +412,10 @@ FolderSnapshot::Opened::~Opened() {
   closeFiles(files->desktop);
 }
 
-std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& image, const std::string& desktop) {
+std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& image, const std::string& desktop,
+                                                              bool titles) {
   auto opened = std::make_unique<Opened>();
+  opened->files->titles = titles;
   opened->files->image = openFiles(image, [](const std::string& name) { return endsWith(name, ".pdb"); });
   const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
   opened->files->desktop = openFiles(desktop, [&](const std::string& name) {
@@ -350,15 +426,27 @@ std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& 
 
 FolderSnapshot FolderSnapshot::read(Opened& opened, const FolderSnapshot* earlier) {
   FolderSnapshot snapshot;
-  readImage(opened.files->image, earlier, &snapshot);
-  readDesktop(opened.files->desktop, earlier, &snapshot);
+  readImage(opened.files->image, earlier, opened.files->titles, &snapshot);
+  readDesktop(opened.files->desktop, earlier, opened.files->titles, &snapshot);
   return snapshot;
 }
 
 FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string& desktop,
-                                    const FolderSnapshot* earlier) {
-  std::unique_ptr<Opened> opened = open(image, desktop);
-  return read(*opened, earlier);
+                                    const FolderSnapshot* earlier, bool titles) {
+  std::unique_ptr<Opened> opened = open(image, desktop, titles);
+  // The two folders are read at once, the image's files on a thread of their own.
+  FolderSnapshot snapshot, images;
+  std::thread reading;
+  try {
+    reading = std::thread([&] { readImage(opened->files->image, earlier, titles, &images); });
+  } catch (const std::system_error&) {
+    readImage(opened->files->image, earlier, titles, &images);
+  }
+  readDesktop(opened->files->desktop, earlier, titles, &snapshot);
+  if (reading.joinable()) reading.join();
+  snapshot.imageFiles = std::move(images.imageFiles);
+  for (auto& [name, list] : images.lists) snapshot.lists[name].handheld = std::move(list.handheld);
+  return snapshot;
 }
 
 }  // namespace tolvex::host

@@ -1,6 +1,10 @@
 #include "platform/hotsync/RunSummary.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <sstream>
 
@@ -12,22 +16,16 @@
 namespace tolvex::host {
 namespace {
 
-// What the run's log says of one list.
-struct LogNote {
-  ListOutcome::Action action = ListOutcome::kUnchanged;
-  std::string reason;
-  bool slow = false;  // merged comparing every item
-};
-
 // Names and log lines carry the bytes they came with: UTF-8 from the desktop,
 // Windows-1252 from the handheld.
 std::string shown(const std::string& bytes) {
   return validUtf8Prefix(bytes, SIZE_MAX) == bytes.size() ? bytes : cp1252BytesToUtf8(bytes);
 }
 
-bool startsWith(const std::string& text, const std::string& head) { return text.compare(0, head.size(), head) == 0; }
-bool endsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+
+bool startsWith(std::string_view text, std::string_view head) { return text.substr(0, head.size()) == head; }
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
 // A log line without its "#"/"!" markers and indentation.
@@ -97,30 +95,90 @@ std::string skipReason(const std::string& line) {
   return cleaned(line);
 }
 
-std::map<std::string, LogNote> readRunLog(const std::string& path) {
-  std::map<std::string, LogNote> notes;
-  std::ifstream in(path, std::ios::binary);
-  std::string line, current;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
+
+// Whether `line` mentions a skip or an error ("Skipp", "SKIPPING", "ERROR"):
+// a search for their first letters, as nearly every line of a large log
+// mentions neither.
+bool mentionsSkipOrError(std::string_view line) {
+  const char* const end = line.data() + line.size();
+  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'S', end - at))); ++at) {
+    const std::string_view rest(at, static_cast<size_t>(end - at));
+    if (startsWith(rest, "Skipp") || startsWith(rest, "SKIPPING")) return true;
+  }
+  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'E', end - at))); ++at) {
+    if (startsWith(std::string_view(at, static_cast<size_t>(end - at)), "ERROR")) return true;
+  }
+  return false;
+}
+
+// Whether reading `line` can change what the log says of a list (`inList`:
+// a list's section is open): the lines the loop below acts on, and more.
+bool mayMatter(std::string_view line, bool inList) {
+  // A character each first, as nearly every line is none of these.
+  if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
+    return true;
+  if (!line.empty() && line.back() == '.' && endsWith(line, kOpenInDesktop)) return true;
+  return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mentionsSkipOrError(line));
+}
+
+// Calls `each` with every line of the file at `path`, without its "\n";
+// the file is read in blocks, never whole.
+template <typename Each>
+void forEachLine(const std::string& path, const Each& each) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return;
+  std::vector<char> block(256 * 1024);
+  size_t held = 0;  // a line begun in the last block
+  while (true) {
+    if (held == block.size()) block.resize(block.size() * 2);
+    const ssize_t got = ::read(fd, block.data() + held, block.size() - held);
+    if (got < 0 && errno == EINTR) continue;
+    const size_t filled = held + static_cast<size_t>(got > 0 ? got : 0);
+    size_t start = 0;
+    for (const char* end; (end = static_cast<const char*>(std::memchr(block.data() + start, '\n', filled - start)));) {
+      const auto length = static_cast<size_t>(end - block.data()) - start;
+      each(std::string_view(block.data() + start, length));
+      start += length + 1;
+    }
+    if (got <= 0) {
+      if (start < filled) each(std::string_view(block.data() + start, filled - start));
+      break;
+    }
+    held = filled - start;
+    std::memmove(block.data(), block.data() + start, held);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+RunLogNotes readRunLog(const std::string& path) {
+  RunLogNotes notes;
+  if (path.empty()) return notes;
+  std::string current;
+  forEachLine(path, [&](std::string_view view) {
+    if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
+    if (!mayMatter(view, !current.empty())) return;
+    const std::string line(view);
     std::string name;
     ListOutcome::Action action;
     if (sectionStart(line, &name, &action)) {
       current = name;
       notes[current].action = action;
       notes[current].slow = line.find(": Synchronize (Config: Slow ") != std::string::npos;
-      continue;
+      return;
     }
-    if (endsWith(line, ": File is open in Tolvan Desktop. Skipped.") && startsWith(line, "# ")) {
-      name = line.substr(2, line.size() - 2 - std::string(": File is open in Tolvan Desktop. Skipped.").size());
+    if (endsWith(line, kOpenInDesktop) && startsWith(line, "# ")) {
+      name = line.substr(2, line.size() - 2 - std::string(kOpenInDesktop).size());
       notes[name] = LogNote{ListOutcome::kSkipped, skipReason(line)};
       current.clear();
-      continue;
+      return;
     }
     if (startsWith(line, "# Log open for")) current.clear();
-    if (current.empty()) continue;
+    if (current.empty()) return;
     LogNote& note = notes[current];
-    if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) continue;
+    if (note.action == ListOutcome::kSkipped || note.action == ListOutcome::kFailed) return;
     // A list on both sides under a whole-list strategy is copied, not merged.
     if (line == "#   Strategy: Copy HH file over DT") note.action = ListOutcome::kCopiedToDesktop;
     if (line == "#   Strategy: Copy DT file over HH") note.action = ListOutcome::kCopiedToHandheld;
@@ -129,9 +187,11 @@ std::map<std::string, LogNote> readRunLog(const std::string& path) {
     } else if (isTrouble(line)) {
       note = LogNote{ListOutcome::kFailed, cleaned(line)};
     }
-  }
+  });
   return notes;
 }
+
+namespace {
 
 // Which way a list went when the log does not say: from what changed.
 ListOutcome::Action actionFromChanges(const ListView& before, const ListView& after, const ListOutcome& o) {
@@ -223,8 +283,12 @@ std::string firstTrouble(const std::string& logText) {
 }
 
 RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped) {
+  return summarizeRun(std::move(before), std::move(after), readRunLog(logPath), logPath, stopped);
+}
+
+RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLogNotes& notes,
+                        const std::string& logPath, bool stopped) {
   RunSummary summary;
-  const std::map<std::string, LogNote> notes = logPath.empty() ? std::map<std::string, LogNote>() : readRunLog(logPath);
   std::map<std::string, bool> names;
   for (const auto& [name, view] : before.lists) names[name] = true;
   for (const auto& [name, view] : after.lists) names[name] = true;

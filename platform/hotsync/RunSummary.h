@@ -8,6 +8,7 @@
 // changed item can be named (ItemLines.h). One thread.
 #ifndef TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
 #define TOLVEX_PLATFORM_HOTSYNC_RUNSUMMARY_H
+#include <map>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,24 @@ struct RunSummary {
   FolderSnapshot before, after;
 };
 
+// What the run's log says of one list.
+struct LogNote {
+  ListOutcome::Action action = ListOutcome::kUnchanged;
+  std::string reason;
+  bool slow = false;  // merged comparing every item
+};
+using RunLogNotes = std::map<std::string, LogNote>;  // by list name
+
+// What the conduit's log of this run at `logPath` says of each list (none
+// for ""): read apart, so that it can be read beside the lists.
+RunLogNotes readRunLog(const std::string& logPath);
+
 // `logPath`: the conduit's log of this run ("" when it has none); `stopped`:
 // the run ended early, so lists it did not reach are said to be so.
 RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const std::string& logPath, bool stopped);
+// The same with the log read already.
+RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLogNotes& notes,
+                        const std::string& logPath, bool stopped);
 
 struct SummaryStyle {
   bool items = false;    // every changed item too, one line (or object) each

@@ -278,7 +278,8 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   // the run; --quiet prints none, so it does without. The lists as they were
   // are read beside the run: their files are open before it starts, and it
   // replaces files only by renaming new ones over them.
-  BeforeTheRun before(out.quiet ? nullptr : FolderSnapshot::open(device, desktop));
+  // Titles are kept only to name the items that changed.
+  BeforeTheRun before(out.quiet ? nullptr : FolderSnapshot::open(device, desktop, request.verbose));
   uint32_t desktopId = HostState::desktopId();
   uint32_t lastDesktop = lastDesktopOf(device);
   // The log listens before the image is read, so that the databases it
@@ -332,9 +333,20 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   if (out.quiet) return code;
   struct stat logStat;
   const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
+  const std::string runLog = haveLog ? logPath : std::string();
   FolderSnapshot was = before.take();
-  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was);
-  RunSummary summary = summarizeRun(std::move(was), std::move(after), haveLog ? logPath : std::string(), !allOk);
+  // What the run freed goes back before the lists and the log are read beside each other.
+  ::malloc_trim(0);
+  RunLogNotes notes;
+  std::thread logReading;
+  try {
+    logReading = std::thread([&] { notes = readRunLog(runLog); });
+  } catch (const std::system_error&) {
+    notes = readRunLog(runLog);
+  }
+  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was, request.verbose);
+  if (logReading.joinable()) logReading.join();
+  RunSummary summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;

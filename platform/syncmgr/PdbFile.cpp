@@ -109,21 +109,15 @@ std::optional<PdbFile> PdbFile::parseRecords(const uint8_t* bytes, size_t size, 
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* entry = bytes + kHeaderSize + i * kEntrySize;
     const size_t offset = readBe32(entry + kEntryOffset);
-    const std::string at = "record " + std::to_string(i) + " offset " + std::to_string(offset);
-    if (offset > size) {
-      fail(error, at + " lies past the end");
-      return std::nullopt;
-    }
-    if (offset < listEnd) {
-      fail(error, at + " lies inside the record list");
-      return std::nullopt;
-    }
-    if (offset < floor) {
-      fail(error, at + " is out of order (before " + floorWhat + ")");
+    if (offset > size || offset < listEnd || offset < floor) {  // the words only for the record at fault
+      const std::string at = "record " + std::to_string(i) + " offset " + std::to_string(offset);
+      if (i > 0) floorWhat = "record " + std::to_string(i - 1);
+      fail(error, at + (offset > size       ? " lies past the end"
+                        : offset < listEnd  ? " lies inside the record list"
+                                            : " is out of order (before " + floorWhat + ")"));
       return std::nullopt;
     }
     offsets[i] = floor = offset;
-    floorWhat = "record " + std::to_string(i);
   }
 
   const size_t recordsStart = count > 0 ? offsets[0] : size;

@@ -36,7 +36,7 @@ struct Outline {
   // Pre-order view and the hidden id of every entry.
   std::vector<ItemView> view(std::vector<int>* ids) const {
     std::vector<ItemView> items;
-    std::vector<std::pair<int, size_t>> stack;  // node index, parent view index
+    std::vector<std::pair<int, uint32_t>> stack;  // node index, parent view index
     std::vector<int> top = children(-1);
     for (auto it = top.rbegin(); it != top.rend(); ++it) stack.push_back({*it, kNoParent});
     while (!stack.empty()) {
@@ -44,10 +44,10 @@ struct Outline {
       stack.pop_back();
       ItemView v;
       v.parent = parent;
-      v.title = nodes[n].title;
+      v.titleHash = titleHashOf(nodes[n].title);
       v.content = nodes[n].content;
       v.createTime = nodes[n].created;
-      const size_t self = items.size();
+      const auto self = static_cast<uint32_t>(items.size());
       items.push_back(v);
       ids->push_back(nodes[n].id);
       std::vector<int> kids = children(nodes[n].id);
@@ -158,28 +158,28 @@ TEST(ItemMatchTest, CountsWhatRandomEditsDidOnEachSide) {
 
 TEST(ItemMatchTest, ReorderingCountsTheFewestMovesAndPathsNameTheItem) {
   auto row = [](std::vector<std::string> titles) {
-    std::vector<ItemView> items;
+    SideView side;
     ItemView top;
-    top.title = "Garden";
-    items.push_back(top);
+    top.titleHash = titleHashOf("Garden");
+    side.add(top, "Garden");
     for (const std::string& t : titles) {
       ItemView v;
       v.parent = 0;
-      v.title = t;
+      v.titleHash = titleHashOf(t);
       v.content = std::hash<std::string>()(t);
-      items.push_back(v);
+      side.add(v, t);
     }
-    return items;
+    return side;
   };
   // One item taken from the front to the back: one move, not three.
-  SideChanges c = compareSides(row({"a", "b", "c", "d"}), row({"b", "c", "d", "a"}));
+  const SideView after = row({"b", "c", "d", "a"});
+  SideChanges c = compareSides(row({"a", "b", "c", "d"}).items, after.items);
   EXPECT_EQ(c.moved, 1u);
   EXPECT_EQ(c.added + c.deleted + c.changed, 0u);
-  std::vector<ItemView> after = row({"b", "c", "d", "a"});
   ASSERT_EQ(c.items.size(), 1u);
   EXPECT_EQ(titlePath(after, c.items[0].after), "Garden \u203A a");
   // Twins pair in outline order.
-  c = compareSides(row({"x", "x"}), row({"x", "x", "x"}));
+  c = compareSides(row({"x", "x"}).items, row({"x", "x", "x"}).items);
   EXPECT_EQ(c.added, 1u);
   EXPECT_EQ(c.pairOf, (std::vector<size_t>{0, 1, 2, kUnpaired}));
 }

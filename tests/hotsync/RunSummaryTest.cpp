@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/hotsync/RunSummary.h"
 #include "tests/hotsync/Shell.h"
 
 namespace {
@@ -122,3 +123,41 @@ TEST_F(RunSummaryTest, AFolderOfPdbFilesIsNotTakenForAnImage) {
 }
 
 }  // namespace
+
+namespace tolvex::host {
+namespace {
+
+// The log is read in blocks: what it says of each list holds wherever its
+// lines fall, however long they are, with "\r\n" endings and no last "\n".
+TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
+  char pattern[] = "/tmp/tolvex-runlog-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::string path = std::string(pattern) + "/lastsync.txt";
+  FolderSnapshot before;
+  for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E"}) before.lists[name];
+  for (size_t filler : {0u, 1000u, 9000u, 70000u}) {
+    const std::string fill(filler % 300 + 10, 'x'), lines(filler * 40, '#');
+    std::string log = "# Log started 1\r\n# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\r\n";
+    for (size_t i = 0; i < filler; ++i) log += "#     Found dirty item: Sync " + fill + "\n";
+    log += "#   SKIPPING " + lines + "\n";  // longer than a block once the filler is large
+    log += "# [1] Tolvk-B: Synchronize (Config: Fast HH over DT)\n#   Strategy: Copy DT file over HH\n";
+    log += "# Tolvk-C: File is open in Tolvan Desktop. Skipped.\n";
+    log += "# [2] Tolvk-D: Synchronize (Config: Slow HH over DT)\n# Log open for x\n!  not in a list\n";
+    log += "# [3] Tolvk-E: Synchronize (Config: Fast HH over DT)\n#   ERROR: the disk is full";
+    std::ofstream(path, std::ios::binary) << log;
+    RunSummary s = summarizeRun(before, FolderSnapshot(), path, false);
+    ASSERT_EQ(s.lists.size(), 5u);
+    const std::string at = "filler " + std::to_string(filler);
+    EXPECT_EQ(s.lists[0].action, ListOutcome::kSkipped) << at;
+    EXPECT_EQ(s.lists[1].action, ListOutcome::kCopiedToHandheld) << at;
+    EXPECT_EQ(s.lists[2].action, ListOutcome::kSkipped) << at;
+    EXPECT_EQ(s.lists[3].action, ListOutcome::kMerged) << at;
+    EXPECT_TRUE(s.lists[3].slowMerge) << at;
+    EXPECT_EQ(s.lists[4].action, ListOutcome::kFailed) << at;
+    EXPECT_EQ(s.lists[4].reason, "the disk is full") << at;
+  }
+  fs::remove_all(pattern);
+}
+
+}  // namespace
+}  // namespace tolvex::host

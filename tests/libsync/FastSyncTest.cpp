@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "libsync/SyncContext.h"
 #include "tests/libsync/EngineTestSupport.h"
 
@@ -31,6 +34,25 @@ TEST(EngineLineTest, InsertsFourBlanksAndCutsLongLines) {
   // The cut drops whole characters: the text before the line end is pairs.
   size_t accented = line.size() - 1 - std::string("#       Alive: ").size();
   EXPECT_EQ(accented % 2, 0u);
+}
+
+// Lines of plain "%s" conversions are put together without vsnprintf: the
+// same bytes as vsnprintf makes (a precision sends a line through it),
+// lengths around the cut included.
+TEST(EngineLineTest, PlainTextLinesAreThoseOfTheGeneralFormatter) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 400; ++round) {
+    const std::string a(rng() % 520, static_cast<char>('a' + rng() % 3));
+    std::string b(rng() % 40, 'b');
+    if (rng() % 2) b += "\xC3\xA9";
+    LogCapture fast, general;
+    SyncContext context;
+    context.log = fast.file();
+    engineLine(context, round % 2 ? "# %s: %s\n" : "# %s: %s", a.c_str(), b.c_str());
+    context.log = general.file();
+    engineLine(context, round % 2 ? "# %.9999s: %.9999s\n" : "# %.9999s: %.9999s", a.c_str(), b.c_str());
+    ASSERT_EQ(fast.text(), general.text()) << "round " << round;
+  }
 }
 
 TEST(EngineLineTest, MethodNames) {
