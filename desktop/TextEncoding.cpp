@@ -34,13 +34,16 @@ class ResultBuffer {
   size_t used_ = 0;
 };
 
+// One result buffer of each kind per thread: a text answered by a conversion
+// stays valid until the next conversion on the same thread, whatever other
+// threads (the host reads lists beside a run) convert meanwhile.
 ResultBuffer& handheldBuffer() {
-  static ResultBuffer buffer(kHandheldBytes);
+  static thread_local ResultBuffer buffer(kHandheldBytes);
   return buffer;
 }
 
 ResultBuffer& utf8Buffer() {
-  static ResultBuffer buffer(kUtf8Bytes);
+  static thread_local ResultBuffer buffer(kUtf8Bytes);
   return buffer;
 }
 

@@ -22,9 +22,10 @@ std::string encodePseudoEntities(std::string_view text);
 std::string decodePseudoEntities(std::string_view text);
 std::string encodeListText(std::string_view text);       // escapeXmlText then encodePseudoEntities
 
-// UTF-8 -> handheld bytes (NUL-terminated in the shared buffer; `length` out).
+// UTF-8 -> handheld bytes (NUL-terminated in this thread's result buffer,
+// valid until its next conversion; `length` out).
 const char* utf8ToHandheld(std::string_view utf8, size_t* length = nullptr);
-// Handheld bytes -> UTF-8 (NUL-terminated, shared buffer).
+// Handheld bytes -> UTF-8 (NUL-terminated, this thread's result buffer).
 const char* handheldToUtf8(const uint8_t* bytes, size_t length);
 const char* utf16ToUtf8(const uint16_t* units);
 

@@ -4,8 +4,10 @@
 
 #include <wx/strconv.h>
 
+#include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tolvex {
@@ -129,6 +131,27 @@ TEST(HandheldText, SharedBufferIsOverwrittenAndBounded) {
   std::string bytes(8194, '\xE9');
   std::string utf8 = handheldToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   EXPECT_EQ(utf8.size(), 8192u);
+}
+
+// Each thread converts into a buffer of its own: two threads converting
+// different texts at once each read back exactly their own.
+TEST(HandheldText, EachThreadHasItsOwnResultBuffer) {
+  auto convert = [](char letter, int* wrong) {
+    const std::string utf8(300, letter);
+    const std::string bytes(300, static_cast<char>(0xE0 + (letter & 0x0F)));
+    for (int i = 0; i < 20000; ++i) {
+      const char* handheld = utf8ToHandheld(utf8);
+      *wrong += std::string(handheld) != utf8;
+      const char* back = handheldToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      *wrong += std::strlen(back) != 600 || static_cast<unsigned char>(back[1]) != 0x80 + 0x20 + (letter & 0x0F);
+    }
+  };
+  int wrongA = 0, wrongB = 0;
+  std::thread a(convert, 'a', &wrongA), b(convert, 'b', &wrongB);
+  a.join();
+  b.join();
+  EXPECT_EQ(wrongA, 0);
+  EXPECT_EQ(wrongB, 0);
 }
 
 TEST(HandheldText, Utf16PairsAndLoneSurrogates) {
