@@ -55,7 +55,8 @@ mutant damaged-image-file-unreported platform/syncmgr/SyncMgr.cpp \
   's|^    if (s.sink) s.sink(("Handheld image: " + text).c_str(), s.sinkContext);|    (void)s;|' \
   test_safety 'Table/HostileInput.*Pdb*'
 mutant pdb-record-offset-unchecked platform/syncmgr/PdbFile.cpp \
-  's|^    if (offset > size) {|    if (false) {|' test_safety 'Table/HostileInput.*Pdb*'
+  's#^    if (offset > size || offset < listEnd || offset < floor) {#    if (offset < listEnd || offset < floor) {#' \
+  test_safety 'Table/HostileInput.*Pdb*'
 
 # --- Record and file formats, against fixed bytes and an independent reader.
 mutant item-record-offsets-swapped outline/ItemRecord.cpp \
@@ -86,6 +87,10 @@ mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
   's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
 mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
   's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
+mutant collision-drops-the-losers-work libsync/Engine.cpp \
+  's|^  keepLosingWork(|  if (false) keepLosingWork(|' test_libsync 'MergePropertyTest.*:FilePairingTest.*'
+mutant conversions-share-one-buffer desktop/TextEncoding.cpp \
+  's|static thread_local ResultBuffer|static ResultBuffer|' test_desktop 'HandheldText.*'
 
 # --- The run's decisions never lose a list; a run that could not finish says so.
 mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
