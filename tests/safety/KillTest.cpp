@@ -2,7 +2,8 @@
 // succeed and leave every item, in its latest version, in the live desktop
 // file and the live handheld database of its own list.
 // The kills land as chosen Sync Manager calls begin (SYNCMGR_KILL): each
-// rename that replaces a list, and calls spread over the run; every third
+// rename that replaces a list, each deletion of a list's old database, and
+// calls spread over the run; every third
 // spread kill is timed instead, to land between calls (desktop writes).
 // TOLVEX_KILLS sets the number of spread kills (default 6) and
 // TOLVEX_KILL_TOPS the top-level items of each list (default 25, each with 9
@@ -105,6 +106,10 @@ TEST(KillAtAnyMoment, EveryItemStaysInItsListAndTheNextRunMendsIt) {
     if (calls[i] == "SyncCallRemoteModule" && ++module > 2) kills.push_back({callAt(calls, i)});
   const size_t renames = kills.size();
   EXPECT_EQ(renames, 5u) << "a rename per list";
+  // Each deletion of an old database: the new one is complete under its
+  // temporary name and noted, the old one still in place.
+  for (size_t i = 0; i < calls.size(); ++i)
+    if (calls[i] == "SyncDeleteDB") kills.push_back({callAt(calls, i)});
   const char* env = std::getenv("TOLVEX_KILLS");
   const int spread = env ? std::max(2, std::atoi(env)) : 6;
   for (int k = 0; k < spread; ++k) {
