@@ -3,8 +3,8 @@
 // file and the live handheld database of its own list.
 // The kills land as chosen Sync Manager calls begin (SYNCMGR_KILL): each
 // rename that replaces a list, each deletion of a list's old database, and
-// calls spread over the run; every third
-// spread kill is timed instead, to land between calls (desktop writes).
+// calls spread over the run; every third spread kill is timed instead, to
+// land between calls (desktop writes).
 // TOLVEX_KILLS sets the number of spread kills (default 6) and
 // TOLVEX_KILL_TOPS the top-level items of each list (default 25, each with 9
 // children); the long run uses more of both.
