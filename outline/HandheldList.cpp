@@ -421,7 +421,16 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
     if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
     if (dbName(it->name).empty()) continue;  // names no list the handheld can hold
     DbState list = databasePresence(it->name, nullptr);
-    if (list == DbState::kPresent) continue;
+    if (list == DbState::kPresent) {
+      // Cut short before the old database went: that list still stands
+      // whole, and the temporary this conduit made for it (its creation date
+      // is the noted one) is of no further use; the list merges again.
+      if (it->created == 0 || tempCreated == 0) continue;
+      if (SyncDeleteDB(kTempDatabaseName, 0) != SYNCERR_NONE) return false;
+      clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
+      logLine(env, "# Removed %s, left by an interrupted run.\n", kTempDatabaseName);
+      return true;
+    }
     if (list == DbState::kUnknown || !renameHandheldDatabase(env, kTempDatabaseName, it->name)) return false;
     logLine(env, "# Put the list left by an interrupted rebuild back as %s.\n", it->name.c_str());
     if (restored) *restored = it->name;

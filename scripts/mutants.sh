@@ -87,6 +87,8 @@ mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
   's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
 mutant deleted-twin-counts-as-kept libsync/SlowSync.cpp \
   's|^  bool liveTwin = twin \&\& !twin->deleted();|  bool liveTwin = twin;|' test_libsync 'MergePropertyTest.*:SlowSync*'
+mutant leftover-temporary-of-a-standing-list-kept outline/HandheldList.cpp \
+  's|^      if (it->created == 0 \|\| tempCreated == 0) continue;|      continue;|' test_safety 'KillAtAnyMoment.*'
 mutant collision-drops-the-losers-work libsync/Engine.cpp \
   's|^  keepLosingWork(|  if (false) keepLosingWork(|' test_libsync 'MergePropertyTest.*:FilePairingTest.*'
 mutant conversions-share-one-buffer desktop/TextEncoding.cpp \
