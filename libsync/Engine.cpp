@@ -127,8 +127,11 @@ void appendLiveCopy(const ListNode& top, ItemList& to) {
 
 // The losing list gives way, but not what its side made or edited since the
 // last HotSync: each such item, with the live items below it, goes in order
-// to the end of the winning list.
+// to the end of the winning list. A desktop list still waiting to go to the
+// handheld (its upload asked for, say after a failed rename) never reached
+// it, so none of its live items can have been deleted there: all of them stay.
 void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner, const SyncContext& context) {
+  const bool waiting = loserIsDesktop && loser.uploadFile() != 0;
   std::vector<const ListNode*> rows;
   if (loser.head()) rows.push_back(loser.head());
   while (!rows.empty()) {
@@ -136,7 +139,10 @@ void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner
     rows.pop_back();
     if (item->next()) rows.push_back(item->next());
     if (item->deleted()) continue;  // with everything below it
-    if (loserIsDesktop ? engine::isDesktopWork(*item) : engine::isHandheldWork(*item)) {
+    if (waiting) {
+      engineLine(context, "#   Keep item waiting to go to the handheld: %s\n", item->title().c_str());
+      appendLiveCopy(*item, winner);
+    } else if (loserIsDesktop ? engine::isDesktopWork(*item) : engine::isHandheldWork(*item)) {
       engineLine(context, "#   Keep new or edited item: %s\n", item->title().c_str());
       appendLiveCopy(*item, winner);
     } else if (item->firstChild()) {

@@ -118,6 +118,19 @@ TEST(FilePairingTest, ForeignListsClobberByMethodKeepingTheLosersWork) {
   }
 }
 
+// A desktop list waiting to go to the handheld never reached it: losing the
+// collision, it gives up none of its live items.
+TEST(FilePairingTest, ForeignListsKeepEveryItemOfADesktopListWaitingForUpload) {
+  Merge m("1(5,6d),2d(7),8(9)", "3c,4d", kHhOverDt);
+  m.desktop.setUniqueTime(5);
+  m.desktop.setUploadFile(1);
+  m.handheld.setUniqueTime(7);
+  m.run();
+  EXPECT_EQ(shape(*m.context.result), "3,0(0),0(0)");
+  EXPECT_TRUE(m.log.contains(written({"#   Keep item waiting to go to the handheld: T1\n",
+                                      "#   Keep item waiting to go to the handheld: T8\n"})));
+}
+
 TEST(FilePairingTest, SlowSkipsStampsAndZeroIdsWarn) {
   Merge m("1", "0,1", kDtOverHh, kSyncSlow);
   m.desktop.setUniqueTime(5);

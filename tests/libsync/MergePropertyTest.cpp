@@ -100,12 +100,12 @@ class Expectations {
 
 // Copies of the live items of `list`, below no deleted item, that its side
 // made or edited since the last HotSync, with the ID of a new item.
-std::vector<std::unique_ptr<ListNode>> liveWork(const ItemList& list, bool desktopSide) {
+std::vector<std::unique_ptr<ListNode>> liveWork(const ItemList& list, bool desktopSide, bool everyItem = false) {
   std::vector<std::unique_ptr<ListNode>> work;
   ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
     bool gone = false;
     for (const ListNode* up = item; up; up = up->parent()) gone = gone || up->deleted();
-    if (gone || !(item->dirtyContent() || (desktopSide && item->uniqueID() == 0))) return true;
+    if (gone || !(everyItem || item->dirtyContent() || (desktopSide && item->uniqueID() == 0))) return true;
     work.push_back(item->clone(true));
     work.back()->setUniqueID(0);  // as the winner holds it: new there
     return true;
@@ -156,7 +156,7 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     // below a deleted item) must stand in the winner, in content.
     std::vector<std::unique_ptr<ListNode>> desktopWork, handheldWork;
     if (foreign) {
-      desktopWork = liveWork(desktop, true);
+      desktopWork = liveWork(desktop, true, desktop.uploadFile() != 0);
       handheldWork = liveWork(handheld, false);
     }
 

@@ -70,6 +70,7 @@ class RandomLists {
     uint32_t stamp = static_cast<uint32_t>(rng_());
     desktop.setUniqueTime(stamp);
     handheld.setUniqueTime(chance(0.1) ? stamp + 1 : stamp);
+    desktop.setUploadFile(chance(0.2) ? 1 : 0);  // waiting to go to the handheld
   }
 
   bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(rng_) < p; }

@@ -67,13 +67,16 @@ void copyLiveRow(const ListNode* source, ListNode* parent, ItemList& to) {
   }
 }
 
-// The losing side's items made or edited since the last HotSync, each with
-// its live subtree, in pre-order to the end of the winner.
-void keepLosingRow(const ListNode* item, bool desktopSide, ItemList& winner, const SyncContext& context) {
+// The losing side's items made or edited since the last HotSync (every live
+// one of a desktop list waiting for upload), each with its live subtree, in
+// pre-order to the end of the winner.
+void keepLosingRow(const ListNode* item, bool desktopSide, bool waiting, ItemList& winner,
+                   const SyncContext& context) {
   for (; item; item = item->next()) {
     if (item->deleted()) continue;
-    if (item->dirtyContent() || (desktopSide && item->uniqueID() == 0)) {
-      engineLine(context, "#   Keep new or edited item: %s\n", item->title().c_str());
+    if (waiting || item->dirtyContent() || (desktopSide && item->uniqueID() == 0)) {
+      engineLine(context, waiting ? "#   Keep item waiting to go to the handheld: %s\n" : "#   Keep new or edited item: %s\n",
+                 item->title().c_str());
       auto copy = item->clone(true);
       copy->setUniqueID(0);
       copy->setList(&winner);
@@ -81,7 +84,7 @@ void keepLosingRow(const ListNode* item, bool desktopSide, ItemList& winner, con
       winner.pushBack(std::move(copy));
       copyLiveRow(item->firstChild(), placed, winner);
     } else {
-      keepLosingRow(item->firstChild(), desktopSide, winner, context);
+      keepLosingRow(item->firstChild(), desktopSide, waiting, winner, context);
     }
   }
 }
@@ -104,7 +107,8 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
   }
   context.result->purgeDeleted();
   const bool desktopWins = context.result == &desktop;
-  keepLosingRow((desktopWins ? handheld : desktop).head(), !desktopWins, *context.result, context);
+  keepLosingRow((desktopWins ? handheld : desktop).head(), !desktopWins, !desktopWins && desktop.uploadFile() != 0,
+                *context.result, context);
   desktop.clearAllDirtyPosition();
   desktop.clearAllDirtyContent();
   handheld.clearAllDirtyPosition();
