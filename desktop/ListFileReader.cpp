@@ -412,17 +412,7 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
   bool rewind() { return ::lseek(fd_, 0, SEEK_SET) == 0; }
   // Fills `buffer` as far as the file goes; -1 on a read error.
-  long fill(char* buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::read(fd_, buffer + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return -1;
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<long>(done);
-  }
+  long fill(char* buffer, size_t size) { return readUpTo(fd_, buffer, size); }
 
  private:
   int fd_;

@@ -35,21 +35,24 @@ bool readRegularFile(const std::string& path, uint64_t limit, std::string* bytes
     return false;
   }
   bytes->resize(static_cast<size_t>(size));
+  const long got = readUpTo(fd, bytes->data(), bytes->size());  // fewer when it shrank meanwhile
+  if (got < 0) *why = std::strerror(errno);
+  ::close(fd);
+  if (got < 0) return false;
+  bytes->resize(static_cast<size_t>(got));
+  return true;
+}
+
+long readUpTo(int fd, char* buffer, size_t size) {
   size_t done = 0;
-  while (done < bytes->size()) {
-    const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+  while (done < size) {
+    const ssize_t n = ::read(fd, buffer + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *why = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;  // it shrank meanwhile
+    if (n < 0) return -1;
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
-  ::close(fd);
-  bytes->resize(done);
-  return true;
+  return static_cast<long>(done);
 }
 
 }  // namespace tolvex

@@ -43,6 +43,19 @@ std::set<uint32_t>& usedCreationDates() {
 
 std::string errnoText() { return std::strerror(errno); }
 
+// Reads up to `size` bytes, fewer only at the end of the file; -1 on an error.
+long readUpTo(int fd, uint8_t* bytes, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<long>(done);
+}
+
 // Non-blocking open, so a FIFO or device named like a database cannot stall
 // the reader before the regular-file check turns it away.
 bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error,
@@ -64,15 +77,16 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
     return false;
   }
   bytes->resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  // A read error is no end of file: a database cut short by one must not
+  // pass for a whole one.
+  const long got = readUpTo(fd, bytes->data(), bytes->size());
+  const std::string why = got < 0 ? errnoText() : std::string();
   ::close(fd);
-  bytes->resize(done);
+  if (got < 0) {
+    *error = "cannot be read: " + why;
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(got));
   return true;
 }
 
@@ -171,19 +185,6 @@ bool saveConfig(wxFileConfig& config, const std::string& path) {
   std::vector<uint8_t> bytes(out.GetSize());
   if (!bytes.empty()) out.CopyTo(bytes.data(), bytes.size());
   return writeFileAtomically(path, bytes);
-}
-
-// Reads up to `size` bytes, fewer only at the end of the file; -1 on an error.
-long readUpTo(int fd, uint8_t* bytes, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<long>(done);
 }
 
 // A released database's file under the header of its fields now: what
