@@ -73,12 +73,13 @@ void engineLine(const SyncContext& context, const char* format, ...) {
   if (length < 0) length = std::vsnprintf(buffer, kLineBytes, format, args);
   va_end(args);
   if (length <= 0) return;
+  size_t rest = static_cast<size_t>(length) - 1;  // after its first character
   if (static_cast<size_t>(length) >= kLineBytes) {
     size_t formatLength = std::strlen(format);
     fitCutLine(buffer, formatLength > 0 && format[formatLength - 1] == '\n');
+    rest = std::strlen(buffer + 1);
   }
   // Its first character, four blanks, and the rest up to its end.
-  const size_t rest = std::strlen(buffer + 1);
   line[0] = buffer[0];
   std::memset(line + 1, ' ', 4);
   // The engine works in memory only, so its lines wait in the stream's
