@@ -210,6 +210,10 @@ std::optional<uint8_t> openListDatabase(const RunEnv& env, const DatabaseEntry& 
   long err = SyncOpenDB(dbName(entry.name).c_str(), entry.card, &handle, kListOpenMode);
   if (err != 0) {
     logLine(env, "#   ERROR: Cannot Open DB (%d %x)\n", int(err), unsigned(err));
+    // The database is there but cannot be read: its records may hold
+    // handheld edits, so neither side is written over.
+    if (err == SYNCERR_IO)
+      logLine(env, "!   Handheld database %s cannot be read. Leaving both sides as they are.\n", entry.name.c_str());
     return std::nullopt;
   }
   uint16_t count = 0;
@@ -528,9 +532,10 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
   logLine(env, "# Delete original file.\n");
   const long deleted = SyncDeleteDB(dbName(entry.name).c_str(), 0);
   // An old database that stays would keep the new one from taking its name,
-  // and the next run would pair the saved desktop file with the old one.
+  // and the next run would pair the saved desktop file with the old one. One
+  // that cannot even be opened is there all the same.
   if (deleted != 0 && deleted != SYNCERR_NOT_FOUND &&
-      databasePresence(entry.name, nullptr) == DbState::kPresent) {
+      databasePresence(entry.name, nullptr) != DbState::kMissing) {
     logLine(env, "#   ERROR: Couldn't delete original file (%d %x). Keeping it; the new one is dropped.\n",
             int(deleted), unsigned(deleted));
     // The note keeps claiming the new one until it is gone.

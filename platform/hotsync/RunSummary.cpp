@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "platform/hotsync/ItemLines.h"
 #include "platform/hotsync/Json.h"
 #include "platform/hotsync/ListTree.h"
+#include "platform/syncmgr/SyncMgr.h"
 
 namespace tolvex::host {
 namespace {
@@ -95,6 +97,16 @@ std::string skipReason(const std::string& line) {
   if (line.find("File is open in Tolvan Desktop") != std::string::npos)
     return "its desktop file is open in the desktop application; close it and synchronize again";
   return cleaned(line);
+}
+
+// "Cannot Open DB (N X)" in words: X is the Sync Manager's code in hex.
+std::string failReason(const std::string& line) {
+  const size_t at = line.find("Cannot Open DB (");
+  if (at == std::string::npos) return cleaned(line);
+  unsigned code = 0;
+  const bool io = std::sscanf(line.c_str() + at, "Cannot Open DB (%*d %x)", &code) == 1 && code == SYNCERR_IO;
+  return std::string("its handheld database ") + (io ? "is damaged or unreadable" : "cannot be opened") +
+         "; both sides left as they are";
 }
 
 const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
@@ -187,7 +199,7 @@ RunLogNotes readRunLog(const std::string& path) {
     if (line.find("SKIPPING") != std::string::npos || line.find("Skipp") != std::string::npos) {
       note = LogNote{ListOutcome::kSkipped, skipReason(line)};
     } else if (isTrouble(line)) {
-      note = LogNote{ListOutcome::kFailed, cleaned(line)};
+      note = LogNote{ListOutcome::kFailed, failReason(line)};
     }
   });
   return notes;
@@ -279,7 +291,7 @@ const char* actionName(ListOutcome::Action action) {
 std::string firstTrouble(const std::string& logText) {
   std::istringstream lines(logText);
   for (std::string line; std::getline(lines, line);) {
-    if (isTrouble(line)) return cleaned(line);
+    if (isTrouble(line)) return failReason(line);
   }
   return std::string();
 }

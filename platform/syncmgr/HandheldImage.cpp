@@ -31,6 +31,7 @@ constexpr const char* kDeviceFile = "device.ini";
 // Handheld sync module result codes (the handheld's data manager errors).
 constexpr uint32_t kModuleInvalidParam = 0x0203;
 constexpr uint32_t kModuleCantFind = 0x0207;
+constexpr uint32_t kModuleCorruptDatabase = 0x0209;
 constexpr uint32_t kModuleAlreadyExists = 0x0219;
 constexpr uint32_t kModuleWriteFailed = 0x0201;
 
@@ -363,19 +364,26 @@ void HandheldImage::loadFile(const std::string& path) {
   std::string fault;
   std::optional<PdbFile> pdb;
   if (readWholeFile(path, &bytes, &fault)) pdb = PdbFile::parse(bytes.data(), bytes.size(), &fault);
+  // A damaged database whose header still names it stays known under its
+  // name, so that nothing takes its place and a reader of it hears it fails.
+  const std::string damage = pdb ? std::string() : fault;
+  if (!pdb) pdb = PdbFile::parseHeaderFields(bytes.data(), bytes.size(), nullptr);
   if (!pdb) {
     report(path + ": " + fault + "; skipped, file left unchanged");
     return;
   }
   auto it = databases_.find(pdb->name);
   if (it != databases_.end()) {
-    report(path + ": database \"" + pdb->name + "\" is already in " + it->second->path +
-           "; skipped, file left unchanged");
+    const std::string why = damage.empty() ? "database \"" + pdb->name + "\" is already in " + it->second->path : damage;
+    report(path + ": " + why + "; skipped, file left unchanged");
     return;
   }
+  if (!damage.empty())
+    report(path + ": " + damage + "; database \"" + pdb->name + "\" cannot be opened, file left unchanged");
   auto db = std::make_unique<ImageDatabase>();
   db->pdb = std::move(*pdb);
   db->path = path;
+  db->fault = damage;
   const std::string name = db->pdb.name;
   databases_.emplace(name, std::move(db));
 }
@@ -436,6 +444,7 @@ long HandheldImage::open(const std::string& name, uint8_t mode, uint8_t* handle)
   if (!(mode & (SYNC_MODE_READ | SYNC_MODE_WRITE))) return SYNCERR_BAD_ARG;
   auto it = databases_.find(name);
   if (it == databases_.end()) return SYNCERR_NOT_FOUND;
+  if (it->second->unreadable()) return SYNCERR_IO;
   if (openCount_ >= kMaxOpen) return SYNCERR_TOO_MANY;
   if (!ensureLoaded(*it->second)) return SYNCERR_IO;
   return takeHandle(it->second.get(), (mode & SYNC_MODE_WRITE) != 0, handle);
@@ -538,6 +547,8 @@ long HandheldImage::remove(const std::string& name) {
   if (it == databases_.end()) return SYNCERR_NOT_FOUND;
   ImageDatabase& db = *it->second;
   if (db.opens > 0) return SYNCERR_BAD_ARG;  // the handheld refuses to delete an open database
+  // Its file may hold the only copy of what the user wrote on the handheld.
+  if (db.unreadable()) return SYNCERR_IO;
   if (fileExists(db.path) && ::unlink(db.path.c_str()) != 0) return SYNCERR_IO;
   usedCreationDates().insert(db.pdb.createDate);
   databases_.erase(it);
@@ -548,6 +559,7 @@ uint32_t HandheldImage::rename(const std::string& oldName, const std::string& ne
   if (newName.empty() || newName.size() >= SYNC_DB_NAMELEN) return kModuleInvalidParam;
   auto it = databases_.find(oldName);
   if (it == databases_.end()) return kModuleCantFind;
+  if (it->second->unreadable()) return kModuleCorruptDatabase;
   if (databases_.count(newName)) return kModuleAlreadyExists;
   std::unique_ptr<ImageDatabase> db = std::move(it->second);
   databases_.erase(it);
@@ -573,7 +585,7 @@ uint32_t HandheldImage::rename(const std::string& oldName, const std::string& ne
 }
 
 bool HandheldImage::writeBack(ImageDatabase& db) {
-  if (!db.dirty) return true;
+  if (!db.dirty || db.unreadable()) return true;
   PdbFile& pdb = db.pdb;
   const uint32_t oldModDate = pdb.modDate;
   const uint32_t oldModNumber = pdb.modNumber;

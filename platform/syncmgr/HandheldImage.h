@@ -1,10 +1,13 @@
 // A handheld image: a folder of .pdb files (one per database) and device.ini.
 //
-// Every well-formed .pdb file is loaded when the image is attached; a file
+// Every well-formed .pdb file is loaded when the image is attached. A file
 // that does not parse is reported (on stderr and to the attacher's report
-// function), skipped, and never written or removed. Databases stay in memory; a changed database is written back when
-// its last handle closes (or at detach), atomically: a temporary file in the
-// same folder, fsync, rename.
+// function) and never written or removed: when its header still names the
+// database, the image holds it as unreadable, as a handheld holds a damaged
+// database (listed; it cannot be opened, deleted, renamed or replaced);
+// otherwise it is skipped. Databases stay in memory; a changed database is
+// written back when its last handle closes (or at detach), atomically: a
+// temporary file in the same folder, fsync, rename.
 //
 // Threading: one caller thread, like the Sync Manager interface it serves.
 #ifndef TOLVEX_PLATFORM_SYNCMGR_HANDHELDIMAGE_H
@@ -36,7 +39,6 @@ struct DeviceInfo {
   uint32_t lastDesktop = 0;  // 0: never
 };
 
-// One database of the image.
 // One database of the image. While no handle is open and its file holds it
 // whole, its records are let go (`released`) and read back when it is opened
 // again: a large list is then held in memory only while it is in use. A
@@ -49,6 +51,10 @@ struct ImageDatabase {
   bool released = false;
   size_t releasedCount = 0;  // its records while released
   std::string recordsFile;   // while released: the file that holds them
+  // Non-empty: why the records of its file cannot be read. Only the header
+  // fields are held, and the file is never changed.
+  std::string fault;
+  bool unreadable() const { return !fault.empty(); }
   size_t recordCount() const { return released ? releasedCount : pdb.recordCount(); }
 };
 
@@ -79,7 +85,8 @@ class HandheldImage {
   size_t databaseCount() const { return databases_.size(); }
   bool exists(const std::string& name) const { return databases_.count(name) != 0; }
 
-  // Results are SYNCERR_* codes.
+  // Results are SYNCERR_* codes; an unreadable database answers SYNCERR_IO
+  // to open and remove.
   long open(const std::string& name, uint8_t mode, uint8_t* handle);
   long create(PdbFile pdb, uint8_t* handle);
   long close(uint8_t handle);

@@ -33,8 +33,9 @@ bool fail(std::string* error, const std::string& text) {
   return false;
 }
 
-// Checks the header on its own; fills the fixed fields of `db`.
-bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* error) {
+// Reads the fixed fields of the header into `db`: all a damaged file may
+// still give (its name, type and creator).
+bool readHeaderFields(const uint8_t* bytes, size_t size, PdbFile& db, std::string* error) {
   if (size < PdbFile::kHeaderSize) return fail(error, "truncated header (" + std::to_string(size) + " bytes)");
   const void* nul = std::memchr(bytes + PdbFile::kNameOffset, 0, PdbFile::kNameSize);
   if (!nul) return fail(error, "database name is not terminated");
@@ -42,8 +43,6 @@ bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* er
                  static_cast<const uint8_t*>(nul) - (bytes + PdbFile::kNameOffset));
   if (db.name.empty()) return fail(error, "database name is empty");
   db.attributes = readBe16(bytes + PdbFile::kAttributesOffset);
-  if (db.attributes & PdbFile::kResourceDatabase)
-    return fail(error, "resource database (not supported)");
   db.version = readBe16(bytes + PdbFile::kVersionOffset);
   db.createDate = readBe32(bytes + PdbFile::kCreateDateOffset);
   db.modDate = readBe32(bytes + PdbFile::kModDateOffset);
@@ -52,12 +51,24 @@ bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* er
   db.type = readBe32(bytes + PdbFile::kTypeOffset);
   db.creator = readBe32(bytes + PdbFile::kCreatorOffset);
   db.uniqueIdSeed = readBe32(bytes + PdbFile::kSeedOffset);
-  if (readBe32(bytes + PdbFile::kNextListOffset) != 0)
-    return fail(error, "chained record list (not supported)");
+  return true;
+}
+
+// Checks the header on its own; fills the fixed fields of `db`.
+bool parseHeader(const uint8_t* bytes, size_t size, PdbFile& db, std::string* error) {
+  if (!readHeaderFields(bytes, size, db, error)) return false;
+  if (db.attributes & PdbFile::kResourceDatabase) return fail(error, "resource database (not supported)");
+  if (readBe32(bytes + PdbFile::kNextListOffset) != 0) return fail(error, "chained record list (not supported)");
   return true;
 }
 
 }  // namespace
+
+std::optional<PdbFile> PdbFile::parseHeaderFields(const uint8_t* bytes, size_t size, std::string* error) {
+  PdbFile db;
+  if (!readHeaderFields(bytes, size, db, error)) return std::nullopt;
+  return db;
+}
 
 std::optional<PdbFile> PdbFile::parse(const uint8_t* bytes, size_t size, std::string* error) {
   return parseRecords(bytes, size, error, nullptr);

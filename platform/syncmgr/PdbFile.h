@@ -74,6 +74,9 @@ class PdbFile {
   // `bytes` in `records`, and the answer holds none.
   static std::optional<PdbFile> parseInPlace(const uint8_t* bytes, size_t size, std::string* error,
                                              std::vector<PdbRecordView>* records);
+  // The header's fixed fields alone (name, dates, type, creator, ...), of a
+  // file that may be damaged beyond them; no blocks, no records.
+  static std::optional<PdbFile> parseHeaderFields(const uint8_t* bytes, size_t size, std::string* error);
   std::vector<uint8_t> serialize() const;
   // The same bytes handed to `write` piece by piece, so a large database is
   // never held twice; stops and answers false when `write` does.

@@ -201,7 +201,9 @@ SYNC_API uint32_t SyncHHToHostDWord(uint32_t value);
 // --- Host-facing operations (used by the hotsync program, never by a conduit) ---
 typedef void (*SyncHostLogSink)(const char* text, void* context);
 // Attaches the handheld image in `folder`; reads device.ini. Non-zero on failure.
-// Files the image skips are reported on stderr and to the log sink.
+// Files the image skips, or holds as unreadable databases (their header still
+// names them; opening or deleting one answers SYNCERR_IO), are reported on
+// stderr and to the log sink.
 SYNC_API long SyncHostAttach(const char* folder);
 // Writes back anything still open and detaches. SYNCERR_IO when a changed
 // database could not be written back at some point since attaching (each

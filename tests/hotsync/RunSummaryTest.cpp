@@ -103,6 +103,59 @@ TEST_F(RunSummaryTest, AFailedRunSaysWhatFailedInWordsAndWhereTheLogIs) {
   EXPECT_NE(r.out.find("Handheld image files changed: none"), std::string::npos) << r.out;
 }
 
+// The handheld's Garden is damaged (two records share one unique ID) but its
+// header still names it: whichever way the list would go, it fails in words,
+// its two files stay as they were (no second database beside the damaged
+// one), and the other lists are synchronized all the same.
+TEST_F(RunSummaryTest, ADamagedHandheldListFailsAndBothItsFilesStay) {
+  struct Case {
+    const char* name;
+    const char* click;     // of `hotsync configure`, or ""
+    bool upload;           // the desktop file asks to be put on the handheld
+    const char* summary;   // of the list
+    const char* proof;     // in the conduit's log
+  };
+  const Case cases[] = {
+      {"merge", "", false, "Tolvk-Garden: failed: its handheld database is damaged or unreadable; both sides left",
+       "!   Handheld database Tolvk-Garden cannot be read. Leaving both sides as they are.\n"},
+      {"upload", "", true, "Tolvk-Garden: failed: its handheld database is damaged or unreadable; both sides left",
+       "!   Handheld database Tolvk-Garden cannot be read. Leaving both sides as they are.\n"},
+      {"desktop copied over", "405", false, "Tolvk-Garden: failed: Couldn't delete original file (16393 4009)",
+       "!   Couldn't create the list on handheld. Desktop file left as it was.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    const fs::path damaged = root_ / "handheld" / "Tolvk-Garden.pdb", desktop = root_ / "desktop" / "Tolvk-Garden.XML";
+    std::string bytes = slurp(damaged);
+    bytes.replace(78 + 2 * 8 + 5, 3, bytes.substr(78 + 8 + 5, 3));  // record 2 takes record 1's ID
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    std::string text = slurp(desktop);
+    if (c.upload) text.replace(text.find("uploadFile=\"0\""), 14, "uploadFile=\"1\"");
+    std::ofstream(desktop, std::ios::binary) << text;
+    const std::string configure = std::string(" configure --click ") + c.click + " --ok >/dev/null 2>&1 </dev/null";
+    if (*c.click) {
+      ASSERT_EQ(tolvex::testing::shell("HOTSYNC_HOME=" + (root_ / "home").string() + " " + kHotsync + configure).code, 0);
+    }
+
+    auto r = sync("");
+    EXPECT_EQ(r.code, 1) << r.out;
+    EXPECT_NE(r.out.find(c.summary), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Tolvk-Trip: copied to the handheld; handheld 4 added"), std::string::npos) << r.out;
+    EXPECT_EQ(slurp(damaged), bytes);
+    EXPECT_EQ(slurp(desktop), text);
+    for (const auto& entry : fs::directory_iterator(root_ / "handheld")) {
+      const std::string file = entry.path().filename().string();
+      EXPECT_TRUE(file.find("Garden") == std::string::npos || file == "Tolvk-Garden.pdb") << file;
+      EXPECT_EQ(file.find("*Sync*"), std::string::npos);
+    }
+    EXPECT_NE(slurp(root_ / "home" / "hotsync.log").find("Tolvk-Garden.pdb: record 2 repeats unique ID"),
+              std::string::npos);
+    EXPECT_NE(slurp(root_ / "desktop" / "lastsync.txt").find(c.proof), std::string::npos);
+  }
+}
+
 TEST_F(RunSummaryTest, ARelativeDesktopFolderIsKeptAsAnAbsolutePath) {
   auto r = tolvex::testing::shell("cd " + root_.string() + " && HOTSYNC_HOME=home " + kHotsync +
                                   " sync --device handheld --desktop=./desktop --quiet 2>&1");

@@ -97,6 +97,24 @@ class ImageTest : public ::testing::Test {
     return e == 0 ? std::string(reinterpret_cast<char*>(buffer), info->recSize) : std::string();
   }
   std::string path(const std::string& file) const { return dir_ + "/" + file; }
+  // Renames a database through the handheld sync module; answers its result code.
+  uint32_t renameDb(const char* from, const char* to) {
+    char block[71] = {};
+    std::strncpy(block, from, 34);
+    std::strncpy(block + 35, to, 34);
+    block[70] = '{';
+    char reply[71];
+    SyncCallModuleParams call{};
+    call.creator = SYNC_FOURCC('Q', 'z', 'v', 'm');
+    call.type = SYNC_FOURCC('a', 'p', 'p', 'l');
+    call.function = SYNC_MODULE_RENAME_DB;
+    call.paramSize = sizeof block;
+    call.param = block;
+    call.replySize = sizeof reply;
+    call.reply = reply;
+    EXPECT_EQ(SyncCallRemoteModule(&call), 0);
+    return call.resultCode;
+  }
 
   std::string dir_;
 };

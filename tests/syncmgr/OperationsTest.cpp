@@ -352,19 +352,9 @@ TEST_F(Operations, ModuleAnswersVersionAndEncoding) {
 TEST_F(Operations, RenameDbRenamesHeaderAndFile) {
   EXPECT_EQ(SyncCloseDB(create("Tolvk-*Sync*")), 0);
   EXPECT_EQ(SyncCloseDB(create("Tolvk-Taken")), 0);
-  auto rename = [&](const char* from, const char* to) {
-    char block[71] = {};
-    std::strncpy(block, from, 34);
-    std::strncpy(block + 35, to, 34);
-    block[70] = '{';
-    char reply[71];
-    auto call = moduleCall(SYNC_MODULE_RENAME_DB, block, 71, reply, 71);
-    EXPECT_EQ(SyncCallRemoteModule(&call), 0);
-    return call.resultCode;
-  };
-  EXPECT_NE(rename("Tolvk-Missing", "Tolvk-X"), 0u);
-  EXPECT_NE(rename("Tolvk-*Sync*", "Tolvk-Taken"), 0u);
-  EXPECT_EQ(rename("Tolvk-*Sync*", "Tolvk-Trip/2"), 0u);
+  EXPECT_NE(renameDb("Tolvk-Missing", "Tolvk-X"), 0u);
+  EXPECT_NE(renameDb("Tolvk-*Sync*", "Tolvk-Taken"), 0u);
+  EXPECT_EQ(renameDb("Tolvk-*Sync*", "Tolvk-Trip/2"), 0u);
 
   struct stat st;
   EXPECT_NE(stat(path("Tolvk-*Sync*.pdb").c_str(), &st), 0);
@@ -394,14 +384,7 @@ TEST_F(Operations, ReleasedDatabasesReadBackAndRenameWhole) {
   auto was = PdbFile::parse(before.data(), before.size(), nullptr);
   ASSERT_TRUE(was);
 
-  char block[71] = {};
-  std::strncpy(block, "Tolvk-*Sync*", 34);
-  std::strncpy(block + 35, "Tolvk-Renamed", 34);
-  block[70] = '{';
-  char reply[71];
-  auto call = moduleCall(SYNC_MODULE_RENAME_DB, block, 71, reply, 71);
-  ASSERT_EQ(SyncCallRemoteModule(&call), 0);
-  ASSERT_EQ(+call.resultCode, 0u);
+  ASSERT_EQ(renameDb("Tolvk-*Sync*", "Tolvk-Renamed"), 0u);
   const auto after = readFile(path("Tolvk-Renamed.pdb"));
   auto is = PdbFile::parse(after.data(), after.size(), nullptr);
   ASSERT_TRUE(is);

@@ -1,5 +1,6 @@
 // The .pdb reader and writer: exact layout, and damaged files that must be
-// refused by name, skipped by the image, and left byte for byte as they were.
+// refused by name, held unreadable or skipped by the image, and left byte for
+// byte as they were.
 #include "platform/syncmgr/HandheldImage.h"
 #include "platform/syncmgr/PdbFile.h"
 #include "tests/syncmgr/ImageFixture.h"
@@ -86,13 +87,15 @@ struct Damage {
   const char* what;
   const char* fault;  // expected in the message
   void (*apply)(std::vector<uint8_t>&);
+  bool named = true;  // the header still names the database
 };
 
 const Damage kDamage[] = {
-    {"truncated header", "truncated header", [](std::vector<uint8_t>& b) { b.resize(50); }},
-    {"empty file", "truncated header", [](std::vector<uint8_t>& b) { b.clear(); }},
-    {"unterminated name", "not terminated", [](std::vector<uint8_t>& b) { std::memset(b.data(), 'N', 32); }},
-    {"empty name", "empty", [](std::vector<uint8_t>& b) { b[0] = 0; }},
+    {"truncated header", "truncated header", [](std::vector<uint8_t>& b) { b.resize(50); }, false},
+    {"empty file", "truncated header", [](std::vector<uint8_t>& b) { b.clear(); }, false},
+    {"unterminated name", "not terminated", [](std::vector<uint8_t>& b) { std::memset(b.data(), 'N', 32); }, false},
+    {"empty name", "empty", [](std::vector<uint8_t>& b) { b[0] = 0; }, false},
+    {"repeated unique ID", "repeats unique ID", [](std::vector<uint8_t>& b) { std::memcpy(&b[78 + 13], &b[78 + 5], 3); }},
     {"lying record count", "record count", [](std::vector<uint8_t>& b) { writeBe16(&b[76], 500); }},
     {"record past the end", "past the end", [](std::vector<uint8_t>& b) { writeBe32(&b[78 + 16], 100000); }},
     {"records out of order", "out of order",
@@ -112,7 +115,7 @@ const Damage kDamage[] = {
 
 using HostileFiles = ImageTest;
 
-TEST_F(HostileFiles, AreReportedSkippedAndNeverTouched) {
+TEST_F(HostileFiles, AreReportedAndNeverTouched) {
   for (const Damage& d : kDamage) {
     SCOPED_TRACE(d.what);
     SyncHostDetach();
@@ -130,18 +133,36 @@ TEST_F(HostileFiles, AreReportedSkippedAndNeverTouched) {
     EXPECT_NE(message.find(file), std::string::npos) << message;
     EXPECT_NE(message.find(d.fault), std::string::npos) << message;
 
-    // Not listed, not openable, and a database of the same name lands in
-    // another file instead of overwriting the damaged one.
+    // A file whose header names its database stays on the image under that
+    // name, as a damaged database stays on a handheld: listed, but it cannot
+    // be opened, deleted, renamed or replaced. Any other file is not listed,
+    // and a database of the same name lands in another file.
     SyncCardInfo card{};
     ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
-    EXPECT_EQ(+card.ramDbCount, 0);
+    EXPECT_EQ(+card.ramDbCount, d.named ? 1 : 0);
+    SyncDbRecord listed{};
+    int count = 1;
+    if (d.named) {
+      ASSERT_EQ(SyncReadDBList(0, 0, 1, &listed, &count), 0);
+      EXPECT_STREQ(listed.name, "Tolvk-Sample");
+    }
     uint8_t h = 0;
-    EXPECT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xD0), SYNCERR_NOT_FOUND);
-    EXPECT_EQ(SyncDeleteDB("Tolvk-Sample", 0), SYNCERR_NOT_FOUND);
-    h = create("Tolvk-Sample");
-    write(h, "fresh");
-    ASSERT_EQ(SyncCloseDB(h), 0);
-    ASSERT_EQ(SyncDeleteDB("Tolvk-Sample", 0), 0);
+    EXPECT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xD0), d.named ? SYNCERR_IO : SYNCERR_NOT_FOUND);
+    EXPECT_EQ(SyncDeleteDB("Tolvk-Sample", 0), d.named ? SYNCERR_IO : SYNCERR_NOT_FOUND);
+    if (d.named) {
+      SyncCreateRecord rec{};
+      std::strcpy(rec.name, "Tolvk-Sample");
+      EXPECT_EQ(SyncCreateDB(&rec), SYNCERR_EXISTS);
+      EXPECT_NE(renameDb("Tolvk-Sample", "Tolvk-Moved"), 0u);
+      ASSERT_EQ(SyncCloseDB(create("Tolvk-Other")), 0);
+      EXPECT_NE(renameDb("Tolvk-Other", "Tolvk-Sample"), 0u);
+      ASSERT_EQ(SyncDeleteDB("Tolvk-Other", 0), 0);
+    } else {
+      h = create("Tolvk-Sample");
+      write(h, "fresh");
+      ASSERT_EQ(SyncCloseDB(h), 0);
+      ASSERT_EQ(SyncDeleteDB("Tolvk-Sample", 0), 0);
+    }
     SyncHostDetach();
     EXPECT_EQ(readFile(file), bytes);
     std::remove(file.c_str());
