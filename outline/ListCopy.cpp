@@ -133,7 +133,8 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   DesktopBefore before;
   before.stamp = stampOf(path);
   std::unique_ptr<ItemList> replaced;
-  if (before.stamp.present) replaced = loadDesktopList(env, path, message);
+  // Its items give way to the handheld's whatever their IDs: no warning.
+  if (before.stamp.present) replaced = loadDesktopList(RunEnv{}, path, message);
   if (replaced) before.snapshot = DesktopSnapshot(*replaced);
   message.clear();
   logLine(env, "#   Reading list details.\n");
