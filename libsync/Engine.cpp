@@ -31,19 +31,20 @@ int formatPlain(char* out, size_t size, const char* format, va_list args) {
   for (const char* p = format; (p = std::strchr(p, '%')); p += 2)
     if (p[1] != 's') return -1;
   size_t n = 0;
-  for (const char* p = format; *p; ++p) {
-    if (*p != '%') {
-      if (n + 1 >= size) return -1;
-      out[n++] = *p;
-      continue;
-    }
-    const char* text = va_arg(args, const char*);
-    if (!text) return -1;
-    const size_t length = std::strlen(text);
-    if (n + length >= size) return -1;
+  const auto append = [&](const char* text, size_t length) {
+    if (n + length >= size) return false;
     std::memcpy(out + n, text, length);
     n += length;
-    ++p;  // the 's'
+    return true;
+  };
+  for (const char* p = format;;) {
+    const char* percent = std::strchr(p, '%');
+    const size_t run = percent ? static_cast<size_t>(percent - p) : std::strlen(p);
+    if (!append(p, run)) return -1;
+    if (!percent) break;
+    const char* text = va_arg(args, const char*);
+    if (!text || !append(text, std::strlen(text))) return -1;
+    p = percent + 2;  // past the 's'
   }
   out[n] = '\0';
   return static_cast<int>(n);
@@ -73,12 +74,13 @@ void engineLine(const SyncContext& context, const char* format, ...) {
   if (length < 0) length = std::vsnprintf(buffer, kLineBytes, format, args);
   va_end(args);
   if (length <= 0) return;
+  size_t rest = static_cast<size_t>(length) - 1;  // after its first character
   if (static_cast<size_t>(length) >= kLineBytes) {
     size_t formatLength = std::strlen(format);
     fitCutLine(buffer, formatLength > 0 && format[formatLength - 1] == '\n');
+    rest = std::strlen(buffer + 1);
   }
   // Its first character, four blanks, and the rest up to its end.
-  const size_t rest = std::strlen(buffer + 1);
   line[0] = buffer[0];
   std::memset(line + 1, ' ', 4);
   // The engine works in memory only, so its lines wait in the stream's

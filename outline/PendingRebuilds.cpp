@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -141,22 +142,52 @@ bool writeNote(const std::string& folder, const std::vector<PendingRebuild>& ent
   return file.commit();
 }
 
+// Appends `value` and then `after`, as "%" PRIu32 / PRId32 would write the number.
+template <typename Int>
+void appendNumber(std::string& out, Int value, char after) {
+  char digits[16];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, end);
+  out += after;
+}
+
+// Appends `value` as "%016" PRIx64 writes it, then a space.
+void appendHex16(std::string& out, uint64_t value) {
+  static const char kDigits[] = "0123456789abcdef";
+  char digits[17];
+  for (int i = 15; i >= 0; --i, value >>= 4) digits[i] = kDigits[value & 0xF];
+  digits[16] = ' ';
+  out.append(digits, sizeof digits);
+}
+
 bool writeRecord(const std::string& path, const RebuildRecord& record) {
   AtomicFile file(path);
   if (!file.open()) return false;
-  char line[96];
-  file.write(std::string(kRecordHeader) + "\ndesktop " + std::to_string(record.desktop.size()) + "\n");
+  // Two lines an item, formatted by hand: a large list has a hundred thousand.
+  std::string lines = std::string(kRecordHeader) + "\ndesktop " + std::to_string(record.desktop.size()) + "\n";
+  const auto flushFull = [&] {
+    if (lines.size() < (64u << 10)) return;
+    file.write(lines);
+    lines.clear();
+  };
   for (const DesktopItem& d : record.desktop) {
-    std::snprintf(line, sizeof line, "%" PRIu32 " %016" PRIx64 " %" PRId32 " %" PRId32 "\n", d.id,
-                  d.fingerprint, d.parent, d.prev);
-    file.write(line);
+    appendNumber(lines, d.id, ' ');
+    appendHex16(lines, d.fingerprint);
+    appendNumber(lines, d.parent, ' ');
+    appendNumber(lines, d.prev, '\n');
+    flushFull();
   }
-  file.write("written " + std::to_string(record.written.size()) + "\n");
+  lines += "written " + std::to_string(record.written.size()) + "\n";
   for (const WrittenItem& w : record.written) {
-    std::snprintf(line, sizeof line, "%" PRIu32 " %" PRId32 " %" PRIu32 " %d%d\n", w.newId, w.origin,
-                  w.oldId, w.contentChanged ? 1 : 0, w.placeChanged ? 1 : 0);
-    file.write(line);
+    appendNumber(lines, w.newId, ' ');
+    appendNumber(lines, w.origin, ' ');
+    appendNumber(lines, w.oldId, ' ');
+    lines += w.contentChanged ? '1' : '0';
+    lines += w.placeChanged ? '1' : '0';
+    lines += '\n';
+    flushFull();
   }
+  file.write(lines);
   return file.commit();
 }
 

@@ -65,34 +65,46 @@ class Hash {
 };
 
 // The hash of a file's bytes fed in pieces of any sizes: the same for the
-// same bytes however they were cut.
+// same bytes however they were cut. Four lanes take 32 bytes at a time, so
+// that hashing keeps up with reading a large list file.
 class FileHash {
  public:
   void add(const char* data, size_t size) {
+    length_ += size;
     if (carried_ > 0) {
-      const size_t taken = std::min(size, 8 - carried_);
+      const size_t taken = std::min(size, kBlock - carried_);
       std::memcpy(carry_ + carried_, data, taken);
       carried_ += taken;
       data += taken;
       size -= taken;
-      if (carried_ < 8) return;
-      hash_.add(carry_, 8);
+      if (carried_ < kBlock) return;
+      block(carry_);
       carried_ = 0;
     }
-    const size_t whole = size / 8 * 8;
-    hash_.add(data, whole);
-    std::memcpy(carry_, data + whole, size - whole);
-    carried_ = size - whole;
+    for (; size >= kBlock; data += kBlock, size -= kBlock) block(data);
+    std::memcpy(carry_, data, size);
+    carried_ = size;
   }
   uint64_t value() const {
-    Hash last = hash_;
-    return last.add(carry_, carried_).value();
+    Hash last;
+    for (uint64_t lane : lanes_) last.number(lane);
+    return last.add(carry_, carried_).number(length_).value();
   }
 
  private:
-  Hash hash_;
-  char carry_[8] = {};
+  static constexpr size_t kBlock = 32;
+  void block(const char* data) {
+    for (size_t i = 0; i < 4; ++i) {
+      uint64_t word;
+      std::memcpy(&word, data + 8 * i, 8);
+      const uint64_t h = (lanes_[i] ^ word) * 0x9E3779B97F4A7C15ull;
+      lanes_[i] = (h << 27) | (h >> 37);
+    }
+  }
+  uint64_t lanes_[4] = {0xCBF29CE484222325ull, 0x84222325CBF29CE4ull, 0x9E3779B97F4A7C15ull, 0x7F4A7C159E3779B9ull};
+  char carry_[kBlock] = {};
   size_t carried_ = 0;
+  uint64_t length_ = 0;
 };
 
 // Every field the user edits; not the identity, the sync flags or whether

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "desktop/TextEncoding.h"
 #include "platform/hotsync/ItemLines.h"
@@ -293,16 +295,39 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
   for (const auto& [name, view] : before.lists) names[name] = true;
   for (const auto& [name, view] : after.lists) names[name] = true;
   const ListView none;
-  for (const auto& [name, unused] : names) {
+  const auto sides = [&](const std::string& name) {
     auto b = before.lists.find(name);
     auto a = after.lists.find(name);
-    const ListView& was = b == before.lists.end() ? none : b->second;
-    const ListView& is = a == after.lists.end() ? none : a->second;
+    return std::pair<const ListView&, const ListView&>(b == before.lists.end() ? none : b->second,
+                                                       a == after.lists.end() ? none : a->second);
+  };
+  // The two sides are compared at once, the handheld's on a thread of its own.
+  std::vector<SideChanges> handhelds;
+  const auto compareHandhelds = [&] {
+    for (const auto& [name, unused] : names) {
+      auto [was, is] = sides(name);
+      handhelds.push_back(compareSides(was.handheld.items, is.handheld.items));
+    }
+  };
+  std::thread comparing;
+  try {
+    comparing = std::thread(compareHandhelds);
+  } catch (const std::system_error&) {
+    compareHandhelds();
+  }
+  for (const auto& [name, unused] : names) {
+    auto [was, is] = sides(name);
     ListOutcome outcome;
     outcome.name = name;
-    outcome.handheld = compareSides(was.handheld.items, is.handheld.items);
     outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
-    auto note = notes.find(name);
+    summary.lists.push_back(std::move(outcome));
+  }
+  if (comparing.joinable()) comparing.join();
+  for (size_t i = 0; i < summary.lists.size(); ++i) {
+    ListOutcome& outcome = summary.lists[i];
+    auto [was, is] = sides(outcome.name);
+    outcome.handheld = std::move(handhelds[i]);
+    auto note = notes.find(outcome.name);
     if (note != notes.end()) {
       outcome.action = note->second.action;
       outcome.reason = note->second.reason;
@@ -313,7 +338,6 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     } else {
       outcome.action = actionFromChanges(was, is, outcome);
     }
-    summary.lists.push_back(std::move(outcome));
   }
   for (const auto& [file, hash] : after.imageFiles) {
     auto was = before.imageFiles.find(file);

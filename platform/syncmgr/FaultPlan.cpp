@@ -47,14 +47,16 @@ bool planned(const std::map<std::string, std::set<unsigned long>>& plan, const s
 void FaultPlan::rearm() {
   faults_ = listIn("SYNCMGR_FAULTS");
   kills_ = listIn("SYNCMGR_KILL");
+  const char* trace = std::getenv("SYNCMGR_TRACE");
+  trace_ = trace ? trace : "";
   calls_.clear();
   armed_ = true;
 }
 
 bool FaultPlan::enter(const char* operation) {
   if (!armed_) rearm();
-  if (const char* trace = std::getenv("SYNCMGR_TRACE"); trace && *trace) {
-    if (FILE* f = std::fopen(trace, "a")) {
+  if (!trace_.empty()) {
+    if (FILE* f = std::fopen(trace_.c_str(), "a")) {
       std::fprintf(f, "%s\n", operation);
       std::fclose(f);
     }

@@ -6,7 +6,7 @@
 // would; SYNCMGR_TRACE=<file> appends the name of every operation called, one
 // a line.
 //
-// The lists are read on first use and again by `rearm` (the stand-in calls it
+// The three are read on first use and again by `rearm` (the stand-in calls it
 // on SyncHostAttach), which also restarts the counts.
 //
 // Threading: one caller thread.
@@ -21,7 +21,7 @@ namespace tolvex {
 
 class FaultPlan {
  public:
-  // Reads SYNCMGR_FAULTS and SYNCMGR_KILL anew and restarts every count.
+  // Reads SYNCMGR_FAULTS, SYNCMGR_KILL and SYNCMGR_TRACE anew and restarts every count.
   void rearm();
   // Counts one call of `operation`, traces it, and answers whether it is to fail.
   bool enter(const char* operation);
@@ -31,6 +31,7 @@ class FaultPlan {
   std::map<std::string, std::set<unsigned long>> faults_;
   std::map<std::string, std::set<unsigned long>> kills_;
   std::map<std::string, unsigned long> calls_;
+  std::string trace_;  // the file SYNCMGR_TRACE names; empty: no trace
 };
 
 // Parses "Op:N,Op:N"; malformed entries are reported on stderr and ignored.

@@ -183,14 +183,19 @@ TEST_F(Faults, EveryOperationCanBeFailed) {
 
 TEST_F(Faults, TraceListsEveryCall) {
   const std::string trace = path("trace.txt");
+  // Read when the image is attached, like the fault lists.
   setenv("SYNCMGR_TRACE", trace.c_str(), 1);
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
   uint8_t h = create("db");
   SyncCloseDB(h);
   SyncOpenDB("missing", 0, &h, 0x80);
   unsetenv("SYNCMGR_TRACE");
+  SyncOpenDB("missing", 0, &h, 0x80);  // still traced: the variable was read at attach
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
   SyncOpenDB("missing", 0, &h, 0x80);
   const auto bytes = readFile(trace);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "SyncCreateDB\nSyncCloseDB\nSyncOpenDB\n");
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+            "SyncHostAttach\nSyncCreateDB\nSyncCloseDB\nSyncOpenDB\nSyncOpenDB\n");
 }
 
 // What the image skips or cannot write reaches the host's log as well as
