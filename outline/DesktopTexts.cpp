@@ -78,13 +78,6 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
   return items;
 }
 
-size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path) {
-  std::string message;
-  std::unique_ptr<ItemList> desktop = ListFileReader().read(path, message);
-  if (!desktop || !message.empty() || desktop->uniqueTime() != handheld.uniqueTime()) return 0;
-  return keepDesktopTexts(handheld, *desktop);
-}
-
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
                      const std::function<void()>& beforeReplace) {
   ListFileWriter writer("utf-8");

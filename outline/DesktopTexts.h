@@ -25,9 +25,6 @@ namespace tolvex {
 // Gives handheld items their desktop twins' full texts and links where the
 // handheld holds exactly their handheld form. Answers how many items took some.
 size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
-// The same from the desktop file at `path`, for a copy of the handheld list
-// over it: only when the file reads and is the same list (same uniqueTime).
-size_t keepDesktopTextsFromFile(ItemList& handheld, const std::string& path);
 // Writes a desktop list file ("utf-8") and logs what it had to leave out.
 // The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
 // once the new file is written whole, just before it replaces the old one.

@@ -17,6 +17,18 @@ namespace tolvex {
 constexpr int32_t kHandheldListUnreadable = -11;  // the handheld list could not be read at all
 constexpr int32_t kListNotInSync = -12;           // the list could not be brought in step
 
+// Every reading of a desktop list file goes through here: null, with the
+// reader's explanation in `message`, when the file cannot be read.
+//
+// A unique ID stands for one handheld item, yet a file edited by hand (an
+// item block copied and changed) can give it to several items. Paired with
+// one of them, the handheld item could be written over an item that is not
+// its own. So items sharing an ID go to the handheld as new items (ID 0,
+// edited): all of them when they differ, all but the first when they are
+// exact copies, for then whatever the merge does to the first, the others
+// hold the same. The environment's log hears one warning line for the list.
+std::unique_ptr<ItemList> loadDesktopList(const RunEnv& env, const std::string& path, std::string& message);
+// The same for a merge; logs why a file could not be read.
 std::unique_ptr<ItemList> readDesktopList(const RunEnv& env, const std::string& path);
 // 0, or kListNotInSync when the desktop file cannot be read or the list
 // could not be built on the handheld or saved back.
