@@ -12,19 +12,25 @@ namespace {
 constexpr std::string_view kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 // The classes of the bytes markup is made of, one table look-up each.
-enum CharClass : uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4 };
+// kValuePlain: a byte an attribute value holds as it stands; kTextPlain: one
+// text holds as it stands (ASCII, no reference, no "]" that may start "]]>").
+enum CharClass : uint8_t { kSpace = 1, kNameStart = 2, kNameChar = 4, kValuePlain = 8, kTextPlain = 16 };
 constexpr std::array<uint8_t, 256> kCharClasses = [] {
   std::array<uint8_t, 256> classes{};
   for (int c : {' ', '\t', '\n'}) classes[c] = kSpace;
   for (int c = 0; c < 256; ++c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') classes[c] = kNameStart | kNameChar;
-    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] = kNameChar;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_') classes[c] |= kNameStart | kNameChar;
+    if ((c >= '0' && c <= '9') || c == '.' || c == '-') classes[c] |= kNameChar;
+    if (c >= 0x20 && c < 0x80 && c != '&' && c != '<' && c != '"') classes[c] |= kValuePlain;
+    if ((c >= 0x20 && c < 0x80 && c != '&' && c != ']') || c == '\n' || c == '\t') classes[c] |= kTextPlain;
   }
   return classes;
 }();
 bool isSpace(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kSpace; }
 bool isNameStart(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameStart; }
 bool isNameChar(char c) { return kCharClasses[static_cast<unsigned char>(c)] & kNameChar; }
+bool isValuePlain(unsigned char c) { return kCharClasses[c] & kValuePlain; }
+bool isTextPlain(unsigned char c) { return kCharClasses[c] & kTextPlain; }
 
 // Characters taken as they stand: XML's, less the non-characters from
 // U+FDD0 and at the end of each plane (those decline, for expat to judge).
@@ -153,8 +159,6 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     ++k;
     while (isSpace(markup[k])) ++k;
     if (markup[k] != '"') return false;
-    const size_t quote = markup.find('"', k + 1);
-    if (quote == std::string_view::npos || quote >= last) return false;
     // Expat refuses a repeated name. The names are looked through only when
     // one like it (length, first and last letter) came before.
     const uint64_t like = uint64_t{1} << ((name.size() * 7 + static_cast<unsigned char>(name[0]) * 3 +
@@ -170,9 +174,10 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     scratch_.append(name);
     scratch_ += '\0';
     found_.push_back({nameAt, name.size(), scratch_.size()});
-    if (!attributeValue(markup.substr(k + 1, quote - k - 1), scratch_)) return false;
+    const size_t length = attributeValue(markup.substr(k + 1, last - k - 1), scratch_);
+    if (length == std::string_view::npos) return false;
     scratch_ += '\0';
-    i = quote + 1;
+    i = k + 1 + length + 1;  // past the closing quote
   }
   attributes_.clear();
   for (const Attribute& a : found_) {
@@ -211,31 +216,34 @@ bool PlainXmlScanner::endTag(std::string_view markup) {
 }
 
 // Literal white space in a value is a space; references are replaced.
-bool PlainXmlScanner::attributeValue(std::string_view raw, std::string& out) {
-  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
-  const auto* end = p + raw.size();
+size_t PlainXmlScanner::attributeValue(std::string_view rest, std::string& out) {
+  const auto* start = reinterpret_cast<const unsigned char*>(rest.data());
+  const auto* p = start;
+  const auto* end = p + rest.size();
   while (p < end) {
     const unsigned char c = *p;
-    if (c >= 0x20 && c < 0x80 && c != '&' && c != '<') {
+    if (c == '"') return static_cast<size_t>(p - start);
+    if (isValuePlain(c)) {
       const auto* run = p;
-      while (p < end && *p >= 0x20 && *p < 0x80 && *p != '&' && *p != '<') ++p;
+      while (p < end && isValuePlain(*p)) ++p;
       out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
     } else if (c == '\t' || c == '\n') {
       out += ' ';
       ++p;
     } else if (c == '&') {
+      // No reference holds a '"', so one is never read past the closing quote.
       const size_t used = reference(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), out);
-      if (used == 0) return false;
+      if (used == 0) return std::string_view::npos;
       p += used;
     } else {
       uint32_t cp;
       const size_t len = c >= 0x80 ? plainCharAt(p, end, &cp) : 0;
-      if (len == 0) return false;
+      if (len == 0) return std::string_view::npos;
       out.append(reinterpret_cast<const char*>(p), len);
       p += len;
     }
   }
-  return true;
+  return std::string_view::npos;  // no closing quote in the tag
 }
 
 // Text between markup: white space only outside the root element.
@@ -260,7 +268,7 @@ bool PlainXmlScanner::content(std::string_view text) {
       }
     }
     const unsigned char c = *p;
-    if ((c >= 0x20 && c < 0x80 && c != '&' && c != ']') || c == '\n' || c == '\t') {
+    if (isTextPlain(c)) {
       ++p;
       continue;
     }

@@ -51,12 +51,14 @@ class PlainXmlScanner {
 
  private:
   enum class Place { kDeclaration, kBeforeRoot, kInRoot, kAfterRoot };
-  // Each answers false to decline.
+  // Each answers false to decline (attributeValue: npos).
   bool tag(std::string_view markup);
   bool startTag(std::string_view markup);
   bool endTag(std::string_view markup);
   bool content(std::string_view text);
-  bool attributeValue(std::string_view raw, std::string& out);
+  // Appends the value that `rest` starts with (after its opening quote) to
+  // `out`; answers its length up to the closing quote, npos to decline.
+  size_t attributeValue(std::string_view rest, std::string& out);
   size_t decline();
 
   Handler& handler_;
