@@ -142,23 +142,35 @@ bool writeNote(const std::string& folder, const std::vector<PendingRebuild>& ent
   return file.commit();
 }
 
-// Appends `value` and then `after`, as "%" PRIu32 / PRId32 would write the number.
-template <typename Int>
-void appendNumber(std::string& out, Int value, char after) {
-  char digits[16];
-  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, end);
-  out += after;
-}
+// One line of the record, put together in place.
+class RecordLine {
+ public:
+  // `value` and then `after`, as "%" PRIu32 / PRId32 writes the number.
+  template <typename Int>
+  RecordLine& number(Int value, char after) {
+    at_ = std::to_chars(at_, end_, value).ptr;
+    *at_++ = after;
+    return *this;
+  }
+  // `value` as "%016" PRIx64 writes it, then a space.
+  RecordLine& hex16(uint64_t value) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (int i = 15; i >= 0; --i, value >>= 4) at_[i] = kDigits[value & 0xF];
+    at_[16] = ' ';
+    at_ += 17;
+    return *this;
+  }
+  RecordLine& character(char c) {
+    *at_++ = c;
+    return *this;
+  }
+  void appendTo(std::string& out) const { out.append(line_, static_cast<size_t>(at_ - line_)); }
 
-// Appends `value` as "%016" PRIx64 writes it, then a space.
-void appendHex16(std::string& out, uint64_t value) {
-  static const char kDigits[] = "0123456789abcdef";
-  char digits[17];
-  for (int i = 15; i >= 0; --i, value >>= 4) digits[i] = kDigits[value & 0xF];
-  digits[16] = ' ';
-  out.append(digits, sizeof digits);
-}
+ private:
+  char line_[80];  // four numbers of at most 20 characters with their separators
+  char* at_ = line_;
+  char* const end_ = line_ + sizeof line_;
+};
 
 bool writeRecord(const std::string& path, const RebuildRecord& record) {
   AtomicFile file(path);
@@ -171,20 +183,19 @@ bool writeRecord(const std::string& path, const RebuildRecord& record) {
     lines.clear();
   };
   for (const DesktopItem& d : record.desktop) {
-    appendNumber(lines, d.id, ' ');
-    appendHex16(lines, d.fingerprint);
-    appendNumber(lines, d.parent, ' ');
-    appendNumber(lines, d.prev, '\n');
+    RecordLine().number(d.id, ' ').hex16(d.fingerprint).number(d.parent, ' ').number(d.prev, '\n').appendTo(lines);
     flushFull();
   }
   lines += "written " + std::to_string(record.written.size()) + "\n";
   for (const WrittenItem& w : record.written) {
-    appendNumber(lines, w.newId, ' ');
-    appendNumber(lines, w.origin, ' ');
-    appendNumber(lines, w.oldId, ' ');
-    lines += w.contentChanged ? '1' : '0';
-    lines += w.placeChanged ? '1' : '0';
-    lines += '\n';
+    RecordLine()
+        .number(w.newId, ' ')
+        .number(w.origin, ' ')
+        .number(w.oldId, ' ')
+        .character(w.contentChanged ? '1' : '0')
+        .character(w.placeChanged ? '1' : '0')
+        .character('\n')
+        .appendTo(lines);
     flushFull();
   }
   file.write(lines);
