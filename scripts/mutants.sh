@@ -96,8 +96,13 @@ mutant collision-drops-a-list-waiting-for-upload libsync/Engine.cpp \
   test_libsync 'MergePropertyTest.*'
 mutant conversions-share-one-buffer desktop/TextEncoding.cpp \
   's|static thread_local ResultBuffer|static ResultBuffer|' test_desktop 'HandheldText.*'
+mutant shared-ids-kept outline/ListCopy.cpp \
+  's|^  if (!anyIdShared(list)) return;|  return;|' test_safety 'WholeRunProperty.*'
 
 # --- The run's decisions never lose a list; a run that could not finish says so.
+mutant damaged-list-skipped platform/syncmgr/HandheldImage.cpp \
+  's|^  if (!pdb) pdb = PdbFile::parseHeaderFields(|  if (false) pdb = PdbFile::parseHeaderFields(|' \
+  test_hotsync 'RunSummaryTest.ADamagedHandheldList*'
 mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
   's|^  if (ok \&\& beforeReplace) beforeReplace();|  if (beforeReplace) beforeReplace();|' \
   test_safety 'FullDesktopDisk.*'
