@@ -289,21 +289,7 @@ TEST_F(Operations, AReplacementNeverSharesTheCreationDateOfWhatItReplaces) {
     EXPECT_TRUE(dates.insert(+info.createDate).second) << "round " << round;
     ASSERT_EQ(SyncCloseDB(h), 0);
     SyncDeleteDB("Tolvk-L", 0);
-    char block[71] = {};
-    std::strcpy(block, "Tolvk-*Sync*");
-    std::strcpy(block + 35, "Tolvk-L");
-    block[70] = '{';
-    char reply[71];
-    SyncCallModuleParams call{};
-    call.creator = SYNC_FOURCC('Q', 'z', 'v', 'm');
-    call.type = SYNC_FOURCC('a', 'p', 'p', 'l');
-    call.function = SYNC_MODULE_RENAME_DB;
-    call.paramSize = sizeof block;
-    call.param = block;
-    call.replySize = sizeof reply;
-    call.reply = reply;
-    ASSERT_EQ(SyncCallRemoteModule(&call), 0);
-    EXPECT_EQ(+call.resultCode, 0u);
+    EXPECT_EQ(renameDb("Tolvk-*Sync*", "Tolvk-L"), 0u);
   }
 }
 
