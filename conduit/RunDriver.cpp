@@ -14,6 +14,7 @@
 #include "desktop/AtomicFile.h"
 #include "export/Export.h"
 #include "outline/HandheldList.h"
+#include "outline/PendingRebuilds.h"
 #include "outline/ListCopy.h"
 #include "platform/syncmgr/SyncMgr.h"
 
@@ -474,7 +475,8 @@ void RunDriver::finishInterruptedRebuild(int index, const DatabaseEntry& row) {
     return;
   }
   log_.line("# [%d] %s: Rebuild was interrupted. Copy from HH to DT.\n", index, name.c_str());
-  noteResult(copyHandheldToDesktop(env_, row, folder_, rollFor(row)));
+  const std::optional<RebuildRecord> record = readRebuildRecord(folder_, name);
+  noteResult(copyHandheldToDesktop(env_, row, folder_, rollFor(row), record ? &*record : nullptr));
 }
 
 }  // namespace tolvex

@@ -136,7 +136,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
 }
 
 int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
-                              const std::function<void()>& beforeReplace) {
+                              const std::function<void()>& beforeReplace, const RebuildRecord* interrupted) {
   bool declined = false;
   std::optional<uint8_t> handle = openListDatabase(env, entry, &declined);
   if (!handle) return declined ? 0 : kListNotInSync;
@@ -166,7 +166,8 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
   list->purgeDeleted();
   list->setUniqueTime(entry.created);
   logLine(env, "#   List ID: %lu (%lu)\n", (unsigned long)entry.created, (unsigned long)list->uniqueTime());
-  if (replaced && replaced->uniqueTime() == list->uniqueTime()) keepDesktopTexts(*list, *replaced);
+  if (replaced && replaced->uniqueTime() != list->uniqueTime() && interrupted) keyAsWritten(*interrupted, *replaced);
+  if (replaced && (replaced->uniqueTime() == list->uniqueTime() || interrupted)) keepDesktopTexts(*list, *replaced);
   list->clearAllDirtyContent();
   bool renamed = false;
   if (!rebuildHandheldList(env, *list, entry, &renamed, &before)) {

@@ -9,6 +9,7 @@
 #include "common/DatabaseEntry.h"
 #include "common/RunLog.h"
 #include "outline/ItemList.h"
+#include "outline/RebuildRecord.h"
 
 namespace tolvex {
 
@@ -37,8 +38,12 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
 // or kListNotInSync when it could not be read whole, rebuilt or written.
 // `beforeReplace` runs once the new desktop file is written whole, just
 // before it replaces the old one (the backup roll goes there).
+// `interrupted`: the record of a rebuild of this list that was cut short
+// (the desktop file unchanged since), so that the desktop's full texts are
+// kept across the new IDs that rebuild gave the handheld.
 int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, const std::string& folder,
-                              const std::function<void()>& beforeReplace = nullptr);
+                              const std::function<void()>& beforeReplace = nullptr,
+                              const RebuildRecord* interrupted = nullptr);
 
 }  // namespace tolvex
 #endif

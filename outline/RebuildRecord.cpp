@@ -273,4 +273,21 @@ void prepareReplay(const RebuildRecord& record, ItemList& desktop, ItemList& han
   handheld.setUniqueTime(desktop.uniqueTime());
 }
 
+void keyAsWritten(const RebuildRecord& record, ItemList& desktop) {
+  std::vector<uint32_t> newIds(record.desktop.size(), 0);
+  for (const WrittenItem& w : record.written) {
+    const bool fromDesktop = w.origin >= 0 && static_cast<size_t>(w.origin) < newIds.size();
+    if (fromDesktop && !w.contentChanged && newIds[static_cast<size_t>(w.origin)] == 0)
+      newIds[static_cast<size_t>(w.origin)] = w.newId;
+  }
+  // Paired by the IDs the file holds, so each is changed only after all are paired.
+  DesktopPairing pairing(record.desktop);
+  std::vector<std::pair<ListNode*, uint32_t>> keys;
+  forEachItem(desktop, [&](ListNode* item) {
+    const int32_t index = pairing.take(*item);
+    keys.push_back({item, index >= 0 ? newIds[static_cast<size_t>(index)] : 0});
+  });
+  for (auto& [item, id] : keys) item->setUniqueID(id);
+}
+
 }  // namespace tolvex

@@ -77,6 +77,12 @@ class DesktopSnapshot {
 std::vector<WrittenItem> describeWritten(const DesktopSnapshot& before, const ItemList& list);
 void fillNewIds(std::vector<WrittenItem>& written, const ItemList& list);
 
+// Gives each item of `desktop` (the file the interrupted run read, as it
+// still stands) that the run wrote to the handheld unchanged the ID it holds
+// there now, and every other item none: the rebuild gave the handheld new
+// IDs, so only then can an item find its handheld twin by ID.
+void keyAsWritten(const RebuildRecord& record, ItemList& desktop);
+
 // Re-keys and re-flags the desktop list as edited since and the handheld
 // list as rebuilt (and maybe edited since) for a fast merge, as described
 // above; the handheld list takes the desktop list's identity.

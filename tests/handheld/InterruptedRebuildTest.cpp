@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "RunFixture.h"
+#include "desktop/XmlFile.h"
 #include "conduit/RegistryStore.h"
 #include "outline/HandheldList.h"
 #include "outline/ListCopy.h"
@@ -75,6 +76,39 @@ TEST_F(InterruptedRebuildTest, NextRunPutsTheListBackAndFinishesIt) {
   SyncHostDetach();
   ASSERT_EQ(std::system(sync.c_str()), 0);
   EXPECT_NE(slurp(desktop_ + "lastsync.txt").find("# No changes were made. Natch.\n"), std::string::npos);
+}
+
+// The desktop holds a title the handheld cannot (a snowman it shows as
+// "?"); a run cut short at the rename, the desktop file untouched since: the
+// next run copies the rebuilt list over the desktop file, and the title stays
+// whole although the rebuild gave the item a new ID.
+TEST_F(InterruptedRebuildTest, TheDesktopsFullTextsOutliveTheRebuildsNewIds) {
+  makeDatabase("Tolvk-T", {headerRecord(), itemRecord("Snow ?", 0)});
+  ASSERT_EQ(copyHandheldToDesktop(env_, entry("Tolvk-T"), desktop_), 0);
+  auto list = desktopList("Tolvk-T");
+  list->head()->setTitle("Snow \u2603");
+  std::string message;
+  ASSERT_EQ(ListFileWriter().write(*list, desktopFile("Tolvk-T"), message), 0);
+  list = desktopList("Tolvk-T");
+  list->setHeaderRecord(headerRecord().bytes.data(), kListHeaderSize);
+  auto added = std::make_unique<ListNode>(0, list.get());
+  added->setTitle("new");
+  list->head()->insertAfter(std::move(added));
+  DesktopBefore before{stampOf(desktopFile("Tolvk-T")), DesktopSnapshot(*list)};
+  faults("SyncCallRemoteModule:1");  // the rename stands for the moment the run ended
+  ASSERT_TRUE(rebuildHandheldList(env_, *list, entry("Tolvk-T"), nullptr, &before));
+  ::unsetenv("SYNCMGR_FAULTS");
+  SyncHostDetach();
+  const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +
+                           image_ + " --desktop " + desktop_ + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(sync.c_str()), 0);
+  EXPECT_NE(slurp(desktop_ + "lastsync.txt").find("Tolvk-T: Rebuild was interrupted. Copy from HH to DT.\n"),
+            std::string::npos);
+  auto saved = desktopList("Tolvk-T");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->head()->title(), "Snow \u2603");
+  ASSERT_TRUE(saved->head()->next());
+  EXPECT_EQ(saved->head()->next()->title(), "new");
 }
 
 TEST_F(InterruptedRebuildTest, StaleNotesAreDroppedAndAFinishedRunLeavesNone) {
