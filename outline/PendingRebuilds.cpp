@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cinttypes>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
