@@ -43,7 +43,7 @@ bool saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& ent
     rollBackups(log, env.desktopFolder, entry.name);
   };
   std::string message;
-  if (writeDesktopList(env, result, listPath(env, entry), message, roll) != 0) {
+  if (writeDesktopList(env, result, listPath(env, entry), message, roll, &before.stamp) != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
     return false;
   }

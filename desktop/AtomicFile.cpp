@@ -70,12 +70,12 @@ bool AtomicFile::flush() {
   return true;
 }
 
-bool AtomicFile::commit(const std::function<void()>& beforeReplace) {
+bool AtomicFile::commit(const std::function<bool()>& beforeReplace) {
   if (fd_ < 0) return false;
   bool ok = !failed_ && flush() && ::fsync(fd_) == 0;
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
-  if (ok && beforeReplace) beforeReplace();
+  if (ok && beforeReplace) ok = beforeReplace();
   if (ok) ok = ::rename(tempPath_.c_str(), path_.c_str()) == 0;
   if (!ok) {
     ::unlink(tempPath_.c_str());

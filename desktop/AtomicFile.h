@@ -25,8 +25,8 @@ class AtomicFile {
   // Flushes, syncs and renames into place; false when any step failed.
   // `beforeReplace`, when given, runs once the new text is on disk whole and
   // just before it takes the target's place; it does not run when the text
-  // could not be written.
-  bool commit(const std::function<void()>& beforeReplace = nullptr);
+  // could not be written. When it answers false the target stays as it is.
+  bool commit(const std::function<bool()>& beforeReplace = nullptr);
 
   // The temporary files in `folder` that writers of this program left when
   // their process was killed (it no longer runs, or it is this one: none of

@@ -179,7 +179,7 @@ ListFileWriter::ListFileWriter(std::string encoding) : encoding_(std::move(encod
 }
 
 int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/,
-                          const std::function<void()>& beforeReplace) {
+                          const std::function<bool()>& beforeReplace) {
   leftOut_ = LeftOut();
   AtomicFile file(path);
   if (!file.open()) return -2;

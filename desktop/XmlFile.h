@@ -92,9 +92,10 @@ class ListFileWriter : public XmlFileWriter {
   explicit ListFileWriter(std::string encoding = "utf-8");
   // 0 when written, -2 when the file cannot be created (or written whole).
   // `beforeReplace` runs once the new file is written whole, just before it
-  // replaces the one at `path` (never when the write failed).
+  // replaces the one at `path` (never when the write failed); when it
+  // answers false that file stays and the result is -2.
   int write(const ItemList& list, const std::string& path, std::string& message,
-            const std::function<void()>& beforeReplace = nullptr);
+            const std::function<bool()>& beforeReplace = nullptr);
   // What the last write left out.
   const LeftOut& leftOut() const { return leftOut_; }
  private:

@@ -79,9 +79,18 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
 }
 
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
-                     const std::function<void()>& beforeReplace) {
+                     const std::function<void()>& beforeReplace, const FileStamp* asRead) {
+  // Checked at the last moment, so that the backups do not turn either.
+  auto replace = [&] {
+    if (asRead && stampOf(path) != *asRead) {
+      logLine(env, "!   The desktop file was changed during the run. Left as it is; the next run takes it up.\n");
+      return false;
+    }
+    if (beforeReplace) beforeReplace();
+    return true;
+  };
   ListFileWriter writer("utf-8");
-  int result = writer.write(list, path, message, beforeReplace);
+  int result = writer.write(list, path, message, replace);
   if (result == 0 && env.log) logLeftOut(*env.log, writer.leftOut());
   return result;
 }

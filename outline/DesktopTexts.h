@@ -19,6 +19,7 @@
 
 #include "common/RunLog.h"
 #include "outline/ItemList.h"
+#include "outline/PendingRebuilds.h"
 
 namespace tolvex {
 
@@ -28,8 +29,11 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
 // Writes a desktop list file ("utf-8") and logs what it had to leave out.
 // The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
 // once the new file is written whole, just before it replaces the old one.
+// `asRead`, when given, is what the file was when the run read it: a file
+// changed since (the desktop application saved it meanwhile) is not
+// replaced, and the log says so.
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
-                     const std::function<void()>& beforeReplace = nullptr);
+                     const std::function<void()>& beforeReplace = nullptr, const FileStamp* asRead = nullptr);
 
 }  // namespace tolvex
 #endif

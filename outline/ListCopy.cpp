@@ -127,7 +127,7 @@ int32_t copyDesktopToHandheld(const RunEnv& env, const std::string& name, bool i
   // The list now waits under the temporary name: keep the upload request so
   // the next run puts it in place again.
   if (!renamed) list->setUploadFile(1);
-  if (writeDesktopList(env, *list, path, message) != 0) {
+  if (writeDesktopList(env, *list, path, message, nullptr, &before.stamp) != 0) {
     logLine(env, "#   ERROR: Couldn't save record info to desktop.\n");
     return kListNotInSync;
   }
@@ -175,7 +175,7 @@ int32_t copyHandheldToDesktop(const RunEnv& env, const DatabaseEntry& entry, con
     return kListNotInSync;
   }
   if (!renamed) list->setUploadFile(1);
-  int result = writeDesktopList(env, *list, path, message, beforeReplace);
+  int result = writeDesktopList(env, *list, path, message, beforeReplace, &before.stamp);
   if (result != 0) {
     logLine(env, "#   ERROR: Couldn't write XML! (%d)\n", result);
     logLine(env, "#   >> %s\n", message.c_str());

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <iterator>
 #include <memory>
 
 #include "ExampleFixtures.h"
@@ -135,6 +137,55 @@ TEST_F(StrategyRun, DesktopOverHandheldCopiesTheDesktopListWhole) {
   ASSERT_EQ(hh.size(), dt.size());
   for (size_t i = 0; i < hh.size(); ++i) EXPECT_EQ(hh[i].id, dt[i].id) << hh[i].title;
   EXPECT_TRUE(contains(readFile(w.desktop + "/Tolvk-Garden.XML"), "uploadFile=\"0\""));
+}
+
+// The desktop application saves a list file while a run merges it: the run
+// reads the trace of its Sync Manager calls from a FIFO, so it waits at its
+// next call while the reader, holding no end of the FIFO, edits the file.
+// The rebuild of the merged list (its first new database) begins after the
+// run read the file and long before it saves it.
+TEST(ExampleRun, DesktopFileSavedDuringTheRunIsMergedNotOverwritten) {
+  World w;
+  copyExample(w);
+  const std::string fifo = w.root() + "/trace", garden = w.desktop + "/Tolvk-Garden.XML";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<bool> stop = false, edited = false, done = false;
+  std::thread reader([&] {
+    while (!stop) {
+      std::ifstream in(fifo);
+      std::string calls((std::istreambuf_iterator<char>(in)), {});
+      in.close();
+      if (edited || !contains(calls, "SyncCreateDB")) continue;
+      std::string text = readFile(garden);
+      const size_t title = text.find("<title>Beans</title>");
+      const size_t flag = text.rfind("dirtyContent=\"", title);
+      if (title == std::string::npos || flag == std::string::npos) continue;
+      text[flag + 14] = '1';
+      text.replace(title, 20, "<title>Beans saved meanwhile</title>");
+      writeFile(garden, text);
+      edited = true;
+    }
+    done = true;
+  });
+  // The reader may close its end just as the run opens it: the run's trace
+  // line is lost then, not the run.
+  signal(SIGPIPE, SIG_IGN);
+  RunResult r = w.hotsync({"sync", "--device", w.device, "--desktop", w.desktop}, 120, {{"SYNCMGR_TRACE", fifo}});
+  signal(SIGPIPE, SIG_DFL);
+  stop = true;
+  for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+    close(open(fifo.c_str(), O_RDWR));  // wakes the reader
+  reader.join();
+  ASSERT_TRUE(edited);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_TRUE(contains(w.lastLog(), "!   The desktop file was changed during the run. Left as it is; the next run takes it up.\n"));
+  EXPECT_TRUE(contains(readFile(garden), "Beans saved meanwhile"));
+
+  RunResult next = w.sync();
+  EXPECT_EQ(next.exitCode, 0) << next.out;
+  const std::vector<std::string> titles = desktopTitles(w, "Tolvk-Garden");
+  EXPECT_EQ(std::count(titles.begin(), titles.end(), "Beans saved meanwhile"), 1);
+  EXPECT_EQ(handheldTitles(w, "Tolvk-Garden"), titles);
 }
 
 // One case of the sweep: a run with one failing call, then a plain run.
