@@ -1,10 +1,12 @@
 // hotsync sync: one HotSync of a handheld image with a desktop folder.
 #include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -105,14 +107,28 @@ struct RunOutput {
   void append() const {
     std::string path = hotsyncHomeFile("hotsync.log");
     if (path.empty()) return;
-    std::ofstream out(path, std::ios::app);
+    // Without waiting, and only to a regular file: a FIFO would stall the run.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      ::close(fd);
+      return;
+    }
     char stamp[64];
     time_t now = ::time(nullptr);
     struct tm local;
     ::localtime_r(&now, &local);
     ::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    out << "--- HotSync " << stamp << "\n";
-    for (const std::string& line : lines) out << stamp << " " << line << "\n";
+    std::string text = std::string("--- HotSync ") + stamp + "\n";
+    for (const std::string& line : lines) text += std::string(stamp) + " " + line + "\n";
+    for (size_t done = 0; done < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::close(fd);
   }
 };
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/condmgr/CondMgr.h"
 #include "platform/syncmgr/SyncMgr.h"
@@ -152,6 +154,26 @@ TEST_F(HotsyncTest, FirstRunRecordsTheHostAndRegistersTheDefaultConduit) {
   ASSERT_EQ(CmRemoveConduitByCreatorID("Qzvm"), CONDERR_NONE);
   hotsync("device dump " + device);
   EXPECT_EQ(CmGetConduitByCreator("Qzvm", library, sizeof library, folder, sizeof folder), CONDERR_NOT_FOUND);
+}
+
+// State files that are not regular files (a FIFO stalls whoever opens it,
+// a huge file fills memory) are neither read nor written: the run finishes
+// and leaves them as they are.
+TEST_F(HotsyncTest, StateFilesThatCannotBeUsedStallNothingAndStay) {
+  makeDevice();
+  syncOnce();
+  const std::vector<std::string> fifos{home.file("registry.ini"), home.file("conduits.ini"),
+                                       home.file("hotsync.log"), device + "/device.ini"};
+  for (const std::string& f : fifos) {
+    std::filesystem::remove(f);
+    ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
+  }
+  std::filesystem::resize_file(home.file("hotsync.ini"), 1ull << 32);
+  Result r = tolvex::testing::shell("timeout 30 " + kHotsync + " sync --device " + device + " --desktop " + desktop +
+                                    " --conduit " + kConduit + " 2>&1 </dev/null");
+  EXPECT_NE(r.code, 124) << "stalled";
+  for (const std::string& f : fifos) EXPECT_TRUE(std::filesystem::is_fifo(f)) << f;
+  EXPECT_EQ(std::filesystem::file_size(home.file("hotsync.ini")), 1ull << 32);
 }
 
 TEST_F(HotsyncTest, SyncChoosesSlowThenFastAndLogsTheRun) {
