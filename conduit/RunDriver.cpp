@@ -12,6 +12,7 @@
 #include "conduit/ListMerge.h"
 #include "conduit/RegistryStore.h"
 #include "desktop/AtomicFile.h"
+#include "desktop/XmlFile.h"
 #include "export/Export.h"
 #include "outline/HandheldList.h"
 #include "outline/PendingRebuilds.h"
@@ -55,13 +56,6 @@ const char* syncTypeName(int32_t type) { return nameIn(kSyncTypeNames, type, "WT
 const char* strategyName(int32_t strategy) { return nameIn(kStrategyNames, strategy, "nil"); }
 const char* methodName(int32_t method) { return nameIn(kMethodNames, method, "nil"); }
 const char* syncKindName(int32_t kind) { return nameIn(kSyncKindNames, kind, "nil"); }
-
-std::string lockFilePath(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = path.find('.', nameStart);
-  return (dot == std::string::npos ? path : path.substr(0, dot)) + "._lk";
-}
 
 RunDriver::RunDriver(ConduitRun& run, RunProperties& properties)
     : run_(run), hostProperties_(properties), log_(run.log()) {}

@@ -26,10 +26,6 @@ const char* strategyName(int32_t strategy);
 const char* methodName(int32_t method);
 const char* syncKindName(int32_t kind);
 
-// The lock file the desktop application keeps beside an open list file: the
-// path cut before the first "." of its file name, then "._lk".
-std::string lockFilePath(const std::string& path);
-
 class RunDriver {
  public:
   // `properties` is the host's record; a FORCESLOW marker changes its sync type.

@@ -567,4 +567,11 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
   return parse.takeList();
 }
 
+std::string lockFilePath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  const size_t dot = path.find('.', nameStart);
+  return (dot == std::string::npos ? path : path.substr(0, dot)) + "._lk";
+}
+
 }  // namespace tolvex

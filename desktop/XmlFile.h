@@ -29,6 +29,10 @@ struct LeftOut {
 // One log line for a file that lost characters; nothing when none were lost.
 void logLeftOut(RunLog& log, const LeftOut& leftOut);
 
+// The lock file the desktop application keeps beside an open list file: the
+// path cut before the first "." of its file name, then "._lk".
+std::string lockFilePath(const std::string& path);
+
 class XmlFileReader {
  public:
   virtual ~XmlFileReader() = default;

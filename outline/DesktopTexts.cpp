@@ -1,5 +1,7 @@
 #include "outline/DesktopTexts.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <optional>
 
@@ -80,10 +82,15 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
 
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
                      const std::function<void()>& beforeReplace, const FileStamp* asRead) {
-  // Checked at the last moment, so that the backups do not turn either.
+  // Checked at the last moment, so that the backups do not turn either. A
+  // file the desktop application opened meanwhile would be saved over ours.
   auto replace = [&] {
     if (asRead && stampOf(path) != *asRead) {
       logLine(env, "!   The desktop file was changed during the run. Left as it is; the next run takes it up.\n");
+      return false;
+    }
+    if (asRead && ::access(lockFilePath(path).c_str(), F_OK) == 0) {
+      logLine(env, "!   The desktop file was opened in Tolvan Desktop during the run. Left as it is; the next run takes it up.\n");
       return false;
     }
     if (beforeReplace) beforeReplace();

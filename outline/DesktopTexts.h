@@ -30,8 +30,8 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
 // The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
 // once the new file is written whole, just before it replaces the old one.
 // `asRead`, when given, is what the file was when the run read it: a file
-// changed since (the desktop application saved it meanwhile) is not
-// replaced, and the log says so.
+// changed since (the desktop application saved it meanwhile), or that the
+// desktop application has opened since, is not replaced, and the log says so.
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
                      const std::function<void()>& beforeReplace = nullptr, const FileStamp* asRead = nullptr);
 

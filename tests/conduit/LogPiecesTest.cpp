@@ -13,6 +13,7 @@
 #include "conduit/ProgressWindow.h"
 #include "conduit/RunDriver.h"
 #include "conduit/SyncLog.h"
+#include "desktop/XmlFile.h"
 #include "platform/os/HostOs.h"
 #include "tests/conduit/ConduitFixture.h"
 

@@ -139,31 +139,24 @@ TEST_F(StrategyRun, DesktopOverHandheldCopiesTheDesktopListWhole) {
   EXPECT_TRUE(contains(readFile(w.desktop + "/Tolvk-Garden.XML"), "uploadFile=\"0\""));
 }
 
-// The desktop application saves a list file while a run merges it: the run
-// reads the trace of its Sync Manager calls from a FIFO, so it waits at its
-// next call while the reader, holding no end of the FIFO, edits the file.
-// The rebuild of the merged list (its first new database) begins after the
-// run read the file and long before it saves it.
-TEST(ExampleRun, DesktopFileSavedDuringTheRunIsMergedNotOverwritten) {
-  World w;
-  copyExample(w);
-  const std::string fifo = w.root() + "/trace", garden = w.desktop + "/Tolvk-Garden.XML";
+// The desktop application saves a list file, or opens it, while a run
+// merges it: the run reads the trace of its Sync Manager calls from a FIFO,
+// so it waits at its next call while the reader, holding no end of the FIFO,
+// acts. The rebuild of the merged list (its first new database) begins
+// after the run read the file and long before it saves it.
+void actDuringTheMerge(const World& w, const std::function<void()>& act) {
+  const std::string fifo = w.root() + "/trace";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::atomic<bool> stop = false, edited = false, done = false;
+  std::atomic<bool> stop = false, acted = false, done = false;
   std::thread reader([&] {
     while (!stop) {
       std::ifstream in(fifo);
       std::string calls((std::istreambuf_iterator<char>(in)), {});
       in.close();
-      if (edited || !contains(calls, "SyncCreateDB")) continue;
-      std::string text = readFile(garden);
-      const size_t title = text.find("<title>Beans</title>");
-      const size_t flag = text.rfind("dirtyContent=\"", title);
-      if (title == std::string::npos || flag == std::string::npos) continue;
-      text[flag + 14] = '1';
-      text.replace(title, 20, "<title>Beans saved meanwhile</title>");
-      writeFile(garden, text);
-      edited = true;
+      if (!acted && contains(calls, "SyncCreateDB")) {
+        act();
+        acted = true;
+      }
     }
     done = true;
   });
@@ -176,16 +169,39 @@ TEST(ExampleRun, DesktopFileSavedDuringTheRunIsMergedNotOverwritten) {
   for (; !done; std::this_thread::sleep_for(std::chrono::milliseconds(10)))
     close(open(fifo.c_str(), O_RDWR));  // wakes the reader
   reader.join();
-  ASSERT_TRUE(edited);
+  ASSERT_TRUE(acted);
   EXPECT_EQ(r.exitCode, 1) << r.out;
-  EXPECT_TRUE(contains(w.lastLog(), "!   The desktop file was changed during the run. Left as it is; the next run takes it up.\n"));
-  EXPECT_TRUE(contains(readFile(garden), "Beans saved meanwhile"));
+}
 
-  RunResult next = w.sync();
-  EXPECT_EQ(next.exitCode, 0) << next.out;
-  const std::vector<std::string> titles = desktopTitles(w, "Tolvk-Garden");
-  EXPECT_EQ(std::count(titles.begin(), titles.end(), "Beans saved meanwhile"), 1);
-  EXPECT_EQ(handheldTitles(w, "Tolvk-Garden"), titles);
+TEST(ExampleRun, DesktopFileSavedOrOpenedDuringTheRunIsLeftForTheNextRun) {
+  const std::string edited = "Beans saved meanwhile";
+  for (const bool save : {true, false}) {
+    World w;
+    copyExample(w);
+    const std::string garden = w.desktop + "/Tolvk-Garden.XML", lock = w.desktop + "/Tolvk-Garden._lk";
+    const std::string before = readFile(garden);
+    actDuringTheMerge(w, [&] {
+      if (!save) return writeFile(lock, "");
+      std::string text = readFile(garden);
+      const size_t title = text.find("<title>Beans</title>");
+      text[text.rfind("dirtyContent=\"", title) + 14] = '1';
+      writeFile(garden, text.replace(title, 20, "<title>" + edited + "</title>"));
+    });
+    EXPECT_TRUE(contains(w.lastLog(), save ? "!   The desktop file was changed during the run. Left as it is"
+                                           : "!   The desktop file was opened in Tolvan Desktop during the run."));
+    if (save) {
+      EXPECT_TRUE(contains(readFile(garden), edited));
+    } else {
+      EXPECT_EQ(readFile(garden), before);
+    }
+    std::remove(lock.c_str());
+
+    RunResult next = w.sync();
+    EXPECT_EQ(next.exitCode, 0) << next.out;
+    const std::vector<std::string> titles = desktopTitles(w, "Tolvk-Garden");
+    EXPECT_EQ(std::count(titles.begin(), titles.end(), edited), save ? 1 : 0);
+    EXPECT_EQ(handheldTitles(w, "Tolvk-Garden"), titles);
+  }
 }
 
 // One case of the sweep: a run with one failing call, then a plain run.
