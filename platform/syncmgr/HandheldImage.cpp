@@ -569,16 +569,21 @@ uint32_t HandheldImage::rename(const std::string& oldName, const std::string& ne
   ImageDatabase& ref = *db;
   databases_.emplace(newName, std::move(db));
   ref.dirty = true;
-  if (!writeBack(ref)) {
-    // Put everything back as it was.
+  auto putBack = [&] {
     auto node = databases_.extract(newName);
     ref.pdb.name = oldName;
     ref.path = oldPath;
     node.key() = oldName;
     databases_.insert(std::move(node));
     return kModuleWriteFailed;
+  };
+  if (!writeBack(ref)) return putBack();
+  // An old file that stays would hold the database a second time, under the
+  // old name: the rename has failed then, and the new file goes again.
+  if (oldPath != ref.path && fileExists(oldPath) && ::unlink(oldPath.c_str()) != 0) {
+    ::unlink(ref.path.c_str());
+    return putBack();
   }
-  if (oldPath != ref.path && fileExists(oldPath)) ::unlink(oldPath.c_str());
   if (ref.released) ref.recordsFile = ref.path;
   release(ref);
   return 0;

@@ -353,6 +353,19 @@ TEST_F(Operations, RenameDbRenamesHeaderAndFile) {
   EXPECT_EQ(SyncOpenDB("Tolvk-Trip/2", 0, &h, 0x80), 0);
   EXPECT_EQ(SyncCloseDB(h), 0);
   EXPECT_EQ(SyncOpenDB("Tolvk-*Sync*", 0, &h, 0x80), SYNCERR_NOT_FOUND);
+
+  // An old file that cannot be removed (a folder in its place here) fails the
+  // rename, and no second copy stays under the new name.
+  h = create("Tolvk-*Sync*");
+  write(h, "kept");
+  std::remove(path("Tolvk-*Sync*.pdb").c_str());
+  ASSERT_EQ(mkdir(path("Tolvk-*Sync*.pdb").c_str(), 0755), 0);
+  writeFile(path("Tolvk-*Sync*.pdb/in-the-way"), {1});
+  EXPECT_NE(renameDb("Tolvk-*Sync*", "Tolvk-New"), 0u);
+  EXPECT_NE(stat(path("Tolvk-New.pdb").c_str(), &st), 0);
+  SyncRecordInfo info;
+  EXPECT_EQ(read(h, 0, &info), "kept");
+  SyncCloseDB(h);
 }
 
 // A closed database lets go of its records and reads them back when opened;
