@@ -135,8 +135,9 @@ std::unique_ptr<ListNode> liveCopy(const ListNode& top, ItemList& to) {
 // The losing list gives way, but nothing it holds live is lost. What its side
 // made or edited since the last HotSync goes, with the live items below it,
 // in order to the end of the winning list; so does, alone, every other live
-// item the winner does not hold (by content, one to one). An item whose
-// parent went alone goes below that parent's copy instead. A desktop list still waiting to go to the
+// item the winner does not hold (by content, one to one; an item the winner
+// deleted since counts as held: its side deleted it). An item whose parent
+// went alone goes below that parent's copy instead. A desktop list still waiting to go to the
 // handheld (its upload asked for, say after a failed rename) never reached
 // it, so none of its live items can have been deleted there: all of them stay.
 void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner, const SyncContext& context) {
@@ -215,11 +216,11 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
+  const bool desktopWins = context.result == &desktop;
+  keepLosingWork(desktopWins ? handheld : desktop, !desktopWins, *context.result, context);
   // The winner is written to both sides as it stands: its deleted items
   // must not arrive there as live ones.
   context.result->purgeDeleted();
-  const bool desktopWins = context.result == &desktop;
-  keepLosingWork(desktopWins ? handheld : desktop, !desktopWins, *context.result, context);
   desktop.clearAllDirtyPosition();
   desktop.clearAllDirtyContent();
   handheld.clearAllDirtyPosition();

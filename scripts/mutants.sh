@@ -81,7 +81,7 @@ mutant run-lock-not-taken platform/hotsync/RunLock.cpp \
 
 # --- Work that exists on one side only is never destroyed.
 mutant one-sided-handheld-work-dropped libsync/SlowSync.cpp \
-  's|^  if (isHandheldWork(source) \&\& method != kHhOverDt \&\& method != kKeepDuplicate) {|  if (false) {|' \
+  's|^  if (isHandheldWork(source) \&\& !methodCopies) {|  if (false) {|' \
   test_libsync 'MergePropertyTest.*'
 mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
   's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
@@ -94,6 +94,13 @@ mutant collision-drops-the-losers-work libsync/Engine.cpp \
 mutant collision-drops-a-list-waiting-for-upload libsync/Engine.cpp \
   's|^  const bool waiting = loserIsDesktop \&\& loser.uploadFile() != 0;|  const bool waiting = false;|' \
   test_libsync 'MergePropertyTest.*'
+mutant foreign-desktop-only-item-deleted libsync/SlowSync.cpp \
+  's|^        if (foreign) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
+mutant collision-drops-what-the-winner-lacks libsync/Engine.cpp \
+  's|^    if (!entry.whole \&\& inWinner\[other++\]) continue;|    if (!entry.whole \&\& (inWinner[other++] \|\| true)) continue;|' \
+  test_libsync 'MergePropertyTest.*'
+mutant foreign-items-not-paired-by-handheld-form conduit/ListMerge.cpp \
+  's|^  context.titleForm = handheldTitle;|  context.titleForm = nullptr;|' test_handheld 'TextKeptTest.Desktop*'
 mutant conversions-share-one-buffer desktop/TextEncoding.cpp \
   's|static thread_local ResultBuffer|static ResultBuffer|' test_desktop 'HandheldText.*'
 mutant recovery-copy-drops-desktop-texts outline/ListCopy.cpp \

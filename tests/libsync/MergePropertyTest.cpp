@@ -103,13 +103,14 @@ class Expectations {
 };
 
 // Copies, with ID 0, of the live items of `list` below no deleted item whose
-// ID `other` does not hold (every one when `other` is null).
-std::vector<std::unique_ptr<ListNode>> liveItems(const ItemList& list, const ItemList* other) {
+// ID `other` does not hold (every one when `other` is null); with `gone`, of
+// the others instead.
+std::vector<std::unique_ptr<ListNode>> liveItems(const ItemList& list, const ItemList* other, bool gone = false) {
   std::vector<std::unique_ptr<ListNode>> items;
   ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* item) {
-    bool gone = false;
-    for (const ListNode* up = item; up; up = up->parent()) gone = gone || up->deleted();
-    if (gone || (other && other->findByUniqueId(item->uniqueID()))) return true;
+    bool deleted = false;
+    for (const ListNode* up = item; up; up = up->parent()) deleted = deleted || up->deleted();
+    if (deleted != gone || (other && other->findByUniqueId(item->uniqueID()))) return true;
     items.push_back(item->clone(true));
     items.back()->setUniqueID(0);
     return true;
@@ -117,13 +118,17 @@ std::vector<std::unique_ptr<ListNode>> liveItems(const ItemList& list, const Ite
   return items;
 }
 
-// Every item of `items` is in `list` by content (any ID).
-void expectHeld(const ItemList& list, const std::vector<std::unique_ptr<ListNode>>& items, const char* side) {
+bool holds(const std::vector<std::unique_ptr<ListNode>>& items, const ListNode& item) {
+  return std::any_of(items.begin(), items.end(), [&](const auto& h) { return h->compareContent(item) == 0; });
+}
+
+// Every item of `items` is in `list` by content (any ID), but those of
+// `deletedThere` (by content too).
+void expectHeld(const ItemList& list, const std::vector<std::unique_ptr<ListNode>>& items, const char* side,
+                const std::vector<std::unique_ptr<ListNode>>& deletedThere = {}) {
   std::vector<std::unique_ptr<ListNode>> held = liveItems(list, nullptr);
-  for (const auto& item : items) {
-    bool found = std::any_of(held.begin(), held.end(), [&](const auto& h) { return h->compareContent(*item) == 0; });
-    EXPECT_TRUE(found) << "lost the " << side << "'s item " << item->title();
-  }
+  for (const auto& item : items)
+    EXPECT_TRUE(holds(held, *item) || holds(deletedThere, *item)) << "lost the " << side << "'s item " << item->title();
 }
 
 // Every kind and method, on random pairs: the outline stays a tree, a merge
@@ -172,10 +177,15 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
     // Lists with different identities lose no live item (below no deleted
     // one) of either side: after a pairing collision none of the losing
     // side; after a slow merge none without an ID twin, by content.
-    std::vector<std::unique_ptr<ListNode>> desktopLive, handheldLive;
+    // What the winner of a collision deleted stays deleted.
+    std::vector<std::unique_ptr<ListNode>> desktopLive, handheldLive, desktopGone, handheldGone;
     if (apart) {
       desktopLive = liveItems(desktop, foreign ? nullptr : &handheld);
       handheldLive = liveItems(handheld, foreign ? nullptr : &desktop);
+    }
+    if (foreign) {
+      desktopGone = liveItems(desktop, nullptr, true);
+      handheldGone = liveItems(handheld, nullptr, true);
     }
 
     EXPECT_EQ(synchronizeFile(desktop, handheld, context), 0);
@@ -189,8 +199,8 @@ TEST(MergePropertyTest, RandomPairsStayWellFormed) {
       EXPECT_TRUE(context.changed);
       EXPECT_FALSE(desktop.firstDirtyContent() || desktop.firstDirtyPosition());
       EXPECT_EQ(context.result->firstDeleted(), nullptr);
-      if (context.result == &desktop) expectHeld(desktop, handheldLive, "handheld");
-      else expectHeld(handheld, desktopLive, "desktop");
+      if (context.result == &desktop) expectHeld(desktop, handheldLive, "handheld", desktopGone);
+      else expectHeld(handheld, desktopLive, "desktop", handheldGone);
     } else if (idle) {
       EXPECT_FALSE(context.changed);
       EXPECT_EQ(desktop.size(), sizeBefore);

@@ -118,8 +118,9 @@ void losingRow(ListNode* item, bool desktopSide, bool waiting, std::vector<std::
   }
 }
 
-// The work whole, and every other live item the winner does not hold alone,
-// to the end of the winner, or as last child of its parent's lone copy.
+// The work whole, and every other live item the winner does not hold (deleted
+// items included) alone, to the end of the winner, or as last child of its
+// parent's lone copy.
 void keepLosingRow(ListNode* head, bool desktopSide, bool waiting, ItemList& winner, const SyncContext& context) {
   std::vector<std::pair<ListNode*, char>> entries;
   losingRow(head, desktopSide, waiting, entries);
@@ -165,10 +166,10 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
-  context.result->purgeDeleted();
   const bool desktopWins = context.result == &desktop;
   keepLosingRow((desktopWins ? handheld : desktop).head(), !desktopWins, !desktopWins && desktop.uploadFile() != 0,
                 *context.result, context);
+  context.result->purgeDeleted();
   desktop.clearAllDirtyPosition();
   desktop.clearAllDirtyContent();
   handheld.clearAllDirtyPosition();
