@@ -177,7 +177,13 @@ void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner
   size_t other = 0;
   for (const Entry& entry : entries) {
     const ListNode& item = *entry.item;
-    if (!entry.whole && inWinner[other++]) continue;
+    if (!entry.whole) {
+      if (ListNode* twin = inWinner[other++]) {
+        // Held in the handheld's form: the desktop's whole texts stay.
+        if (loserIsDesktop) engine::takeDesktopTexts(*twin, item);
+        continue;
+      }
+    }
     if (!entry.whole)
       engineLine(context, "#   Keep item the other side does not hold: %s\n", item.title().c_str());
     else if (waiting)
@@ -300,6 +306,17 @@ void replaceByCopy(ListNode* target, const ListNode& source) {
   auto copy = source.clone(true);
   copy->copyLocalIdFrom(*target);
   target->replaceWith(std::move(copy)).reset();
+}
+
+void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem) {
+  if (handheldItem.hasTitle() != desktopItem.hasTitle() || handheldItem.title() != desktopItem.title()) {
+    if (desktopItem.hasTitle()) handheldItem.setTitle(desktopItem.title());
+    else handheldItem.clearTitle();
+  }
+  if (handheldItem.hasNote() != desktopItem.hasNote() || handheldItem.note() != desktopItem.note()) {
+    if (desktopItem.hasNote()) handheldItem.setNote(desktopItem.note());
+    else handheldItem.clearNote();
+  }
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {

@@ -52,19 +52,6 @@ using engine::usableReferent;
 
 constexpr const char* kNotTogether = "#       Lists not last synced together. Retain %s-only item.\n";
 
-// A handheld item takes its desktop twin's texts, which it holds in the
-// handheld's form (they paired by content), so the two compare equal.
-void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem) {
-  if (handheldItem.hasTitle() != desktopItem.hasTitle() || handheldItem.title() != desktopItem.title()) {
-    if (desktopItem.hasTitle()) handheldItem.setTitle(desktopItem.title());
-    else handheldItem.clearTitle();
-  }
-  if (handheldItem.hasNote() != desktopItem.hasNote() || handheldItem.note() != desktopItem.note()) {
-    if (desktopItem.hasNote()) handheldItem.setNote(desktopItem.note());
-    else handheldItem.clearNote();
-  }
-}
-
 // The live items of both sides without an ID twin pair by content; each
 // desktop item of a pair takes its twin's ID, so the passes meet the two as
 // twins. A handheld ID held twice pairs only its first item.
@@ -85,7 +72,7 @@ void pairForeignItems(ItemList& desktop, ItemList& handheld, const SyncContext& 
   size_t paired = 0;
   for (size_t i = 0; i < twins.size(); ++i) {
     if (!twins[i]) continue;
-    takeDesktopTexts(*handheldOnly[i], *twins[i]);
+    engine::takeDesktopTexts(*handheldOnly[i], *twins[i]);
     twins[i]->setUniqueID(handheldOnly[i]->uniqueID());
     ++paired;
   }

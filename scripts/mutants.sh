@@ -97,7 +97,7 @@ mutant collision-drops-a-list-waiting-for-upload libsync/Engine.cpp \
 mutant foreign-desktop-only-item-deleted libsync/SlowSync.cpp \
   's|^        if (foreign) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
 mutant collision-drops-what-the-winner-lacks libsync/Engine.cpp \
-  's|^    if (!entry.whole \&\& inWinner\[other++\]) continue;|    if (!entry.whole \&\& (inWinner[other++] \|\| true)) continue;|' \
+  's|^  const std::vector<ListNode\*> inWinner = engine::pairByContent(others, held, context);|  const std::vector<ListNode*> inWinner(others.size(), held.empty() ? nullptr : held.front());|' \
   test_libsync 'MergePropertyTest.*'
 mutant foreign-items-not-paired-by-handheld-form conduit/ListMerge.cpp \
   's|^  context.titleForm = handheldTitle;|  context.titleForm = nullptr;|' test_handheld 'TextKeptTest.Desktop*'

@@ -156,6 +156,16 @@ TEST_F(TextKeptTest, DesktopTextsAndLinksSurviveHandheldEditsOfOtherFields) {
   EXPECT_EQ(texts->size(), 4u);
   EXPECT_EQ(texts->head()->title(), wide);
   EXPECT_EQ(texts->head()->next()->note(), longNote);
+  // A plain HotSync with such a file: the handheld's list wins whole, and it
+  // holds every desktop item, so none is added, and their texts stay whole.
+  texts->setUniqueTime(texts->uniqueTime() + 1);
+  writeList(*texts, "Tolvk-Texts");
+  ASSERT_EQ(hotsync("fast"), 0);
+  EXPECT_NE(lastLog().find("Clobbering!"), std::string::npos) << lastLog();
+  texts = desktopList("Tolvk-Texts");
+  EXPECT_EQ(texts->size(), 4u);
+  EXPECT_EQ(texts->head()->title(), wide);
+  EXPECT_EQ(texts->head()->next()->note(), longNote);
 }
 
 // Case 7 and long names: a list name crosses as handheld bytes <-> UTF-8 file

@@ -132,7 +132,17 @@ void keepLosingRow(ListNode* head, bool desktopSide, bool waiting, ItemList& win
   std::map<const ListNode*, ListNode*> copies;
   size_t other = 0;
   for (auto& [item, kind] : entries) {
-    if (kind == 'o' && twins[other++]) continue;
+    if (kind == 'o') {
+      if (ListNode* twin = twins[other++]) {
+        if (desktopSide) {
+          if (item->hasTitle()) twin->setTitle(item->title());
+          else twin->clearTitle();
+          if (item->hasNote()) twin->setNote(item->note());
+          else twin->clearNote();
+        }
+        continue;
+      }
+    }
     engineLine(context, kind == 'o' ? "#   Keep item the other side does not hold: %s\n"
                         : waiting   ? "#   Keep item waiting to go to the handheld: %s\n"
                                     : "#   Keep new or edited item: %s\n",
