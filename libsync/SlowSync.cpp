@@ -92,7 +92,7 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, bool foreign, 
           engineLine(context, "#       Retain desktop-only item.\n");
           break;
         }
-        if (foreign) {
+        if (foreign && !item->deleted()) {
           engineLine(context, kNotTogether, "desktop");
           break;
         }

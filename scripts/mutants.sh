@@ -95,7 +95,7 @@ mutant collision-drops-a-list-waiting-for-upload libsync/Engine.cpp \
   's|^  const bool waiting = loserIsDesktop \&\& loser.uploadFile() != 0;|  const bool waiting = false;|' \
   test_libsync 'MergePropertyTest.*'
 mutant foreign-desktop-only-item-deleted libsync/SlowSync.cpp \
-  's|^        if (foreign) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
+  's|^        if (foreign \&\& !item->deleted()) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
 mutant collision-drops-what-the-winner-lacks libsync/Engine.cpp \
   's|^  const std::vector<ListNode\*> inWinner = engine::pairByContent(others, held, context);|  const std::vector<ListNode*> inWinner(others.size(), held.empty() ? nullptr : held.front());|' \
   test_libsync 'MergePropertyTest.*'

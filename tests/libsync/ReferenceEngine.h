@@ -570,7 +570,7 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncCont
     bool retain = method == kDtOverHh || method == kKeepDuplicate || (method == kHhOverDt && desktopEdited(item));
     if (retain) {
       engineLine(context, "#       Retain desktop-only item.\n");
-    } else if (method == kHhOverDt && foreign) {
+    } else if (method == kHhOverDt && foreign && !item->deleted()) {
       engineLine(context, "#       Lists not last synced together. Retain desktop-only item.\n");
     } else if (method == kHhOverDt) {
       engineLine(context, "#       Delete desktop-only item.\n");
