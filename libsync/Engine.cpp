@@ -137,9 +137,25 @@ std::unique_ptr<ListNode> liveCopy(const ListNode& top, ItemList& to) {
 // in order to the end of the winning list; so does, alone, every other live
 // item the winner does not hold (by content, one to one; an item the winner
 // deleted since counts as held: its side deleted it). An item whose parent
-// went alone goes below that parent's copy instead. A desktop list still waiting to go to the
-// handheld (its upload asked for, say after a failed rename) never reached
-// it, so none of its live items can have been deleted there: all of them stay.
+// went alone goes below that parent's copy instead. A desktop list still
+// waiting to go to the handheld (its upload asked for, say after a failed
+// rename) never reached it, so none of its live items can have been deleted
+// there: all of them stay.
+// The children of `parent` in the winning list (its top-level row when
+// null), appended to at their end.
+struct Children {
+  ListNode* parent;
+  ListNode* last;
+  ListNode* append(std::unique_ptr<ListNode> item, ItemList& list) {
+    ListNode* placed = item.get();
+    if (last) last->insertAfter(std::move(item));
+    else if (parent) parent->insertFirstChild(std::move(item));
+    else list.pushBack(std::move(item));
+    last = placed;
+    return placed;
+  }
+};
+
 void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner, const SyncContext& context) {
   const bool waiting = loserIsDesktop && loser.uploadFile() != 0;
   // The loser's live items in pre-order: those kept whole with their subtree,
@@ -169,11 +185,8 @@ void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner
   });
   const std::vector<ListNode*> inWinner = engine::pairByContent(others, held, context);
 
-  struct Kept {
-    ListNode* copy;
-    ListNode* lastChild;
-  };
-  std::unordered_map<const ListNode*, Kept> kept;  // loser item kept alone -> its copy
+  std::unordered_map<const ListNode*, Children> kept;  // loser item kept alone -> its copy's children
+  Children top{nullptr, winner.head() ? winner.head()->lastSibling() : nullptr};
   size_t other = 0;
   for (const Entry& entry : entries) {
     const ListNode& item = *entry.item;
@@ -183,25 +196,15 @@ void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner
         if (loserIsDesktop) engine::takeDesktopTexts(*twin, item);
         continue;
       }
-    }
-    if (!entry.whole)
       engineLine(context, "#   Keep item the other side does not hold: %s\n", item.title().c_str());
-    else if (waiting)
-      engineLine(context, "#   Keep item waiting to go to the handheld: %s\n", item.title().c_str());
-    else
-      engineLine(context, "#   Keep new or edited item: %s\n", item.title().c_str());
-    std::unique_ptr<ListNode> copy = entry.whole ? liveCopy(item, winner) : newCopy(item, winner);
-    ListNode* placed = copy.get();
-    auto parent = item.parent() ? kept.find(item.parent()) : kept.end();
-    if (parent == kept.end()) {
-      winner.pushBack(std::move(copy));
     } else {
-      Kept& above = parent->second;
-      if (above.lastChild) above.lastChild->insertAfter(std::move(copy));
-      else above.copy->insertFirstChild(std::move(copy));
-      above.lastChild = placed;
+      engineLine(context, waiting ? "#   Keep item waiting to go to the handheld: %s\n" : "#   Keep new or edited item: %s\n",
+                 item.title().c_str());
     }
-    if (!entry.whole) kept.emplace(&item, Kept{placed, nullptr});
+    auto parent = item.parent() ? kept.find(item.parent()) : kept.end();
+    Children& below = parent == kept.end() ? top : parent->second;
+    ListNode* placed = below.append(entry.whole ? liveCopy(item, winner) : newCopy(item, winner), winner);
+    if (!entry.whole) kept.emplace(&item, Children{placed, nullptr});
   }
 }
 
