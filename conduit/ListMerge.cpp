@@ -6,6 +6,7 @@
 #include "desktop/XmlFile.h"
 #include "outline/DesktopTexts.h"
 #include "outline/HandheldList.h"
+#include "outline/ItemRecord.h"
 #include "outline/ListCopy.h"
 #include "outline/PendingRebuilds.h"
 #include "platform/syncmgr/SyncMgr.h"
@@ -94,6 +95,10 @@ int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry&
   // A slow merge pairs items by uniqueID whatever the lists' identities.
   if (context.kind == kSyncSlow || sides.desktop->uniqueTime() == sides.handheld->uniqueTime())
     keepDesktopTexts(*sides.handheld, *sides.desktop);
+  // Items of lists with different identities pair by content as the
+  // handheld holds it, so a text it holds cut still finds its desktop twin.
+  context.titleForm = handheldTitle;
+  context.noteForm = handheldNote;
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;
   context.changed = false;

@@ -1,7 +1,9 @@
 #include <cstdarg>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
+#include "libsync/ContentPairs.h"
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
@@ -91,18 +93,20 @@ void engineLine(const SyncContext& context, const char* format, ...) {
 
 namespace {
 
-// A copy of `top` and of the live items below it, at the end of `to`, as
-// items new there: their IDs belong to the other list.
-void appendLiveCopy(const ListNode& top, ItemList& to) {
-  auto copyOf = [&to](const ListNode& item) {
-    auto copy = item.clone(true);
-    copy->setUniqueID(0);
-    copy->setList(&to);
-    return copy;
-  };
+// A clean copy of `item` for the list `to`, as an item new there: its ID
+// belongs to the other list.
+std::unique_ptr<ListNode> newCopy(const ListNode& item, ItemList& to) {
+  auto copy = item.clone(true);
+  copy->setUniqueID(0);
+  copy->setList(&to);
+  return copy;
+}
+
+// A copy of `top` and of the live items below it, for `to`, new there.
+std::unique_ptr<ListNode> liveCopy(const ListNode& top, ItemList& to) {
+  auto copyOf = [&to](const ListNode& item) { return newCopy(item, to); };
   auto root = copyOf(top);
   ListNode* placedRoot = root.get();
-  to.pushBack(std::move(root));
   struct Row {
     const ListNode* source;
     ListNode* parentCopy;
@@ -125,36 +129,88 @@ void appendLiveCopy(const ListNode& top, ItemList& to) {
     row.lastCopy = placed;
     rows.push_back({source->firstChild(), placed, nullptr});
   }
+  return root;
 }
 
-// The losing list gives way, but not what its side made or edited since the
-// last HotSync: each such item, with the live items below it, goes in order
-// to the end of the winning list. A desktop list still waiting to go to the
-// handheld (its upload asked for, say after a failed rename) never reached
-// it, so none of its live items can have been deleted there: all of them stay.
+// The losing list gives way, but nothing it holds live is lost. What its side
+// made or edited since the last HotSync goes, with the live items below it,
+// in order to the end of the winning list; so does, alone, every other live
+// item the winner does not hold (by content, one to one; an item the winner
+// deleted since counts as held: its side deleted it). An item whose parent
+// went alone goes below that parent's copy instead. A desktop list still
+// waiting to go to the handheld (its upload asked for, say after a failed
+// rename) never reached it, so none of its live items can have been deleted
+// there: all of them stay.
+// The children of `parent` in the winning list (its top-level row when
+// null), appended to at their end.
+struct Children {
+  ListNode* parent;
+  ListNode* last;
+  ListNode* append(std::unique_ptr<ListNode> item, ItemList& list) {
+    ListNode* placed = item.get();
+    if (last) last->insertAfter(std::move(item));
+    else if (parent) parent->insertFirstChild(std::move(item));
+    else list.pushBack(std::move(item));
+    last = placed;
+    return placed;
+  }
+};
+
 void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner, const SyncContext& context) {
   const bool waiting = loserIsDesktop && loser.uploadFile() != 0;
-  std::vector<const ListNode*> rows;
+  // The loser's live items in pre-order: those kept whole with their subtree,
+  // and the others, which stay unless the winner holds them.
+  struct Entry {
+    ListNode* item;
+    bool whole;
+  };
+  std::vector<Entry> entries;
+  std::vector<ListNode*> others, held;
+  std::vector<ListNode*> rows;
   if (loser.head()) rows.push_back(loser.head());
   while (!rows.empty()) {
-    const ListNode* item = rows.back();
+    ListNode* item = rows.back();
     rows.pop_back();
     if (item->next()) rows.push_back(item->next());
     if (item->deleted()) continue;  // with everything below it
-    if (waiting) {
-      engineLine(context, "#   Keep item waiting to go to the handheld: %s\n", item->title().c_str());
-      appendLiveCopy(*item, winner);
-    } else if (loserIsDesktop ? engine::isDesktopWork(*item) : engine::isHandheldWork(*item)) {
-      engineLine(context, "#   Keep new or edited item: %s\n", item->title().c_str());
-      appendLiveCopy(*item, winner);
-    } else if (item->firstChild()) {
-      rows.push_back(item->firstChild());
+    bool whole = waiting || (loserIsDesktop ? engine::isDesktopWork(*item) : engine::isHandheldWork(*item));
+    entries.push_back({item, whole});
+    if (whole) continue;
+    others.push_back(item);
+    if (item->firstChild()) rows.push_back(item->firstChild());
+  }
+  ItemList::forEach(winner.head(), WalkScope::kSubtree, [&held](ListNode* item) {
+    held.push_back(item);
+    return true;
+  });
+  const std::vector<ListNode*> inWinner = engine::pairByContent(others, held, context);
+
+  std::unordered_map<const ListNode*, Children> kept;  // loser item kept alone -> its copy's children
+  Children top{nullptr, winner.head() ? winner.head()->lastSibling() : nullptr};
+  size_t other = 0;
+  for (const Entry& entry : entries) {
+    const ListNode& item = *entry.item;
+    if (!entry.whole) {
+      if (ListNode* twin = inWinner[other++]) {
+        // Held in the handheld's form: the desktop's whole texts stay.
+        if (loserIsDesktop) engine::takeDesktopTexts(*twin, item);
+        continue;
+      }
+      engineLine(context, "#   Keep item the other side does not hold: %s\n", item.title().c_str());
+    } else {
+      engineLine(context, waiting ? "#   Keep item waiting to go to the handheld: %s\n" : "#   Keep new or edited item: %s\n",
+                 item.title().c_str());
     }
+    auto parent = item.parent() ? kept.find(item.parent()) : kept.end();
+    Children& below = parent == kept.end() ? top : parent->second;
+    ListNode* placed = below.append(entry.whole ? liveCopy(item, winner) : newCopy(item, winner), winner);
+    if (!entry.whole) kept.emplace(&item, Children{placed, nullptr});
   }
 }
 
 // Two lists with different identity stamps share only a name: no item merge,
-// the configured side wins whole, keeping the other side's recent work.
+// the configured side wins whole, keeping whatever the other side holds
+// live that the winner does not.
 void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "! File unique: DT(%u) HH(%ul)\n", desktop.uniqueTime(), handheld.uniqueTime());
   engineLine(context,
@@ -169,11 +225,11 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
+  const bool desktopWins = context.result == &desktop;
+  keepLosingWork(desktopWins ? handheld : desktop, !desktopWins, *context.result, context);
   // The winner is written to both sides as it stands: its deleted items
   // must not arrive there as live ones.
   context.result->purgeDeleted();
-  const bool desktopWins = context.result == &desktop;
-  keepLosingWork(desktopWins ? handheld : desktop, !desktopWins, *context.result, context);
   desktop.clearAllDirtyPosition();
   desktop.clearAllDirtyContent();
   handheld.clearAllDirtyPosition();
@@ -253,6 +309,17 @@ void replaceByCopy(ListNode* target, const ListNode& source) {
   auto copy = source.clone(true);
   copy->copyLocalIdFrom(*target);
   target->replaceWith(std::move(copy)).reset();
+}
+
+void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem) {
+  if (handheldItem.hasTitle() != desktopItem.hasTitle() || handheldItem.title() != desktopItem.title()) {
+    if (desktopItem.hasTitle()) handheldItem.setTitle(desktopItem.title());
+    else handheldItem.clearTitle();
+  }
+  if (handheldItem.hasNote() != desktopItem.hasNote() || handheldItem.note() != desktopItem.note()) {
+    if (desktopItem.hasNote()) handheldItem.setNote(desktopItem.note());
+    else handheldItem.clearNote();
+  }
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {

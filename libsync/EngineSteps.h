@@ -30,6 +30,11 @@ ListNode* counterpart(const ItemList& desktop, const ListNode* handheldItem);
 // its children and its desktop-only identifier.
 void replaceByCopy(ListNode* target, const ListNode& source);
 
+// A handheld item takes the texts of the desktop item it paired with by
+// content, which it holds in the handheld's form, so the two compare equal
+// and the desktop's whole texts survive whichever wins.
+void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem);
+
 // True when `referent` can take `moving` beside or below it: it exists and is
 // not inside the moving item's own subtree (that would make a cycle).
 bool usableReferent(const ListNode* referent, const ListNode* moving);

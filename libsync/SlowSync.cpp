@@ -25,8 +25,13 @@
 //   out.
 // - A copy of a live item that finds no referent goes to the end of the
 //   list instead of being dropped.
+// Lists with different identity stamps were not last synchronized with each
+// other, so an item that one side alone holds may be one the other side never
+// had: no item goes for being on one side only (it is retained or copied
+// under every method), and items without an ID twin first pair by content.
 // Where the method alone would have lost work, the log says what was done
 // instead; other merges log as the method always did.
+#include "libsync/ContentPairs.h"
 #include "libsync/EngineSteps.h"
 #include "libsync/SyncContext.h"
 
@@ -45,7 +50,37 @@ using engine::replaceByCopy;
 using engine::usableReferent;
 
 
-void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
+constexpr const char* kNotTogether = "#       Lists not last synced together. Retain %s-only item.\n";
+
+// The live items of both sides without an ID twin pair by content; each
+// desktop item of a pair takes its twin's ID, so the passes meet the two as
+// twins. A handheld ID held twice pairs only its first item.
+void pairForeignItems(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+  engineLine(context, "# Lists of different identity: DT(%u) HH(%u).\n", desktop.uniqueTime(), handheld.uniqueTime());
+  std::vector<ListNode*> desktopOnly, handheldOnly;
+  ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    if (!item->deleted() && !handheld.findByUniqueId(item->uniqueID())) desktopOnly.push_back(item);
+    return true;
+  });
+  ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* item) {
+    uint32_t id = item->uniqueID();
+    if (!item->deleted() && id != 0 && !desktop.findByUniqueId(id) && handheld.findByUniqueId(id) == item)
+      handheldOnly.push_back(item);
+    return true;
+  });
+  std::vector<ListNode*> twins = engine::pairByContent(handheldOnly, desktopOnly, context);
+  size_t paired = 0;
+  for (size_t i = 0; i < twins.size(); ++i) {
+    if (!twins[i]) continue;
+    engine::takeDesktopTexts(*handheldOnly[i], *twins[i]);
+    twins[i]->setUniqueID(handheldOnly[i]->uniqueID());
+    ++paired;
+  }
+  engineLine(context, "#   Items paired by content: %zu\n", paired);
+  engineLine(context, "#\n");
+}
+
+void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, bool foreign, const SyncContext& context) {
   int32_t method = effectiveMethod(context);
   ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
     if (handheld.findByUniqueId(item->uniqueID())) return true;
@@ -55,6 +90,10 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncCont
       case kHhOverDt:
         if (isDesktopWork(*item)) {
           engineLine(context, "#       Retain desktop-only item.\n");
+          break;
+        }
+        if (foreign && !item->deleted()) {
+          engineLine(context, kNotTogether, "desktop");
           break;
         }
         engineLine(context, "#       Delete desktop-only item.\n");
@@ -107,18 +146,22 @@ ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncCon
   return placed;
 }
 
-enum class Stays { kNo, kMovedOut, kWork };
+// kOneSided: an item of one side only, of lists not last synced together.
+enum class Stays { kNo, kMovedOut, kWork, kOneSided };
 
 // The desktop as the merge began, by ID: the items that stood live below no
-// deleted item, and the desktop work. Copies that the merge puts in their
-// place keep their standing.
+// deleted item, and the desktop work; for lists not last synced together
+// (`foreign`), every ID it held. Copies that the merge puts in their place
+// keep their standing.
 using IdSet = std::unordered_set<uint32_t>;
 struct DesktopBefore {
-  IdSet heldLive, work;
+  IdSet heldLive, work, held;
+  bool foreign = false;
 };
 
-DesktopBefore desktopBefore(const ItemList& desktop) {
+DesktopBefore desktopBefore(const ItemList& desktop, bool foreign) {
   DesktopBefore before;
+  before.foreign = foreign;
   struct Row { const ListNode* item; bool belowDeleted; };
   std::vector<Row> rows;
   if (desktop.head()) rows.push_back({desktop.head(), false});
@@ -127,6 +170,7 @@ DesktopBefore desktopBefore(const ItemList& desktop) {
     rows.pop_back();
     if (item->next()) rows.push_back({item->next(), belowDeleted});
     if (isDesktopWork(*item)) before.work.insert(item->uniqueID());
+    if (foreign) before.held.insert(item->uniqueID());
     belowDeleted = belowDeleted || item->deleted();
     if (!belowDeleted) before.heldLive.insert(item->uniqueID());
     if (item->firstChild()) rows.push_back({item->firstChild(), belowDeleted});
@@ -174,12 +218,15 @@ class RebuiltSubtree {
 // item (`before` given) it also stays when it was desktop work before a
 // copy took its place, when the handheld edited its twin, or when the merge
 // brought it there from where the desktop held it live. A deleted twin
-// keeps nothing.
+// keeps nothing. For lists not last synced together (`foreign`), a live
+// desktop item without a twin stays, and so does, below a deleted item, a
+// copy of a handheld item the desktop did not hold.
 Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, RebuiltSubtree& rebuilt, bool clobbering,
-                       const DesktopBefore* before) {
+                       bool foreign, const DesktopBefore* before) {
   const ListNode* twin = handheld.findByUniqueId(item.uniqueID());
   bool liveTwin = twin && !twin->deleted();
   if (liveTwin && (clobbering || !item.deleted()) && !rebuilt.contains(twin)) return Stays::kMovedOut;
+  if (foreign && clobbering && !twin && !item.deleted()) return Stays::kOneSided;
   if (clobbering) {
     // The rebuild brings the handheld version, which is as good unless the
     // desktop alone edited the item.
@@ -190,6 +237,7 @@ Stays staysBelowDoomed(const ListNode& item, const ItemList& handheld, RebuiltSu
   if (isDesktopWork(item) || before->work.count(item.uniqueID())) return Stays::kWork;
   if (!liveTwin) return Stays::kNo;
   if (isHandheldWork(*twin)) return Stays::kWork;
+  if (foreign && !before->held.count(item.uniqueID())) return Stays::kOneSided;
   return before->heldLive.count(item.uniqueID()) ? Stays::kMovedOut : Stays::kNo;
 }
 
@@ -209,7 +257,7 @@ void keepDeletedBelow(ListNode* stays, const ItemList& handheld) {
 // not look inside it; what the desktop deleted with an item above it stays
 // deleted there.
 std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const ItemList& handheld,
-                                                       const ListNode* rebuilt, bool clobbering,
+                                                       const ListNode* rebuilt, bool clobbering, bool foreign,
                                                        const DesktopBefore* before = nullptr) {
   std::vector<std::pair<ListNode*, Stays>> stay;
   RebuiltSubtree inRebuilt(rebuilt);
@@ -223,7 +271,7 @@ std::vector<std::pair<ListNode*, Stays>> itemsThatStay(ListNode* doomed, const I
     rows.pop_back();
     // The row's later siblings wait below its children, so the walk stays in pre-order.
     if (row->next()) rows.push_back({row->next(), belowDeleted});
-    Stays why = staysBelowDoomed(*row, handheld, inRebuilt, clobbering, before);
+    Stays why = staysBelowDoomed(*row, handheld, inRebuilt, clobbering, foreign, before);
     if (why == Stays::kNo) {
       if (row->firstChild()) rows.push_back({row->firstChild(), belowDeleted || row->deleted()});
       continue;
@@ -249,8 +297,10 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const De
     if (item->deleted()) {
       ListNode* anchor = item;
       const ListNode* twin = handheld.findByUniqueId(item->uniqueID());
-      for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, &before)) {
-        const char* line = why == Stays::kMovedOut ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n";
+      for (auto [stays, why] : itemsThatStay(item, handheld, twin, false, before.foreign, &before)) {
+        const char* line = why == Stays::kMovedOut   ? "#   Keep moved-out item: %s\n"
+                           : why == Stays::kOneSided ? "#   Keep handheld-only item: %s\n"
+                                                     : "#   Keep new or edited item: %s\n";
         engineLine(context, line, stays->title().c_str());
         anchor->placeAfter(stays);
         anchor = stays;
@@ -264,19 +314,22 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const De
 // "Clobber desktop": the desktop item and its subtree give way to a copy of
 // the handheld item, whose handheld subtree the pass then copies below it.
 // Items the handheld keeps outside that subtree move out beside the desktop
-// item first; desktop work goes below the copy (to the end of the list when
-// the copy of a deleted item found no place).
+// item first; desktop work (and, for lists not last synced together, every
+// desktop-only item) goes below the copy (to the end of the list when the
+// copy of a deleted item found no place).
 void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
-                    const SyncContext& context) {
+                    bool foreign, const SyncContext& context) {
   std::vector<std::unique_ptr<ListNode>> work;
   ListNode* anchor = target;
-  for (auto [stays, why] : itemsThatStay(target, handheld, &source, true)) {
+  for (auto [stays, why] : itemsThatStay(target, handheld, &source, true, foreign)) {
     if (why == Stays::kMovedOut) {
       engineLine(context, "#       Keep moved-out item: %s\n", stays->title().c_str());
       anchor->placeAfter(stays);
       anchor = stays;
     } else {
-      engineLine(context, "#       Keep new or edited item: %s\n", stays->title().c_str());
+      engineLine(context, why == Stays::kOneSided ? "#       Keep desktop-only item: %s\n"
+                                                  : "#       Keep new or edited item: %s\n",
+                 stays->title().c_str());
       work.push_back(stays->unlink());
     }
   }
@@ -314,7 +367,7 @@ EditedOn editedOn(const ListNode& desktopItem, const ListNode& handheldItem) {
 }
 
 void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
-                   int32_t method, const SyncContext& context) {
+                   int32_t method, bool foreign, const SyncContext& context) {
   engineLine(context, "#   Item on both HH and DT: %s\n", source.title().c_str());
   engineLine(context, "#     Item different on both sides.\n");
   engineLine(context, "#       Configured: %s\n", collisionMethodName(method));
@@ -335,7 +388,7 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
   switch (method) {
     case kHhOverDt:
       engineLine(context, "#       Clobber desktop.\n");
-      clobberDesktop(desktop, handheld, target, source, context);
+      clobberDesktop(desktop, handheld, target, source, foreign, context);
       break;
     case kDtOverHh:
       engineLine(context, "#       Clobber handheld.\n");
@@ -359,11 +412,18 @@ void revivedItem(ItemList& desktop, ListNode* target, const ListNode& source, co
   reviveEdited(desktop, target, source);
 }
 
-void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, const SyncContext& context) {
+void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, bool foreign,
+                      const SyncContext& context) {
   engineLine(context, "#   Item on handheld only: %s\n", source.title().c_str());
   engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
-  if (isHandheldWork(source) && method != kHhOverDt && method != kKeepDuplicate) {
+  const bool methodCopies = method == kHhOverDt || method == kKeepDuplicate;
+  if (isHandheldWork(source) && !methodCopies) {
     engineLine(context, "#       Retain handheld-only item.\n");
+    copyToDesktop(desktop, source, context);
+    return;
+  }
+  if (foreign && !source.deleted() && !methodCopies) {
+    engineLine(context, kNotTogether, "handheld");
     copyToDesktop(desktop, source, context);
     return;
   }
@@ -383,14 +443,14 @@ void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method,
   }
 }
 
-void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+void handheldPass(ItemList& desktop, ItemList& handheld, bool foreign, const SyncContext& context) {
   int32_t method = effectiveMethod(context);
   ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* source) {
     ListNode* target = counterpart(desktop, source);
     if (!target) {
-      handheldOnlyItem(desktop, *source, method, context);
+      handheldOnlyItem(desktop, *source, method, foreign, context);
     } else if (source->compareContent(*target) != 0) {
-      differingItem(desktop, handheld, target, *source, method, context);
+      differingItem(desktop, handheld, target, *source, method, foreign, context);
     } else if (target->deleted() && isHandheldWork(*source)) {
       revivedItem(desktop, target, *source, context);
     }
@@ -433,13 +493,15 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "#\n");
   context.changed = true;
 
-  const DesktopBefore before = desktopBefore(desktop);
+  const bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
+  if (foreign) pairForeignItems(desktop, handheld, context);
+  const DesktopBefore before = desktopBefore(desktop, foreign);
   engineLine(context, "# Looking for desktop-only items:\n");
-  desktopOnlyPass(desktop, handheld, context);
+  desktopOnlyPass(desktop, handheld, foreign, context);
 
   engineLine(context, "#\n");
   engineLine(context, "# Looking for handheld or different both-side items:\n");
-  handheldPass(desktop, handheld, context);
+  handheldPass(desktop, handheld, foreign, context);
 
   keepMovedOutOfDeleted(desktop, handheld, before, context);
   engineLine(context, "#\n");

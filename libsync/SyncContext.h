@@ -15,6 +15,10 @@ enum SyncKind : int32_t { kSyncKindNil = 0, kSyncSlow = 1, kSyncFast = 2 };
 enum CollisionMethod : int32_t {
   kMethodNil = 0, kHhOverDt = 1, kDtOverHh = 2, kByTime = 3, kKeepDuplicate = 4 };
 
+// How one side holds a text (for instance cut, with stand-ins for the
+// characters it lacks).
+using TextForm = std::string (*)(const std::string&);
+
 struct SyncContext {
   std::string name;              // list name, at most 512 characters
   int32_t kind = kSyncFast;
@@ -23,6 +27,10 @@ struct SyncContext {
   ItemList* result = nullptr;    // out
   bool changed = false;          // out
   bool verbose = false;
+  // The handheld's form of a title and of a note: items of lists with
+  // different identities pair by content in that form. Null: as they stand.
+  TextForm titleForm = nullptr;
+  TextForm noteForm = nullptr;
 };
 
 // Name of a method for the "Configured" lines ("nil" outside 0..4).

@@ -81,7 +81,7 @@ mutant run-lock-not-taken platform/hotsync/RunLock.cpp \
 
 # --- Work that exists on one side only is never destroyed.
 mutant one-sided-handheld-work-dropped libsync/SlowSync.cpp \
-  's|^  if (isHandheldWork(source) \&\& method != kHhOverDt \&\& method != kKeepDuplicate) {|  if (false) {|' \
+  's|^  if (isHandheldWork(source) \&\& !methodCopies) {|  if (false) {|' \
   test_libsync 'MergePropertyTest.*'
 mutant one-sided-desktop-work-dropped libsync/SlowSync.cpp \
   's|^        if (isDesktopWork(\*item)) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
@@ -93,7 +93,14 @@ mutant collision-drops-the-losers-work libsync/Engine.cpp \
   's|^  keepLosingWork(|  if (false) keepLosingWork(|' test_libsync 'MergePropertyTest.*:FilePairingTest.*'
 mutant collision-drops-a-list-waiting-for-upload libsync/Engine.cpp \
   's|^  const bool waiting = loserIsDesktop \&\& loser.uploadFile() != 0;|  const bool waiting = false;|' \
+  test_libsync 'MergePropertyTest.*:FilePairingTest.*'
+mutant foreign-desktop-only-item-deleted libsync/SlowSync.cpp \
+  's|^        if (foreign \&\& !item->deleted()) {|        if (false) {|' test_libsync 'MergePropertyTest.*'
+mutant collision-drops-what-the-winner-lacks libsync/Engine.cpp \
+  's|^  const std::vector<ListNode\*> inWinner = engine::pairByContent(others, held, context);|  const std::vector<ListNode*> inWinner(others.size(), held.empty() ? nullptr : held.front());|' \
   test_libsync 'MergePropertyTest.*'
+mutant foreign-items-not-paired-by-handheld-form conduit/ListMerge.cpp \
+  's|^  context.titleForm = handheldTitle;|  context.titleForm = nullptr;|' test_handheld 'TextKeptTest.Desktop*'
 mutant conversions-share-one-buffer desktop/TextEncoding.cpp \
   's|static thread_local ResultBuffer|static ResultBuffer|' test_desktop 'HandheldText.*'
 mutant recovery-copy-drops-desktop-texts outline/ListCopy.cpp \

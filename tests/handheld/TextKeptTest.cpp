@@ -138,6 +138,34 @@ TEST_F(TextKeptTest, DesktopTextsAndLinksSurviveHandheldEditsOfOtherFields) {
     EXPECT_EQ(accented->head()->title(), latin1(accents));
     EXPECT_EQ(titles("Tolvk-Accents"), std::vector<std::string>{accents});
   }
+
+  // The file of another build of the list (say a restored backup): its stamp
+  // and IDs differ, so the slow merge pairs its items by content as the
+  // handheld holds it, and a text held reduced makes no second item.
+  auto restored = desktopList("Tolvk-Texts");
+  restored->setUniqueTime(restored->uniqueTime() + 1);
+  uint32_t id = 0x7F0000;
+  ItemList::forEach(restored->head(), WalkScope::kSubtree, [&id](ListNode* n) {
+    n->setUniqueID(++id);
+    return true;
+  });
+  writeList(*restored, "Tolvk-Texts");
+  ASSERT_EQ(hotsync("slow"), 0);
+  EXPECT_EQ(lastLog().find("Retain"), std::string::npos) << lastLog();
+  auto texts = desktopList("Tolvk-Texts");
+  EXPECT_EQ(texts->size(), 4u);
+  EXPECT_EQ(texts->head()->title(), wide);
+  EXPECT_EQ(texts->head()->next()->note(), longNote);
+  // A plain HotSync with such a file: the handheld's list wins whole, and it
+  // holds every desktop item, so none is added, and their texts stay whole.
+  texts->setUniqueTime(texts->uniqueTime() + 1);
+  writeList(*texts, "Tolvk-Texts");
+  ASSERT_EQ(hotsync("fast"), 0);
+  EXPECT_NE(lastLog().find("Clobbering!"), std::string::npos) << lastLog();
+  texts = desktopList("Tolvk-Texts");
+  EXPECT_EQ(texts->size(), 4u);
+  EXPECT_EQ(texts->head()->title(), wide);
+  EXPECT_EQ(texts->head()->next()->note(), longNote);
 }
 
 // Case 7 and long names: a list name crosses as handheld bytes <-> UTF-8 file

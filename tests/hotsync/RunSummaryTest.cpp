@@ -69,8 +69,8 @@ TEST_F(RunSummaryTest, TheExampleIsAFastMergeAndEachListSaysWhatItDid) {
 }
 
 // The desktop's Garden was deleted and made anew under the same name: the
-// handheld's list wins by default, the new desktop's own work comes along,
-// and the merge engine's warnings about it are no failure.
+// handheld's list wins by default, every desktop item it does not hold comes
+// along, and the merge engine's warnings about it are no failure.
 TEST_F(RunSummaryTest, TwoListsUnderOneNameAreMergedKeepingTheLosersWork) {
   const fs::path garden = root_ / "desktop" / "Tolvk-Garden.XML";
   std::string text = slurp(garden);
@@ -80,8 +80,12 @@ TEST_F(RunSummaryTest, TwoListsUnderOneNameAreMergedKeepingTheLosersWork) {
   std::ofstream(garden, std::ios::binary) << text;
   auto r = sync("");
   ASSERT_EQ(r.code, 0) << r.out;
-  EXPECT_NE(r.out.find("Tolvk-Garden: merged; handheld 3 added;"), std::string::npos) << r.out;
-  EXPECT_NE(slurp(root_ / "desktop" / "lastsync.txt").find("Keep new or edited item: Garlic\n"), std::string::npos);
+  // Weeding too (deleted on the handheld, its record left without data),
+  // and the desktop's Tomatoes beside the handheld's renamed one.
+  EXPECT_NE(r.out.find("Tolvk-Garden: merged; handheld 5 added;"), std::string::npos) << r.out;
+  const std::string log = slurp(root_ / "desktop" / "lastsync.txt");
+  EXPECT_NE(log.find("Keep new or edited item: Garlic\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Keep item the other side does not hold: Weeding\n"), std::string::npos) << log;
   auto dump = tolvex::testing::shell(kHotsync + " device dump " + (root_ / "handheld").string() + " Tolvk-Garden");
   EXPECT_NE(dump.out.find("Garlic"), std::string::npos) << dump.out;
 }

@@ -101,15 +101,19 @@ TEST(FilePairingTest, ForeignListsClobberByMethodKeepingTheLosersWork) {
     EXPECT_TRUE(m.context.changed);
     // The winner goes to both sides without its deleted items; what the loser
     // made or edited since (not below a deleted item) follows it, as new
-    // items with their live subtrees; the loser is left as it was, flags cleared.
+    // items with their live subtrees, and so does, alone, every other live
+    // item of the loser the winner does not hold; the loser is left as it
+    // was, flags cleared.
     if (method == 2) {
       EXPECT_EQ(shape(*m.context.result), "1(5),8(9(11)),0(0)");
       EXPECT_NE(text.find(written({"! Your setting suggests DT over HH. Clobbering!\n",
                                    "#   Keep new or edited item: T3\n"})),
                 std::string::npos);
     } else {
-      EXPECT_EQ(shape(*m.context.result), "1,3(12),0(0),0(0)");
-      EXPECT_NE(text.find(written({"#   Keep new or edited item: T1\n", "#   Keep new or edited item: T9\n"})),
+      EXPECT_EQ(shape(*m.context.result), "1,3(12),0(0),0(0(0))");
+      EXPECT_NE(text.find(written({"#   Keep new or edited item: T1\n",
+                                   "#   Keep item the other side does not hold: T8\n",
+                                   "#   Keep new or edited item: T9\n"})),
                 std::string::npos);
     }
     EXPECT_EQ(flagsOf(*m.context.result), "");

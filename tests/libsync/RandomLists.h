@@ -1,6 +1,7 @@
 // Random pairs of outlines for engine tests: a desktop and a handheld list
 // that share some unique IDs, hold some of their own, differ in content here
-// and there, and carry random dirty and deleted flags on both sides.
+// and there, and carry random dirty and deleted flags on both sides. Now and
+// then the two have different identities, and the handheld new IDs.
 // Deterministic for a given seed.
 #ifndef TOLVEX_TESTS_LIBSYNC_RANDOMLISTS_H
 #define TOLVEX_TESTS_LIBSYNC_RANDOMLISTS_H
@@ -70,6 +71,12 @@ class RandomLists {
     uint32_t stamp = static_cast<uint32_t>(rng_());
     desktop.setUniqueTime(stamp);
     handheld.setUniqueTime(chance(0.1) ? stamp + 1 : stamp);
+    if (handheld.uniqueTime() != stamp && chance(0.5)) {  // rebuilt since: every item has a new ID
+      ItemList::forEach(handheld.head(), WalkScope::kSubtree, [](ListNode* n) {
+        n->setUniqueID(n->uniqueID() + (1u << 20));
+        return true;
+      });
+    }
     desktop.setUploadFile(chance(0.2) ? 1 : 0);  // waiting to go to the handheld
   }
 

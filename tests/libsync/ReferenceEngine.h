@@ -2,6 +2,7 @@
 // pre-order walk from the head. Only the differential test uses it.
 #ifndef TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
 #define TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
+#include <map>
 #include <set>
 #include <vector>
 
@@ -47,6 +48,41 @@ inline bool walkWithin(const ListNode* item, const ListNode* ancestor) {
   return false;
 }
 
+// Same content but for the ID, texts in the context's forms.
+inline std::string formedText(bool present, const std::string& text, TextForm form) {
+  return form ? form(text) : (present ? "+" : "-") + text;
+}
+inline bool sameContent(const ListNode& a, const ListNode& b, const SyncContext& c) {
+  return a.progress() == b.progress() && a.checked() == b.checked() && a.priority() == b.priority() &&
+         a.hhCreateTime() == b.hhCreateTime() && a.hhStartTime() == b.hhStartTime() &&
+         a.hhFinishTime() == b.hhFinishTime() && a.hhTargetTime() == b.hhTargetTime() &&
+         a.dispOverride().kind == b.dispOverride().kind && a.dispOverride().value == b.dispOverride().value &&
+         formedText(a.hasTitle(), a.title(), c.titleForm) == formedText(b.hasTitle(), b.title(), c.titleForm) &&
+         formedText(a.hasNote(), a.note(), c.noteForm) == formedText(b.hasNote(), b.note(), c.noteForm);
+}
+// For each item of `from`, the first untaken item of `among` with its content.
+inline std::vector<ListNode*> contentTwins(const std::vector<ListNode*>& from, std::vector<ListNode*> among,
+                                          const SyncContext& c) {
+  std::vector<ListNode*> twins;
+  for (ListNode* item : from) {
+    twins.push_back(nullptr);
+    for (ListNode*& candidate : among) {
+      if (candidate && sameContent(*item, *candidate, c)) {
+        twins.back() = candidate;
+        candidate = nullptr;
+        break;
+      }
+    }
+  }
+  return twins;
+}
+inline void walkAll(ListNode* row, std::vector<ListNode*>& out) {
+  for (; row; row = row->next()) {
+    out.push_back(row);
+    walkAll(row->firstChild(), out);
+  }
+}
+
 namespace {
 
 // A new, clean copy of each live item of the row from `source` on, with its
@@ -67,25 +103,60 @@ void copyLiveRow(const ListNode* source, ListNode* parent, ItemList& to) {
   }
 }
 
-// The losing side's items made or edited since the last HotSync (every live
-// one of a desktop list waiting for upload), each with its live subtree, in
-// pre-order to the end of the winner.
-void keepLosingRow(const ListNode* item, bool desktopSide, bool waiting, ItemList& winner,
-                   const SyncContext& context) {
+// The losing side's live items in pre-order: each item made or edited since
+// the last HotSync (every one of a desktop list waiting for upload) with its
+// subtree ('w'), the others alone ('o').
+void losingRow(ListNode* item, bool desktopSide, bool waiting, std::vector<std::pair<ListNode*, char>>& out) {
   for (; item; item = item->next()) {
     if (item->deleted()) continue;
     if (waiting || item->dirtyContent() || (desktopSide && item->uniqueID() == 0)) {
-      engineLine(context, waiting ? "#   Keep item waiting to go to the handheld: %s\n" : "#   Keep new or edited item: %s\n",
-                 item->title().c_str());
-      auto copy = item->clone(true);
-      copy->setUniqueID(0);
-      copy->setList(&winner);
-      ListNode* placed = copy.get();
-      winner.pushBack(std::move(copy));
-      copyLiveRow(item->firstChild(), placed, winner);
+      out.push_back({item, 'w'});
     } else {
-      keepLosingRow(item->firstChild(), desktopSide, waiting, winner, context);
+      out.push_back({item, 'o'});
+      losingRow(item->firstChild(), desktopSide, waiting, out);
     }
+  }
+}
+
+// The work whole, and every other live item the winner does not hold (deleted
+// items included) alone, to the end of the winner, or as last child of its
+// parent's lone copy.
+void keepLosingRow(ListNode* head, bool desktopSide, bool waiting, ItemList& winner, const SyncContext& context) {
+  std::vector<std::pair<ListNode*, char>> entries;
+  losingRow(head, desktopSide, waiting, entries);
+  std::vector<ListNode*> others, held;
+  for (auto& [item, kind] : entries)
+    if (kind == 'o') others.push_back(item);
+  walkAll(winner.head(), held);
+  std::vector<ListNode*> twins = contentTwins(others, held, context);
+  std::map<const ListNode*, ListNode*> copies;
+  size_t other = 0;
+  for (auto& [item, kind] : entries) {
+    if (kind == 'o') {
+      if (ListNode* twin = twins[other++]) {
+        if (desktopSide) {
+          if (item->hasTitle()) twin->setTitle(item->title());
+          else twin->clearTitle();
+          if (item->hasNote()) twin->setNote(item->note());
+          else twin->clearNote();
+        }
+        continue;
+      }
+    }
+    engineLine(context, kind == 'o' ? "#   Keep item the other side does not hold: %s\n"
+                        : waiting   ? "#   Keep item waiting to go to the handheld: %s\n"
+                                    : "#   Keep new or edited item: %s\n",
+               item->title().c_str());
+    auto copy = item->clone(true);
+    copy->setUniqueID(0);
+    copy->setList(&winner);
+    ListNode* placed = copy.get();
+    auto parent = copies.find(walkParent(item));
+    if (parent == copies.end()) winner.pushBack(std::move(copy));
+    else if (!parent->second->firstChild()) parent->second->insertFirstChild(std::move(copy));
+    else parent->second->firstChild()->lastSibling()->insertAfter(std::move(copy));
+    if (kind == 'w') copyLiveRow(item->firstChild(), placed, winner);
+    else copies[item] = placed;
   }
 }
 
@@ -105,10 +176,10 @@ void resolveForeignPair(ItemList& desktop, ItemList& handheld, SyncContext& cont
     engineLine(context, "! Your setting doesn't help in this situation; assuming!\nHH over DT to resolve. Clobbering!\n");
     context.result = &handheld;
   }
-  context.result->purgeDeleted();
   const bool desktopWins = context.result == &desktop;
   keepLosingRow((desktopWins ? handheld : desktop).head(), !desktopWins, !desktopWins && desktop.uploadFile() != 0,
                 *context.result, context);
+  context.result->purgeDeleted();
   desktop.clearAllDirtyPosition();
   desktop.clearAllDirtyContent();
   handheld.clearAllDirtyPosition();
@@ -458,8 +529,40 @@ bool desktopEdited(const ListNode* item) {
 }
 bool handheldEdited(const ListNode* item) { return item && !item->deleted() && item->dirtyContent(); }
 
+// Lists of different identity: live items without an ID twin pair by
+// content, the desktop one taking the handheld ID and giving its texts.
+void pairForeignItems(ItemList& desktop, ItemList& handheld, const SyncContext& context) {
+  engineLine(context, "# Lists of different identity: DT(%u) HH(%u).\n", desktop.uniqueTime(), handheld.uniqueTime());
+  std::vector<ListNode*> all, desktopOnly, handheldOnly;
+  walkAll(desktop.head(), all);
+  for (ListNode* item : all)
+    if (!item->deleted() && !walkFind(handheld, item->uniqueID())) desktopOnly.push_back(item);
+  all.clear();
+  walkAll(handheld.head(), all);
+  for (ListNode* item : all) {
+    uint32_t id = item->uniqueID();
+    if (!item->deleted() && id != 0 && !walkFind(desktop, id) && walkFind(handheld, id) == item)
+      handheldOnly.push_back(item);
+  }
+  std::vector<ListNode*> twins = contentTwins(handheldOnly, desktopOnly, context);
+  size_t paired = 0;
+  for (size_t i = 0; i < twins.size(); ++i) {
+    if (!twins[i]) continue;
+    ListNode& h = *handheldOnly[i];
+    if (twins[i]->hasTitle()) h.setTitle(twins[i]->title());
+    else h.clearTitle();
+    if (twins[i]->hasNote()) h.setNote(twins[i]->note());
+    else h.clearNote();
+    twins[i]->setUniqueID(h.uniqueID());
+    ++paired;
+  }
+  engineLine(context, "#   Items paired by content: %zu\n", paired);
+  engineLine(context, "#\n");
+}
+
 void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncContext& context) {
   int32_t method = effectiveMethod(context);
+  bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
   ItemList::forEach(desktop.head(), WalkScope::kSubtree, [&](ListNode* item) {
     if (walkFind(handheld, item->uniqueID())) return true;
     engineLine(context, "#   Item on desktop only: %s\n", item->title().c_str());
@@ -467,6 +570,8 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, const SyncCont
     bool retain = method == kDtOverHh || method == kKeepDuplicate || (method == kHhOverDt && desktopEdited(item));
     if (retain) {
       engineLine(context, "#       Retain desktop-only item.\n");
+    } else if (method == kHhOverDt && foreign && !item->deleted()) {
+      engineLine(context, "#       Lists not last synced together. Retain desktop-only item.\n");
     } else if (method == kHhOverDt) {
       engineLine(context, "#       Delete desktop-only item.\n");
       item->setDeleted(true);
@@ -524,12 +629,13 @@ void markDeletedBothSides(ListNode* row, const ItemList& handheld) {
 // The desktop as the merge began: IDs that stood live below no deleted
 // item, and IDs of desktop work.
 struct DesktopStart {
-  std::set<uint32_t> live, edited;
+  std::set<uint32_t> live, edited, held;
 };
 
 void recordStart(const ListNode* row, DesktopStart& start, bool underDeleted) {
   for (; row; row = row->next()) {
     if (desktopEdited(row)) start.edited.insert(row->uniqueID());
+    start.held.insert(row->uniqueID());
     if (!underDeleted && !row->deleted()) start.live.insert(row->uniqueID());
     recordStart(row->firstChild(), start, underDeleted || row->deleted());
   }
@@ -541,24 +647,28 @@ void recordStart(const ListNode* row, DesktopStart& start, bool underDeleted) {
 // (the handheld holds its twin live outside `rebuilt`, or, below a deleted
 // item, the merge brought it from where the desktop held it live), 'w'
 // work (while clobbering, only work the rebuild from the handheld loses).
-void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* rebuilt, bool clobbering,
+void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* rebuilt, bool clobbering, bool foreign,
                     const DesktopStart& start, std::vector<std::pair<ListNode*, char>>& out, bool underDeleted) {
   for (; row; row = row->next()) {
-    const ListNode* twin = walkFind(handheld, row->uniqueID());
-    if (twin && twin->deleted()) twin = nullptr;  // a deleted twin keeps nothing
+    const ListNode* anyTwin = walkFind(handheld, row->uniqueID());
+    const ListNode* twin = anyTwin && !anyTwin->deleted() ? anyTwin : nullptr;  // a deleted twin keeps nothing
     uint32_t id = row->uniqueID();
     char why = 0;
     if (twin && (clobbering || !row->deleted()) && !walkWithin(twin, rebuilt)) {
       why = 'm';
+    } else if (clobbering && foreign && !anyTwin && !row->deleted()) {
+      why = 'o';  // one side's only, of lists not last synced together
     } else if (clobbering) {
       bool rebuildLosesIt = !twin || (!handheldEdited(twin) && row->compareContent(*twin) != 0);
       if (desktopEdited(row) && rebuildLosesIt) why = 'w';
     } else if (!row->deleted()) {
       if (desktopEdited(row) || start.edited.count(id) || handheldEdited(twin)) why = 'w';
+      else if (twin && foreign && !start.held.count(id)) why = 'o';
       else if (twin && start.live.count(id)) why = 'm';
     }
     if (!why) {
-      collectStaying(row->firstChild(), handheld, rebuilt, clobbering, start, out, underDeleted || row->deleted());
+      collectStaying(row->firstChild(), handheld, rebuilt, clobbering, foreign, start, out,
+                     underDeleted || row->deleted());
       continue;
     }
     if (underDeleted) markDeletedBothSides(row->firstChild(), handheld);
@@ -567,21 +677,24 @@ void collectStaying(ListNode* row, const ItemList& handheld, const ListNode* reb
 }
 
 // Recursive pre-order; the next sibling is read after the item is handled.
-void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, const DesktopStart& start,
+void keepMovedOutOfDeleted(ListNode* row, const ItemList& handheld, bool foreign, const DesktopStart& start,
                            const SyncContext& context) {
   for (; row; row = row->next()) {
     if (row->deleted()) {
       std::vector<std::pair<ListNode*, char>> staying;
-      collectStaying(row->firstChild(), handheld, walkFind(handheld, row->uniqueID()), false, start, staying, true);
+      collectStaying(row->firstChild(), handheld, walkFind(handheld, row->uniqueID()), false, foreign, start, staying,
+                     true);
       ListNode* anchor = row;
       for (auto& [item, why] : staying) {
-        engineLine(context, why == 'm' ? "#   Keep moved-out item: %s\n" : "#   Keep new or edited item: %s\n",
+        engineLine(context, why == 'm'   ? "#   Keep moved-out item: %s\n"
+                            : why == 'o' ? "#   Keep handheld-only item: %s\n"
+                                         : "#   Keep new or edited item: %s\n",
                    item->title().c_str());
         anchor->insertAfter(item->unlink());
         anchor = item;
       }
     }
-    keepMovedOutOfDeleted(row->firstChild(), handheld, start, context);
+    keepMovedOutOfDeleted(row->firstChild(), handheld, foreign, start, context);
   }
 }
 
@@ -590,7 +703,8 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
   std::vector<std::pair<ListNode*, char>> staying;
   bool underDeleted = false;
   for (const ListNode* up = target; up; up = walkParent(up)) underDeleted = underDeleted || up->deleted();
-  collectStaying(target->firstChild(), handheld, &source, true, {}, staying, underDeleted);
+  bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
+  collectStaying(target->firstChild(), handheld, &source, true, foreign, {}, staying, underDeleted);
   std::vector<std::unique_ptr<ListNode>> work;
   ListNode* anchor = target;
   for (auto& [item, why] : staying) {
@@ -599,7 +713,8 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
       anchor->insertAfter(item->unlink());
       anchor = item;
     } else {
-      engineLine(context, "#       Keep new or edited item: %s\n", item->title().c_str());
+      engineLine(context, why == 'o' ? "#       Keep desktop-only item: %s\n" : "#       Keep new or edited item: %s\n",
+                 item->title().c_str());
       work.push_back(item->unlink());
     }
   }
@@ -669,12 +784,16 @@ void differingItem(ItemList& desktop, const ItemList& handheld, ListNode* target
   }
 }
 
-void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, const SyncContext& context) {
+void handheldOnlyItem(ItemList& desktop, const ListNode& source, int32_t method, bool foreign,
+                      const SyncContext& context) {
   engineLine(context, "#   Item on handheld only: %s\n", source.title().c_str());
   engineLine(context, "#     Configured: %s\n", collisionMethodName(method));
   bool methodCopies = method == kHhOverDt || method == kKeepDuplicate;
   if (!methodCopies && handheldEdited(&source)) {
     engineLine(context, "#       Retain handheld-only item.\n");
+    copyToDesktop(desktop, source, context);
+  } else if (!methodCopies && foreign && !source.deleted()) {
+    engineLine(context, "#       Lists not last synced together. Retain handheld-only item.\n");
     copyToDesktop(desktop, source, context);
   } else if (methodCopies) {
     copyToDesktop(desktop, source, context);
@@ -690,7 +809,7 @@ void handheldPass(ItemList& desktop, ItemList& handheld, const SyncContext& cont
   ItemList::forEach(handheld.head(), WalkScope::kSubtree, [&](ListNode* source) {
     ListNode* target = counterpart(desktop, source);
     if (!target) {
-      handheldOnlyItem(desktop, *source, method, context);
+      handheldOnlyItem(desktop, *source, method, desktop.uniqueTime() != handheld.uniqueTime(), context);
     } else if (source->compareContent(*target) != 0) {
       differingItem(desktop, handheld, target, *source, method, context);
     } else if (target->deleted() && handheldEdited(source)) {
@@ -737,6 +856,8 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "#\n");
   context.changed = true;
 
+  bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
+  if (foreign) pairForeignItems(desktop, handheld, context);
   DesktopStart start;
   recordStart(desktop.head(), start, false);
   engineLine(context, "# Looking for desktop-only items:\n");
@@ -746,7 +867,7 @@ inline int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context)
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, context);
 
-  keepMovedOutOfDeleted(desktop.head(), handheld, start, context);
+  keepMovedOutOfDeleted(desktop.head(), handheld, foreign, start, context);
   engineLine(context, "#\n");
   engineLine(context, "# Desktop deletion listing:\n");
   engine::deletionListing(desktop, context);

@@ -143,6 +143,9 @@ TEST(KillAtAnyMoment, EveryItemStaysInItsListAndTheNextRunMendsIt) {
     report.clear();
     EXPECT_EQ(missingItems(w, expected, Where::kBothSides, &report), 0) << "missing:" << report << "\n"
                                                                         << w.lastLog();
+    // Mended, not merged as two lists: no older version stays beside the latest.
+    report.clear();
+    EXPECT_EQ(unexpectedItems(w, expected, &report), 0) << "unexpected:" << report << "\n" << w.lastLog();
     if (HasFailure()) break;
   }
   RecordProperty("killsMidRun", midRun);

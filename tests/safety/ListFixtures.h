@@ -158,6 +158,19 @@ inline int missingItems(const World& w, const ListTitles& expected, Where where,
   return missing;
 }
 
+// Live items of the lists whose title is not expected there: an older
+// version beside the latest, say; the first few go to `report`.
+inline int unexpectedItems(const World& w, const ListTitles& expected, std::string* report) {
+  int unexpected = 0;
+  for (const auto& [list, titles] : expected) {
+    const LiveList live = liveList(w, list);
+    for (const std::set<std::string>* side : {&live.desktop, &live.handheld})
+      for (const std::string& t : *side)
+        if (!titles.count(t) && ++unexpected <= 5 && report) *report += " " + list + ":\"" + t + "\"";
+  }
+  return unexpected;
+}
+
 // Lists synced once by an unhindered run, then edited on both sides.
 inline void syncedAndEditedOnBothSides(const World& w, ListTitles& expected, int lists, int tops = kTop) {
   ASSERT_EQ(w.initDevice().exitCode, 0);
