@@ -292,6 +292,17 @@ std::vector<OpenFile> openFiles(const std::string& folder, const std::function<b
   return files;
 }
 
+std::vector<OpenFile> openImageFiles(const std::string& image) {
+  return openFiles(image, [](const std::string& name) { return endsWith(name, ".pdb"); });
+}
+
+std::vector<OpenFile> openDesktopFiles(const std::string& desktop) {
+  const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
+  return openFiles(desktop, [&](const std::string& name) {
+    return name.size() > prefix + suffix && name.compare(0, prefix, kListPrefix) == 0 && endsWith(name, kListSuffix);
+  });
+}
+
 void closeFiles(std::vector<OpenFile>& files) {
   for (OpenFile& f : files) {
     if (f.fd >= 0) ::close(f.fd);
@@ -428,11 +439,8 @@ std::unique_ptr<FolderSnapshot::Opened> FolderSnapshot::open(const std::string& 
                                                               bool titles) {
   auto opened = std::make_unique<Opened>();
   opened->files->titles = titles;
-  opened->files->image = openFiles(image, [](const std::string& name) { return endsWith(name, ".pdb"); });
-  const size_t prefix = sizeof kListPrefix - 1, suffix = sizeof kListSuffix - 1;
-  opened->files->desktop = openFiles(desktop, [&](const std::string& name) {
-    return name.size() > prefix + suffix && name.compare(0, prefix, kListPrefix) == 0 && endsWith(name, kListSuffix);
-  });
+  opened->files->image = openImageFiles(image);
+  opened->files->desktop = openDesktopFiles(desktop);
   return opened;
 }
 
@@ -443,22 +451,41 @@ FolderSnapshot FolderSnapshot::read(Opened& opened, const FolderSnapshot* earlie
   return snapshot;
 }
 
+FolderSnapshot FolderSnapshot::takeDesktop(const std::string& desktop, const FolderSnapshot* earlier, bool titles) {
+  std::vector<OpenFile> files = openDesktopFiles(desktop);
+  FolderSnapshot half;
+  readDesktop(files, earlier, titles, &half);
+  closeFiles(files);
+  return half;
+}
+
+FolderSnapshot FolderSnapshot::takeImage(const std::string& image, const FolderSnapshot* earlier, bool titles) {
+  std::vector<OpenFile> files = openImageFiles(image);
+  FolderSnapshot half;
+  readImage(files, earlier, titles, &half);
+  closeFiles(files);
+  return half;
+}
+
+FolderSnapshot FolderSnapshot::combine(FolderSnapshot desktopHalf, FolderSnapshot imageHalf) {
+  desktopHalf.imageFiles = std::move(imageHalf.imageFiles);
+  for (auto& [name, list] : imageHalf.lists) desktopHalf.lists[name].handheld = std::move(list.handheld);
+  return desktopHalf;
+}
+
 FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string& desktop,
                                     const FolderSnapshot* earlier, bool titles) {
-  std::unique_ptr<Opened> opened = open(image, desktop, titles);
   // The two folders are read at once, the image's files on a thread of their own.
-  FolderSnapshot snapshot, images;
+  FolderSnapshot images;
   std::thread reading;
   try {
-    reading = std::thread([&] { readImage(opened->files->image, earlier, titles, &images); });
+    reading = std::thread([&] { images = takeImage(image, earlier, titles); });
   } catch (const std::system_error&) {
-    readImage(opened->files->image, earlier, titles, &images);
+    images = takeImage(image, earlier, titles);
   }
-  readDesktop(opened->files->desktop, earlier, titles, &snapshot);
+  FolderSnapshot snapshot = takeDesktop(desktop, earlier, titles);
   if (reading.joinable()) reading.join();
-  snapshot.imageFiles = std::move(images.imageFiles);
-  for (auto& [name, list] : images.lists) snapshot.lists[name].handheld = std::move(list.handheld);
-  return snapshot;
+  return combine(std::move(snapshot), std::move(images));
 }
 
 }  // namespace tolvex::host

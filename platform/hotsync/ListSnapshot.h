@@ -90,6 +90,13 @@ class FolderSnapshot {
   static std::unique_ptr<Opened> open(const std::string& image, const std::string& desktop, bool titles = true);
   static FolderSnapshot read(Opened& opened, const FolderSnapshot* earlier = nullptr);
 
+  // The halves of `take`, for a caller that can read one folder before the
+  // other is settled: each reads the lists of one folder only, and
+  // `combine` puts the halves together as `take` answers them.
+  static FolderSnapshot takeDesktop(const std::string& desktop, const FolderSnapshot* earlier, bool titles);
+  static FolderSnapshot takeImage(const std::string& image, const FolderSnapshot* earlier, bool titles);
+  static FolderSnapshot combine(FolderSnapshot desktopHalf, FolderSnapshot imageHalf);
+
   std::map<std::string, ListView> lists;           // by list name
   std::map<std::string, uint64_t> imageFiles;      // .pdb file name -> hash of its bytes
 };

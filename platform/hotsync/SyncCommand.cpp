@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -232,38 +234,52 @@ std::string notAnImage(const std::string& device) {
   return text + "; make one with 'hotsync device init " + device + "'";
 }
 
-// The reading of the lists as they were before the run, on a thread of its
-// own (or, when none can be started, at once on this one).
+// Work done on a thread of its own beside this one, or at once on this one
+// when no thread can be started. The work must not touch what this thread
+// uses until `wait` returns.
+class Beside {
+ public:
+  explicit Beside(const std::function<void()>& work) {
+    try {
+      thread_ = std::thread(work);
+    } catch (const std::system_error&) {
+      work();
+    }
+  }
+  ~Beside() { wait(); }
+  Beside(const Beside&) = delete;
+  Beside& operator=(const Beside&) = delete;
+  void wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
+// The reading of the lists as they were before the run, beside it.
 class BeforeTheRun {
  public:
   explicit BeforeTheRun(std::unique_ptr<FolderSnapshot::Opened> opened) : opened_(std::move(opened)) {
     if (!opened_) return;
-    try {
-      reading_ = std::thread([this] {
-        snapshot_ = FolderSnapshot::read(*opened_);
-        // What the reading held is of no use to the run going on beside it.
-        ::malloc_trim(0);
-      });
-    } catch (const std::system_error&) {
+    reading_.emplace([this] {
       snapshot_ = FolderSnapshot::read(*opened_);
+      // What the reading held is of no use to the run going on beside it.
       ::malloc_trim(0);
-    }
-  }
-  ~BeforeTheRun() {
-    if (reading_.joinable()) reading_.join();
+    });
   }
   BeforeTheRun(const BeforeTheRun&) = delete;
   BeforeTheRun& operator=(const BeforeTheRun&) = delete;
 
   FolderSnapshot take() {
-    if (reading_.joinable()) reading_.join();
+    if (reading_) reading_->wait();
     return std::move(snapshot_);
   }
 
  private:
   std::unique_ptr<FolderSnapshot::Opened> opened_;
   FolderSnapshot snapshot_;
-  std::thread reading_;
+  std::optional<Beside> reading_;  // last: it ends before what it uses goes
 };
 
 // What one `hotsync sync` was asked to do.
@@ -332,6 +348,18 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
       reportFailure(registration, result, logPath, out);
     }
   }
+  // The desktop folder and the run's log are settled once the conduits
+  // return: they are read beside the image's write-back.
+  struct stat logStat;
+  const std::string runLog = !out.quiet && ::stat(logPath.c_str(), &logStat) == 0 ? logPath : std::string();
+  FolderSnapshot was = before.take();
+  FolderSnapshot desktopAfter;
+  RunLogNotes notes;
+  std::optional<Beside> desktopReading, logReading;
+  if (!out.quiet) {
+    desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
+    logReading.emplace([&] { notes = readRunLog(runLog); });
+  }
   if (desktopId != 0 && SyncHostSetLastDesktop(desktopId) != 0)
     out.add("HotSync: the handheld image could not record this desktop; the next HotSync will be slow");
   // A database the image could not write keeps its earlier file: the run
@@ -347,21 +375,12 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
 
   const int code = allOk ? kExitOk : kExitFailed;
   if (out.quiet) return code;
-  struct stat logStat;
-  const bool haveLog = ::stat(logPath.c_str(), &logStat) == 0;
-  const std::string runLog = haveLog ? logPath : std::string();
-  FolderSnapshot was = before.take();
-  // What the run freed goes back before the lists and the log are read beside each other.
+  // What the run and the write-back freed goes back before the image is read.
   ::malloc_trim(0);
-  RunLogNotes notes;
-  std::thread logReading;
-  try {
-    logReading = std::thread([&] { notes = readRunLog(runLog); });
-  } catch (const std::system_error&) {
-    notes = readRunLog(runLog);
-  }
-  FolderSnapshot after = FolderSnapshot::take(device, desktop, &was, request.verbose);
-  if (logReading.joinable()) logReading.join();
+  FolderSnapshot imageAfter = FolderSnapshot::takeImage(device, &was, request.verbose);
+  desktopReading->wait();
+  logReading->wait();
+  FolderSnapshot after = FolderSnapshot::combine(std::move(desktopAfter), std::move(imageAfter));
   RunSummary summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
