@@ -70,6 +70,7 @@ std::unique_ptr<ListNode> ItemList::releaseHead() {
 // Clearing a large table costs its whole bucket array, so a dropped index is
 // not cleared again (renumbering every item drops it once per item).
 void ItemList::dropIndex() const {
+  firstNewKnown_ = false;
   if (!indexed_) return;
   indexed_ = false;
   first_.clear();
@@ -79,7 +80,7 @@ void ItemList::buildIndex() const {
   first_.clear();
   duplicates_ = false;
   forEach(head_, WalkScope::kSubtree, [this](ListNode* item) {
-    if (!first_.try_emplace(item->uniqueID(), item).second) duplicates_ = true;
+    if (item->uniqueID() != 0 && !first_.try_emplace(item->uniqueID(), item).second) duplicates_ = true;
     return true;
   });
   indexed_ = true;
@@ -92,37 +93,92 @@ bool ItemList::indexedFirst(const ListNode* item) const {
   return found != first_.end() && found->second == item;
 }
 
-// Without duplicates the leaving items are exactly the entries of the
-// subtree; with them, a later twin may become first, which only a walk finds.
+// The links are kept two-way (an item's previous sibling names it as its
+// next, a row's parent names its first item as first child), so an item
+// stands in the tree exactly when the walk back along them reaches an item
+// that does, or the head. Without twins a nonzero ID answers at once; items
+// with ID 0 are passed over for a few steps, then the answer is unknown.
+ItemList::Standing ItemList::standing(const ListNode* item) const {
+  constexpr int kMaxSteps = 16;
+  for (int step = 0; step < kMaxSteps; ++step) {
+    if (item->uniqueID() != 0) {
+      if (indexedFirst(item)) return Standing::kIn;
+      if (!duplicates_) return Standing::kOut;
+    }
+    if (item->prev_) {
+      item = item->prev_;
+    } else if (item->parent_) {
+      item = item->parent_;
+    } else {
+      return item == head_ ? Standing::kIn : Standing::kOut;
+    }
+  }
+  return Standing::kUnknown;
+}
+
+namespace {
+
+// The items with a nonzero ID in the row `first`..`last` and below it.
+std::vector<ListNode*> indexableItems(ListNode* first, const ListNode* last) {
+  std::vector<ListNode*> found;
+  std::vector<ListNode*> rows{first};
+  bool topRow = true;
+  while (!rows.empty()) {
+    ListNode* row = rows.back();
+    rows.pop_back();
+    for (; row; row = row->next()) {
+      if (row->uniqueID() != 0) found.push_back(row);
+      if (row->firstChild()) rows.push_back(row->firstChild());
+      if (topRow && row == last) break;
+    }
+    topRow = false;
+  }
+  return found;
+}
+
+}  // namespace
+
+// Without twins every entry is an item of the tree and every indexed item of
+// the tree is its ID's entry, so erasing the entries the subtree holds is
+// right whether the subtree stands in the tree or not; with twins a later
+// twin may become first, which only a walk finds.
 void ItemList::noteUnlinking(const ListNode* item) {
+  firstNewKnown_ = false;
   if (!indexed_) return;
-  bool inTree = indexedFirst(item);
   if (duplicates_) {
-    dropIndex();
+    if (standing(item) != Standing::kOut) dropIndex();
     return;
   }
-  if (!inTree) return;   // every item of the tree is indexed: this one is elsewhere
-  first_.erase(item->uniqueID());
+  if (item->uniqueID() != 0 && !indexedFirst(item)) return;   // elsewhere
+  auto eraseHeld = [this](const ListNode* held) {
+    auto found = first_.find(held->uniqueID());
+    if (found != first_.end() && found->second == held) first_.erase(found);
+  };
+  eraseHeld(item);
   std::vector<const ListNode*> rows;
   if (item->firstChild_) rows.push_back(item->firstChild_);
   while (!rows.empty()) {
     const ListNode* row = rows.back();
     rows.pop_back();
     for (; row; row = row->next_) {
-      first_.erase(row->uniqueID());
+      eraseHeld(row);
       if (row->firstChild_) rows.push_back(row->firstChild_);
     }
   }
 }
 
-// New IDs become their own first entry. A single item put right after the
-// first holder of its ID (a duplicate) comes later in pre-order and changes
+// New IDs become their own first entry. A single item put right after a
+// holder of its ID (a duplicate) comes later in pre-order and changes
 // nothing; any other arrival of a known ID needs a walk.
 void ItemList::noteInserted(const ListNode* anchor, ListNode* first, ListNode* last, Place place) {
+  firstNewKnown_ = false;
   if (!indexed_) return;
-  bool inTree = place == Place::kTopLevel || indexedFirst(anchor);
-  if (!inTree) {
-    if (duplicates_) dropIndex();   // the anchor may be a later twin inside the tree
+  std::vector<ListNode*> arriving = indexableItems(first, last);
+  if (arriving.empty()) return;
+  Standing where = place == Place::kTopLevel ? Standing::kIn : standing(anchor);
+  if (where == Standing::kOut) return;
+  if (where == Standing::kUnknown) {
+    dropIndex();
     return;
   }
   if (place == Place::kAfter && first == last && !first->firstChild_ &&
@@ -130,42 +186,37 @@ void ItemList::noteInserted(const ListNode* anchor, ListNode* first, ListNode* l
     duplicates_ = true;
     return;
   }
-  std::vector<ListNode*> rows{first};
-  bool topRow = true;
-  while (!rows.empty()) {
-    ListNode* row = rows.back();
-    rows.pop_back();
-    for (; row; row = row->next_) {
-      if (!first_.try_emplace(row->uniqueID(), row).second) {
-        dropIndex();
-        return;
-      }
-      if (row->firstChild_) rows.push_back(row->firstChild_);
-      if (topRow && row == last) break;
+  for (ListNode* item : arriving) {
+    if (!first_.try_emplace(item->uniqueID(), item).second) {
+      dropIndex();
+      return;
     }
-    topRow = false;
   }
 }
 
 // The arriving item takes the leaving one's place and children: with the
 // same ID it inherits the leaving item's standing in the index.
 void ItemList::noteReplacing(const ListNode* leaving, ListNode* arriving) {
+  firstNewKnown_ = false;
   if (!indexed_) return;
-  bool inTree = indexedFirst(leaving);
-  if (arriving->uniqueID() == leaving->uniqueID()) {
-    if (inTree) first_[leaving->uniqueID()] = arriving;
+  const uint32_t leavingId = leaving->uniqueID(), arrivingId = arriving->uniqueID();
+  if (arrivingId == leavingId) {
+    if (indexedFirst(leaving)) first_[leavingId] = arriving;
     return;
   }
+  Standing where = standing(leaving);
+  if (where == Standing::kOut) return;
   if (duplicates_) {
     dropIndex();
     return;
   }
-  if (!inTree) return;
-  first_.erase(leaving->uniqueID());
-  if (!first_.try_emplace(arriving->uniqueID(), arriving).second) dropIndex();
+  if (leavingId != 0) first_.erase(leavingId);   // without twins a nonzero ID proved it in
+  if (arrivingId == 0) return;
+  if (where == Standing::kUnknown || !first_.try_emplace(arrivingId, arriving).second) dropIndex();
 }
 
 void ItemList::noteMoved() {
+  firstNewKnown_ = false;
   if (indexed_ && duplicates_) dropIndex();
 }
 
@@ -215,6 +266,11 @@ ListNode* findFirst(ListNode* head, const std::function<bool(const ListNode*)>& 
 }  // namespace
 
 ListNode* ItemList::findByUniqueId(uint32_t id) const {
+  if (id == 0) {
+    if (!firstNewKnown_) firstNew_ = findFirst(head_, [](const ListNode* n) { return n->uniqueID() == 0; });
+    firstNewKnown_ = true;
+    return firstNew_;
+  }
   if (!indexed_) buildIndex();
   auto found = first_.find(id);
   return found == first_.end() ? nullptr : found->second;

@@ -53,6 +53,8 @@ class ItemList {
   // First match in pre-order over the whole tree, deleted items included.
   // Answered from an index that the tree edits keep current where they can
   // do so cheaply and drop otherwise; a dropped index is rebuilt by one walk.
+  // ID 0 (an item not yet on the handheld, often many) is not indexed: its
+  // answer comes from one walk, kept until the next edit.
   ListNode* findByUniqueId(uint32_t id) const;
   ListNode* firstDirtyContent() const;
   ListNode* firstDirtyPosition() const;
@@ -73,12 +75,16 @@ class ItemList {
  private:
   friend class ListNode;
   enum class Place { kAfter, kFirstChild, kTopLevel };
-  // Index upkeep, called by the edits. While valid, `first_` maps every ID in
-  // the tree to its first item in pre-order and holds nothing else;
-  // `duplicates_` is false only when no two items of the tree share an ID.
+  // What the index can prove cheaply about an item standing in the tree.
+  enum class Standing { kIn, kOut, kUnknown };
+  // Index upkeep, called by the edits. While valid, `first_` maps every
+  // nonzero ID in the tree to its first item in pre-order and holds nothing
+  // else; `duplicates_` is false only when no two items of the tree share a
+  // nonzero ID.
   void dropIndex() const;
   void buildIndex() const;
   bool indexedFirst(const ListNode* item) const;
+  Standing standing(const ListNode* item) const;
   void noteUnlinking(const ListNode* item);
   void noteInserted(const ListNode* anchor, ListNode* first, ListNode* last, Place place);
   void noteReplacing(const ListNode* leaving, ListNode* arriving);
@@ -88,6 +94,8 @@ class ItemList {
   mutable std::unordered_map<uint32_t, ListNode*> first_;
   mutable bool indexed_ = false;
   mutable bool duplicates_ = false;
+  mutable ListNode* firstNew_ = nullptr;   // the answer for ID 0 while firstNewKnown_
+  mutable bool firstNewKnown_ = false;
   std::vector<uint8_t> headerRecord_;
   ListNode* head_ = nullptr;   // owned: the top-level row and everything below
   uint8_t uploadFile_ = 0;

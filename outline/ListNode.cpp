@@ -53,9 +53,11 @@ void ListNode::releaseRows(ListNode* first) {
   }
 }
 
+// An item in no row (a fresh copy, an unlinked item) is in no tree, so its
+// list's ID index stays as it is.
 void ListNode::setUniqueID(uint32_t v) {
   uniqueID_ = v;
-  if (list_) list_->dropIndex();
+  if (list_ && (prev_ || parent_ || list_->head() == this)) list_->dropIndex();
 }
 
 ListNode::Extras& ListNode::extras() {

@@ -303,12 +303,13 @@ std::vector<ListNode*> preorderOf(const ItemList& list) {
   return out;
 }
 
-// A random tree of up to 30 items with IDs from 1..12 (twins now and then).
-void randomTree(ItemList& list, std::mt19937& rng) {
+// A random tree of up to 30 items with IDs from 1..12 (twins now and then);
+// with `newItems` about a third of them have ID 0.
+void randomTree(ItemList& list, std::mt19937& rng, bool newItems = false) {
   std::vector<ListNode*> placed;
   const int count = 1 + static_cast<int>(rng() % 30);
   for (int i = 0; i < count; ++i) {
-    auto n = item(list, 1 + rng() % 12);
+    auto n = item(list, newItems && rng() % 3 == 0 ? 0 : 1 + rng() % 12);
     ListNode* raw = n.get();
     if (placed.empty()) list.setHead(std::move(n));
     else if (rng() % 2) placed[rng() % placed.size()]->insertFirstChild(std::move(n));
@@ -357,6 +358,109 @@ TEST(ItemListTest, PlacingMatchesUnlinkAndInsert) {
       };
       for (uint32_t id = 0; id <= 13; ++id)
         ASSERT_EQ(indexOf(a, placed.findByUniqueId(id)), indexOf(b, inserted.findByUniqueId(id))) << "id " << id;
+    }
+  }
+}
+
+// Every kind of edit, in the tree and on chains set aside (which still name
+// the list), with many new items (ID 0): the index answers as a plain walk.
+TEST(ItemListTest, IndexAnswersAsAWalkUnderEveryEdit) {
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    ItemList list;
+    std::vector<std::unique_ptr<ListNode>> aside;   // roots of chains out of the tree
+    randomTree(list, rng, true);
+    auto newId = [&] { return rng() % 3 == 0 ? 0u : 1 + static_cast<uint32_t>(rng() % 12); };
+    auto pick = [&](const std::vector<ListNode*>& items) { return items[rng() % items.size()]; };
+    auto asideItems = [&](bool withRoots) {
+      std::vector<ListNode*> out;
+      for (auto& root : aside)
+        ItemList::forEach(root.get(), WalkScope::kSubtree, [&](ListNode* n) {
+          if (withRoots || n != root.get()) out.push_back(n);
+          return true;
+        });
+      return out;
+    };
+    // A new chain of one to three items, the first with a child now and then,
+    // now and then a long row of new items (longer than the index looks back
+    // over), or a chain taken back from aside.
+    auto chain = [&](bool mayTakeAside = true) -> std::unique_ptr<ListNode> {
+      if (mayTakeAside && !aside.empty() && rng() % 2) {
+        size_t at = rng() % aside.size();
+        auto taken = std::move(aside[at]);
+        aside.erase(aside.begin() + static_cast<long>(at));
+        return taken;
+      }
+      auto first = item(list, newId());
+      if (rng() % 3 == 0) first->insertFirstChild(item(list, newId()));
+      if (rng() % 8 == 0) {
+        for (int more = 0; more < 40; ++more) first->lastSibling()->insertAfter(item(list, 0));
+        return first;
+      }
+      for (unsigned more = rng() % 3; more > 0; --more) first->lastSibling()->insertAfter(item(list, newId()));
+      return first;
+    };
+    auto keep = [&](std::unique_ptr<ListNode> n) {
+      if (n) aside.push_back(std::move(n));
+    };
+    for (int step = 0; step < 40; ++step) {
+      std::vector<ListNode*> tree = preorderOf(list);
+      if (tree.empty()) {
+        list.setHead(chain());
+        continue;
+      }
+      std::vector<ListNode*> anywhere = tree, placed = asideItems(false);
+      anywhere.insert(anywhere.end(), placed.begin(), placed.end());
+      switch (rng() % 13) {
+        case 0: {
+          auto c = chain();
+          std::vector<ListNode*> anchors = tree, loose = asideItems(true);
+          anchors.insert(anchors.end(), loose.begin(), loose.end());
+          pick(anchors)->insertAfter(std::move(c));
+          break;
+        }
+        case 1: {
+          auto c = chain();
+          pick(preorderOf(list))->insertFirstChild(std::move(c));
+          break;
+        }
+        case 2: list.pushFront(chain()); break;
+        case 3: list.pushBack(chain()); break;
+        case 4: keep(pick(anywhere)->unlink()); break;
+        case 5: {
+          const bool inTree = rng() % 4;
+          ListNode* leaving = pick(inTree ? tree : anywhere);
+          keep(leaving->replaceWith(chain(inTree)));
+          break;
+        }
+        case 6:
+        case 7: {
+          ListNode* to = pick(tree);
+          ListNode* moving = pick(tree);
+          if (to->isWithinSubtreeOf(moving)) break;
+          if (rng() % 2) to->placeAfter(moving);
+          else to->placeAsFirstChild(moving);
+          break;
+        }
+        case 8: list.placeFirst(pick(tree)); break;
+        case 9: pick(anywhere)->setUniqueID(newId()); break;
+        case 10:
+          for (int n = 0; n < 3; ++n) pick(tree)->setDeleted(true);
+          list.purgeDeleted();
+          break;
+        case 11: list.setHead(chain()); break;
+        case 12: keep(list.releaseHead()); break;
+      }
+      ASSERT_EQ(treeError(list), "");
+      for (uint32_t id = 0; id <= 13; ++id) {
+        ListNode* walked = nullptr;
+        ItemList::forEach(list.head(), WalkScope::kSubtree, [&](ListNode* n) {
+          if (n->uniqueID() == id) walked = n;
+          return walked == nullptr;
+        });
+        ASSERT_EQ(list.findByUniqueId(id), walked) << "id " << id << " after " << shape(list);
+      }
     }
   }
 }
