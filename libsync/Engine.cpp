@@ -193,7 +193,7 @@ void keepLosingWork(const ItemList& loser, bool loserIsDesktop, ItemList& winner
     if (!entry.whole) {
       if (ListNode* twin = inWinner[other++]) {
         // Held in the handheld's form: the desktop's whole texts stay.
-        if (loserIsDesktop) engine::takeDesktopTexts(*twin, item);
+        if (loserIsDesktop) engine::takeDesktopTexts(*twin, item, context);
         continue;
       }
       engineLine(context, "#   Keep item the other side does not hold: %s\n", item.title().c_str());
@@ -311,7 +311,7 @@ void replaceByCopy(ListNode* target, const ListNode& source) {
   target->replaceWith(std::move(copy)).reset();
 }
 
-void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem) {
+void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem, const SyncContext& context) {
   if (handheldItem.hasTitle() != desktopItem.hasTitle() || handheldItem.title() != desktopItem.title()) {
     if (desktopItem.hasTitle()) handheldItem.setTitle(desktopItem.title());
     else handheldItem.clearTitle();
@@ -320,6 +320,8 @@ void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem) {
     if (desktopItem.hasNote()) handheldItem.setNote(desktopItem.note());
     else handheldItem.clearNote();
   }
+  // After the texts: they decide how many links the handheld's record holds.
+  if (context.desktopLinks) context.desktopLinks(handheldItem, desktopItem);
 }
 
 bool usableReferent(const ListNode* referent, const ListNode* moving) {

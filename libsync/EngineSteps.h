@@ -32,8 +32,9 @@ void replaceByCopy(ListNode* target, const ListNode& source);
 
 // A handheld item takes the texts of the desktop item it paired with by
 // content, which it holds in the handheld's form, so the two compare equal
-// and the desktop's whole texts survive whichever wins.
-void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem);
+// and the desktop's whole texts survive whichever wins; and the links it
+// holds in the handheld's form, through the context.
+void takeDesktopTexts(ListNode& handheldItem, const ListNode& desktopItem, const SyncContext& context);
 
 // True when `referent` can take `moving` beside or below it: it exists and is
 // not inside the moving item's own subtree (that would make a cycle).

@@ -72,7 +72,7 @@ void pairForeignItems(ItemList& desktop, ItemList& handheld, const SyncContext& 
   size_t paired = 0;
   for (size_t i = 0; i < twins.size(); ++i) {
     if (!twins[i]) continue;
-    engine::takeDesktopTexts(*handheldOnly[i], *twins[i]);
+    engine::takeDesktopTexts(*handheldOnly[i], *twins[i], context);
     twins[i]->setUniqueID(handheldOnly[i]->uniqueID());
     ++paired;
   }

@@ -18,6 +18,10 @@ enum CollisionMethod : int32_t {
 // How one side holds a text (for instance cut, with stand-ins for the
 // characters it lacks).
 using TextForm = std::string (*)(const std::string&);
+// Gives a handheld item the links of its desktop twin where it holds them as
+// the handheld does (a file link cut short, only the address links one
+// record holds). Answers whether it took any.
+using LinkForm = bool (*)(ListNode& handheldItem, const ListNode& desktopItem);
 
 struct SyncContext {
   std::string name;              // list name, at most 512 characters
@@ -31,6 +35,8 @@ struct SyncContext {
   // different identities pair by content in that form. Null: as they stand.
   TextForm titleForm = nullptr;
   TextForm noteForm = nullptr;
+  // Null: a content pair keeps the winner's links as they stand.
+  LinkForm desktopLinks = nullptr;
 };
 
 // Name of a method for the "Configured" lines ("nil" outside 0..4).

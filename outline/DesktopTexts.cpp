@@ -38,7 +38,6 @@ bool linksCutOnHandheld(const ListNode& desktop, const ListNode& handheld) {
 
 // Answers whether the item took anything from its twin.
 bool keepTwinTexts(ListNode& handheld, const ListNode& desktop) {
-  static const std::string kNone;
   bool kept = false;
   if (sameOnHandheld({desktop.hasTitle(), desktop.title()}, {handheld.hasTitle(), handheld.title()},
                      handheldTitle)) {
@@ -51,6 +50,15 @@ bool keepTwinTexts(ListNode& handheld, const ListNode& desktop) {
     else handheld.clearNote();
     kept = true;
   }
+  // After the texts: they decide how many links the record holds.
+  return keepDesktopLinks(handheld, desktop) || kept;
+}
+
+}  // namespace
+
+bool keepDesktopLinks(ListNode& handheld, const ListNode& desktop) {
+  static const std::string kNone;
+  bool kept = false;
   const std::optional<std::string>& file = desktop.linkFile();
   const std::optional<std::string>& held = handheld.linkFile();
   if (sameOnHandheld({file.has_value(), file ? *file : kNone}, {held.has_value(), held ? *held : kNone},
@@ -58,15 +66,12 @@ bool keepTwinTexts(ListNode& handheld, const ListNode& desktop) {
     handheld.setLinkFile(file);
     kept = true;
   }
-  // After the texts: they decide how many links the record holds.
   if (linksCutOnHandheld(desktop, handheld)) {
     handheld.setLinkEAB(desktop.linkEAB());
     kept = true;
   }
   return kept;
 }
-
-}  // namespace
 
 size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
   size_t items = 0;

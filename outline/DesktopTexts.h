@@ -26,6 +26,9 @@ namespace tolvex {
 // Gives handheld items their desktop twins' full texts and links where the
 // handheld holds exactly their handheld form. Answers how many items took some.
 size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop);
+// The same for one item's linkFile and linkEAB, its texts already settled
+// (they decide how many links its record holds). Answers whether it took any.
+bool keepDesktopLinks(ListNode& handheld, const ListNode& desktop);
 // Writes a desktop list file ("utf-8") and logs what it had to leave out.
 // The writer's result: 0 when written, -2 otherwise. `beforeReplace` runs
 // once the new file is written whole, just before it replaces the old one.

@@ -88,7 +88,8 @@ TEST_F(TextKeptTest, DesktopTextsAndLinksSurviveHandheldEditsOfOtherFields) {
   const std::string wide = "\xE6\x97\xA5\xE6\x9C\xAC \xE2\x89\xA0 \xE2\x88\x91";  // 日本 ≠ ∑
   const std::string longTitle = std::string(300, 'x') + "END";
   const std::string longNote = std::string(5000, 'n') + "END";
-  const std::string path = "C:/\xE6\x96\x87\xE6\x9B\xB8/plan.txt";  // C:/文書/plan.txt
+  // Past the 31 characters a handheld record holds of a file link.
+  const std::string path = "C:/\xE6\x96\x87\xE6\x9B\xB8/projects/2026/plans/plan.txt";  // C:/文書/...
   ItemList list;
   list.setUploadFile(1);
   ListNode* a = add(list, wide);
@@ -156,6 +157,8 @@ TEST_F(TextKeptTest, DesktopTextsAndLinksSurviveHandheldEditsOfOtherFields) {
   EXPECT_EQ(texts->size(), 4u);
   EXPECT_EQ(texts->head()->title(), wide);
   EXPECT_EQ(texts->head()->next()->note(), longNote);
+  EXPECT_EQ(texts->head()->linkFile(), std::optional<std::string>(path));
+  EXPECT_EQ(texts->head()->next()->next()->linkEAB().size(), 2000u);
   // A plain HotSync with such a file: the handheld's list wins whole, and it
   // holds every desktop item, so none is added, and their texts stay whole.
   texts->setUniqueTime(texts->uniqueTime() + 1);
@@ -166,6 +169,8 @@ TEST_F(TextKeptTest, DesktopTextsAndLinksSurviveHandheldEditsOfOtherFields) {
   EXPECT_EQ(texts->size(), 4u);
   EXPECT_EQ(texts->head()->title(), wide);
   EXPECT_EQ(texts->head()->next()->note(), longNote);
+  EXPECT_EQ(texts->head()->linkFile(), std::optional<std::string>(path));
+  EXPECT_EQ(texts->head()->next()->next()->linkEAB().size(), 2000u);
 }
 
 // Case 7 and long names: a list name crosses as handheld bytes <-> UTF-8 file

@@ -139,6 +139,7 @@ void keepLosingRow(ListNode* head, bool desktopSide, bool waiting, ItemList& win
           else twin->clearTitle();
           if (item->hasNote()) twin->setNote(item->note());
           else twin->clearNote();
+          if (context.desktopLinks) context.desktopLinks(*twin, *item);
         }
         continue;
       }
@@ -553,6 +554,7 @@ void pairForeignItems(ItemList& desktop, ItemList& handheld, const SyncContext& 
     else h.clearTitle();
     if (twins[i]->hasNote()) h.setNote(twins[i]->note());
     else h.clearNote();
+    if (context.desktopLinks) context.desktopLinks(h, *twins[i]);
     twins[i]->setUniqueID(h.uniqueID());
     ++paired;
   }
