@@ -114,7 +114,7 @@ mutant damaged-list-skipped platform/syncmgr/HandheldImage.cpp \
   's|^  if (!pdb) pdb = PdbFile::parseHeaderFields(|  if (false) pdb = PdbFile::parseHeaderFields(|' \
   test_hotsync 'RunSummaryTest.ADamagedHandheldList*'
 mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
-  's|^  if (ok \&\& beforeReplace) beforeReplace();|  if (beforeReplace) beforeReplace();|' \
+  's|^  if (ok \&\& beforeReplace) ok = beforeReplace();|  if (beforeReplace) ok = beforeReplace() \&\& ok;|' \
   test_safety 'FullDesktopDisk.*'
 mutant database-list-read-unchecked conduit/DatabaseTable.cpp \
   's|^    if (err != SYNCERR_NONE) {|    if (false) {|' test_conduit_suite 'HotsyncTest.DatabaseList*'
@@ -138,6 +138,9 @@ mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
 mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
   's|^  if (!target.empty() \&\& target\[0\] != ./. \&\& climbsOut(target, depth)) {|  if (false) {|' \
   test_hotsync 'DryRunTest.*'
+mutant desktop-file-saved-during-the-run-replaced outline/DesktopTexts.cpp \
+  's|^    if (asRead \&\& stampOf(path) != \*asRead) {|    if (false) {|' \
+  test_safety 'ExampleRun.DesktopFileSavedOrOpened*'
 
 # Whether NAME is among the names asked for.
 selected() {
