@@ -33,9 +33,14 @@ bool endsWith(std::string_view text, std::string_view tail) {
 }
 
 // A log line without its "#"/"!" markers and indentation.
+std::string_view unmarked(std::string_view line) {
+  const size_t start = line.find_first_not_of("#! \t");
+  return start == std::string_view::npos ? std::string_view() : line.substr(start);
+}
+
+// A log line without its markers, as the summary shows it.
 std::string cleaned(const std::string& line) {
-  size_t start = line.find_first_not_of("#! \t");
-  std::string text = start == std::string::npos ? std::string() : line.substr(start);
+  std::string text(unmarked(line));
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
   if (startsWith(text, "ERROR: ")) text = text.substr(7);
   return terminalLine(shown(text), 200);
@@ -54,9 +59,21 @@ bool isEngineWarning(const std::string& line) {
   return false;
 }
 
+// A line says a list failed or was left out only by its first words: the rest
+// may quote titles, list names and paths, which can hold any words.
 bool isTrouble(const std::string& line) {
   if (startsWith(line, "!")) return !isEngineWarning(line);
-  return line.find("ERROR") != std::string::npos && line.find("Continuing") == std::string::npos;
+  const std::string_view text = unmarked(line);
+  // The merge engine puts an item that finds no place at the end of the list.
+  return startsWith(text, "ERROR") && text.find("Continuing") == std::string_view::npos &&
+         !startsWith(text, "ERROR: Bad referent.");
+}
+
+bool isSkip(const std::string& line) {
+  const std::string_view text = unmarked(line);
+  return startsWith(text, "SKIPPING") || startsWith(text, "ERROR: Skipped") ||
+         startsWith(text, "WARNING: Upload attribute not set") ||
+         (startsWith(text, "ERROR") && endsWith(text, ". Skipped."));
 }
 
 // The list a line "# [N] NAME: DECISION" opens, and the action it names.
@@ -111,19 +128,10 @@ std::string failReason(const std::string& line) {
 
 const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
 
-// Whether `line` mentions a skip or an error ("Skipp", "SKIPPING", "ERROR"):
-// a search for their first letters, as nearly every line of a large log
-// mentions neither.
-bool mentionsSkipOrError(std::string_view line) {
-  const char* const end = line.data() + line.size();
-  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'S', end - at))); ++at) {
-    const std::string_view rest(at, static_cast<size_t>(end - at));
-    if (startsWith(rest, "Skipp") || startsWith(rest, "SKIPPING")) return true;
-  }
-  for (const char* at = line.data(); (at = static_cast<const char*>(std::memchr(at, 'E', end - at))); ++at) {
-    if (startsWith(std::string_view(at, static_cast<size_t>(end - at)), "ERROR")) return true;
-  }
-  return false;
+// Whether `line` may say a list failed or was left out (isTrouble, isSkip).
+bool mayBeSkipOrError(std::string_view line) {
+  const std::string_view text = unmarked(line);
+  return startsWith(text, "SKIPPING") || startsWith(text, "ERROR") || startsWith(text, "WARNING: Upload");
 }
 
 // Whether reading `line` can change what the log says of a list (`inList`:
@@ -133,7 +141,7 @@ bool mayMatter(std::string_view line, bool inList) {
   if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
     return true;
   if (!line.empty() && line.back() == '.' && endsWith(line, kOpenInDesktop)) return true;
-  return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mentionsSkipOrError(line));
+  return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mayBeSkipOrError(line));
 }
 
 // Calls `each` with every line of the file at `path`, without its "\n";
@@ -196,7 +204,7 @@ RunLogNotes readRunLog(const std::string& path) {
     // A list on both sides under a whole-list strategy is copied, not merged.
     if (line == "#   Strategy: Copy HH file over DT") note.action = ListOutcome::kCopiedToDesktop;
     if (line == "#   Strategy: Copy DT file over HH") note.action = ListOutcome::kCopiedToHandheld;
-    if (line.find("SKIPPING") != std::string::npos || line.find("Skipp") != std::string::npos) {
+    if (isSkip(line)) {
       note = LogNote{ListOutcome::kSkipped, skipReason(line)};
     } else if (isTrouble(line)) {
       note = LogNote{ListOutcome::kFailed, failReason(line)};

@@ -191,7 +191,15 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string path = std::string(pattern) + "/lastsync.txt";
   FolderSnapshot before;
-  for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E"}) before.lists[name];
+  for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E", "Tolvk-F", "Tolvk-G"})
+    before.lists[name];
+  // Titles and paths in a list's lines hold any words; the merge engine's own
+  // lines neither skip nor fail a list.
+  const std::string quoting =
+      "#   Backup: /home/ann/Skipper/ERRORS/Tolvk-F.XML to /home/ann/Skipper/ERRORS/Backup/Tolvk-F.0\n"
+      "#     Found dirty item: Skipping rope\n#       Item on handheld only: ERROR in the invoice\n"
+      "#   WARNING: Left out 1 characters that XML cannot hold, from 1 item(s); the first is 7 'ERROR Skipped.'\n"
+      "#       ERROR: Bad referent. Copy to end.\n#       Configured settings don't assist. Skipping.\n";
   for (size_t filler : {0u, 1000u, 9000u, 70000u}) {
     const std::string fill(filler % 300 + 10, 'x'), lines(filler * 40, '#');
     std::string log = "# Log started 1\r\n# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\r\n";
@@ -200,10 +208,12 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
     log += "# [1] Tolvk-B: Synchronize (Config: Fast HH over DT)\n#   Strategy: Copy DT file over HH\n";
     log += "# Tolvk-C: File is open in Tolvan Desktop. Skipped.\n";
     log += "# [2] Tolvk-D: Synchronize (Config: Slow HH over DT)\n# Log open for x\n!  not in a list\n";
-    log += "# [3] Tolvk-E: Synchronize (Config: Fast HH over DT)\n#   ERROR: the disk is full";
+    log += "# [3] Tolvk-F: Synchronize (Config: Slow Keep/Duplicate)\n" + quoting;
+    log += "# [4] Tolvk-G: Synchronize (Config: Slow Keep/Duplicate)\n" + quoting + "#   ERROR: Cannot create X\n";
+    log += "# [5] Tolvk-E: Synchronize (Config: Fast HH over DT)\n#   ERROR: the disk is full";
     std::ofstream(path, std::ios::binary) << log;
     RunSummary s = summarizeRun(before, FolderSnapshot(), path, false);
-    ASSERT_EQ(s.lists.size(), 5u);
+    ASSERT_EQ(s.lists.size(), 7u);
     const std::string at = "filler " + std::to_string(filler);
     EXPECT_EQ(s.lists[0].action, ListOutcome::kSkipped) << at;
     EXPECT_EQ(s.lists[1].action, ListOutcome::kCopiedToHandheld) << at;
@@ -212,6 +222,9 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
     EXPECT_TRUE(s.lists[3].slowMerge) << at;
     EXPECT_EQ(s.lists[4].action, ListOutcome::kFailed) << at;
     EXPECT_EQ(s.lists[4].reason, "the disk is full") << at;
+    EXPECT_EQ(s.lists[5].action, ListOutcome::kMerged) << at;
+    EXPECT_EQ(s.lists[6].action, ListOutcome::kFailed) << at;
+    EXPECT_EQ(s.lists[6].reason, "Cannot create X") << at;
   }
   fs::remove_all(pattern);
 }
