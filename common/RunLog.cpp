@@ -1,6 +1,7 @@
 #include "common/RunLog.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace tolvex {
 
@@ -29,6 +30,14 @@ void RunLog::vline(const char* format, va_list args) {
     }
   }
   va_end(again);
+  // A title or name may hold line breaks; in the log they would start lines
+  // that a reader takes for the conduit's own.
+  if (std::strchr(format, '%')) {
+    const size_t size = std::strlen(buffer);
+    const size_t lineEnd = size > 0 && buffer[size - 1] == '\n' ? 1 : 0;
+    for (size_t i = 0; i + lineEnd < size; ++i)
+      if (buffer[i] == '\n' || buffer[i] == '\r') buffer[i] = ' ';
+  }
   write(buffer);
 }
 

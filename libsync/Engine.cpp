@@ -82,6 +82,13 @@ void engineLine(const SyncContext& context, const char* format, ...) {
     fitCutLine(buffer, formatLength > 0 && format[formatLength - 1] == '\n');
     rest = std::strlen(buffer + 1);
   }
+  // A title may hold line breaks; in the log they would start lines that a
+  // reader takes for the engine's own. Only a line with conversions has any.
+  if (std::strchr(format, '%')) {
+    const size_t lineEnd = rest > 0 && buffer[rest] == '\n' ? 1 : 0;
+    for (char* c = buffer + 1; c < buffer + 1 + rest - lineEnd; ++c)
+      if (*c == '\n' || *c == '\r') *c = ' ';
+  }
   // Its first character, four blanks, and the rest up to its end.
   line[0] = buffer[0];
   std::memset(line + 1, ' ', 4);

@@ -37,12 +37,15 @@ TEST_F(ConduitTest, LogLinesAreCutAndEchoedWithoutTheirPrefix) {
   log.line("# %s%s\n", std::string(507, 'b').c_str(), "\xC3\xA9\xC3\xA9");
   log.line("# %s", std::string(600, 'c').c_str());
   log.line("\n");
+  log.line("#   WARNING: Item '%s' has links\n", "a\r\n#   ERROR: b");  // one line, whatever the title
+  log.line("#   Two\n#   lines.\n");
   window.destroy();
   log.close();
   const std::string text = normalizeTimes(readFile(desktop_ + "lastsync.txt"));
   const std::string expected = "# Log started T\n# Conduit Build 2.2.0 Oct 14 2003 17:10:14\n"
                                "#   Found 3 records.\nx# " + std::string(508, 'a') + "\n# " +
-                               std::string(507, 'b') + "\n# " + std::string(509, 'c') + "\n" + kLogEnd;
+                               std::string(507, 'b') + "\n# " + std::string(509, 'c') + "\n" +
+                               "#   WARNING: Item 'a  #   ERROR: b' has links\n#   Two\n#   lines.\n" + kLogEnd;
   EXPECT_EQ(text, expected);
 }
 

@@ -34,6 +34,11 @@ TEST(EngineLineTest, InsertsFourBlanksAndCutsLongLines) {
   // The cut drops whole characters: the text before the line end is pairs.
   size_t accented = line.size() - 1 - std::string("#       Alive: ").size();
   EXPECT_EQ(accented % 2, 0u);
+  // A title's line breaks stay inside its line.
+  LogCapture broken;
+  context.log = broken.file();
+  engineLine(context, "# Found dirty item: %s\n", "a\n# Log open for x\r\n!   boom");
+  EXPECT_EQ(broken.text(), "#     Found dirty item: a # Log open for x  !   boom\n");
 }
 
 // Lines of plain "%s" conversions are put together without vsnprintf: the
