@@ -71,8 +71,7 @@ bool isTrouble(const std::string& line) {
 
 bool isSkip(const std::string& line) {
   const std::string_view text = unmarked(line);
-  return startsWith(text, "SKIPPING") || startsWith(text, "ERROR: Skipped") ||
-         startsWith(text, "WARNING: Upload attribute not set") ||
+  return startsWith(text, "SKIPPING") || startsWith(text, "WARNING: Upload attribute not set") ||
          (startsWith(text, "ERROR") && endsWith(text, ". Skipped."));
 }
 
@@ -108,7 +107,6 @@ bool sectionStart(const std::string& line, std::string* name, ListOutcome::Actio
 std::string skipReason(const std::string& line) {
   if (line.find("Sync request flag not set") != std::string::npos)
     return "the handheld list does not ask to be synchronized (its sync request flag is clear)";
-  if (line.find("not enough records") != std::string::npos) return "the handheld database holds no list header";
   if (line.find("Upload attribute not set") != std::string::npos)
     return "the desktop list does not ask to be put on the handheld (its upload request is clear)";
   if (line.find("File is open in Tolvan Desktop") != std::string::npos)
@@ -118,6 +116,9 @@ std::string skipReason(const std::string& line) {
 
 // "Cannot Open DB (N X)" in words: X is the Sync Manager's code in hex.
 std::string failReason(const std::string& line) {
+  // A database of that name without a single record: the run fails for it.
+  if (line.find("Skipped DB; not enough records") != std::string::npos)
+    return "the handheld database holds no list header";
   const size_t at = line.find("Cannot Open DB (");
   if (at == std::string::npos) return cleaned(line);
   unsigned code = 0;
