@@ -117,9 +117,8 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, bool foreign, 
 // referent the copy of a live item goes to the end of the list; that of a
 // deleted one is dropped. Answers the placed copy, if any.
 ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
-  auto copy = source.clone(true);
+  auto copy = desktop.copyOf(source, true);
   ListNode* placed = copy.get();
-  copy->setList(&desktop);
   if (source.prev()) {
     engineLine(context, "#       Copy to desktop as sibling.\n");
     if (ListNode* referent = counterpart(desktop, source.prev())) {
@@ -333,7 +332,8 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
       work.push_back(stays->unlink());
     }
   }
-  target->unlink().reset();
+  // The copies of the handheld subtree that follow take the released items' memory.
+  desktop.recycle(target->unlink());
   ListNode* copy = copyToDesktop(desktop, source, context);
   ListNode* last = nullptr;
   for (auto& item : work) {
@@ -502,6 +502,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "#\n");
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, foreign, context);
+  desktop.dropRecycled();
 
   keepMovedOutOfDeleted(desktop, handheld, before, context);
   engineLine(context, "#\n");
