@@ -718,7 +718,7 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
   for (const ListNode* up = target; up; up = walkParent(up)) underDeleted = underDeleted || up->deleted();
   bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
   collectStaying(target->firstChild(), handheld, &source, true, foreign, {}, staying, underDeleted);
-  std::vector<std::unique_ptr<ListNode>> work;
+  std::vector<std::pair<std::unique_ptr<ListNode>, char>> work;
   ListNode* anchor = target;
   for (auto& [item, why] : staying) {
     if (why == 'm') {
@@ -728,18 +728,26 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
     } else {
       engineLine(context, why == 'o' ? "#       Keep desktop-only item: %s\n" : "#       Keep new or edited item: %s\n",
                  item->title().c_str());
-      work.push_back(item->unlink());
+      work.emplace_back(item->unlink(), why);
     }
   }
   target->unlink().reset();
   ListNode* copy = copyToDesktop(desktop, source, context);
+  // One side's only items would go with a deleted copy in the purge: they
+  // follow it instead.
+  ListNode* after = copy && copy->deleted() ? copy : nullptr;
   ListNode* last = nullptr;
-  for (auto& item : work) {
+  for (auto& [item, why] : work) {
     ListNode* raw = item.get();
-    if (!copy) desktop.pushBack(std::move(item));
-    else if (!last) copy->insertFirstChild(std::move(item));
-    else last->insertAfter(std::move(item));
-    last = raw;
+    if (after && why == 'o') {
+      after->insertAfter(std::move(item));
+      after = raw;
+    } else {
+      if (!copy) desktop.pushBack(std::move(item));
+      else if (!last) copy->insertFirstChild(std::move(item));
+      else last->insertAfter(std::move(item));
+      last = raw;
+    }
   }
 }
 
