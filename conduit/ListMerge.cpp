@@ -99,6 +99,8 @@ int32_t mergeSides(const RunEnv& env, SyncContext& context, const DatabaseEntry&
   // handheld holds it, so a text it holds cut still finds its desktop twin.
   context.titleForm = handheldTitle;
   context.noteForm = handheldNote;
+  context.linkFileForm = handheldLinkFile;
+  context.addressLinksHeld = linkEabCapacity;
   context.desktopLinks = keepDesktopLinks;
   context.name = entry.name.substr(0, 512);
   context.result = nullptr;

@@ -41,11 +41,12 @@ int32_t RegistryStore::readValue(const char* name) {
   return value;
 }
 
-void RegistryStore::writeValue(const char* name, int32_t value) {
+bool RegistryStore::writeValue(const char* name, int32_t value) {
   OsRegKey key = openOrCreate();
-  if (key == nullptr) return;
-  OsRegSetValue(key, name, OS_REG_DWORD, &value, sizeof value);
+  if (key == nullptr) return false;
+  const bool stored = OsRegSetValue(key, name, OS_REG_DWORD, &value, sizeof value) == OS_REG_OK;
   OsRegCloseKey(key);
+  return stored;
 }
 
 void RegistryStore::storeUserFolder(RunLog& log, const std::string& folder) {

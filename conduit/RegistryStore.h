@@ -13,8 +13,8 @@ class RegistryStore {
  public:
   // The value, or -1 when the key cannot be opened or the value read.
   static int32_t readValue(const char* name);
-  // Creates the key when needed; failures are silent.
-  static void writeValue(const char* name, int32_t value);
+  // Creates the key when needed; false when the value could not be stored.
+  static bool writeValue(const char* name, int32_t value);
   // Stores the folder as "Flathead", logging each step.
   static void storeUserFolder(RunLog& log, const std::string& folder);
 };

@@ -86,6 +86,7 @@ int32_t RunDriver::run() {
   leftoverSettled_ = true;
   unfinished_.clear();
   result_ = 0;
+  uncleared_ = nullptr;
 
   ProgressWindow& progress = run_.progress();
   progress.clearCancel();
@@ -101,6 +102,7 @@ int32_t RunDriver::run() {
     return finish(0);
   }
   chooseMethod();
+  if (uncleared_) return refuseOneTimeSetting();
   if (!checkApiVersion()) return finish(-1);
   loadSettings();
   if (!checkHotSyncId()) return finish(-1);
@@ -126,6 +128,16 @@ int32_t RunDriver::run() {
   return finish(result_);
 }
 
+// A one-time setting that cannot be cleared would be used again by every
+// run after this one (a one-time copy over either side, repeated at each
+// HotSync), so the run uses it nowhere and changes nothing.
+int32_t RunDriver::refuseOneTimeSetting() {
+  log_.line("!   The one-time setting %s could not be cleared in the conduit's settings. Nothing was synchronized; "
+            "make the HotSync settings writable and choose the action again.\n", uncleared_);
+  run_.addHotSyncLogLine("FAILED Tolvan (check logs)\n");
+  return finish(-1);
+}
+
 int32_t RunDriver::finish(int32_t result) {
   run_.progress().destroy();
   return result;
@@ -148,8 +160,8 @@ void RunDriver::chooseStrategy() {
   if (value > 0) {
     strategy_ = value;
     log_.line("#   %s temporary strategy used: %d (%s)\n", values->label, value, strategyName(value));
-    RegistryStore::writeValue(values->temporary, 0);
-    RegistryStore::writeValue(values->other, 0);
+    const bool cleared = RegistryStore::writeValue(values->temporary, 0);
+    if (!(RegistryStore::writeValue(values->other, 0) && cleared)) uncleared_ = values->temporary;
     return;
   }
   value = RegistryStore::readValue(values->permanent);
@@ -167,7 +179,7 @@ void RunDriver::chooseMethod() {
   int32_t value = RegistryStore::readValue("MethodTemp");
   if (value > 0) {
     log_.line("# Lifespan: Temporary synch setting. Clearing.\n");
-    RegistryStore::writeValue("MethodTemp", 0);
+    if (!RegistryStore::writeValue("MethodTemp", 0)) uncleared_ = "MethodTemp";
   } else {
     value = RegistryStore::readValue("MethodPerm");
     log_.line("# Lifespan: Permanent synch setting\n");

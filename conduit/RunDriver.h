@@ -36,6 +36,7 @@ class RunDriver {
   void applyForceSlow();
   void chooseStrategy();
   void chooseMethod();
+  int32_t refuseOneTimeSetting();
   bool checkApiVersion();
   void loadSettings();
   bool checkHotSyncId();
@@ -70,6 +71,7 @@ class RunDriver {
   int32_t syncType_ = 0;
   int32_t strategy_ = kStrategySync;
   int32_t result_ = 0;
+  const char* uncleared_ = nullptr;  // a one-time setting this run could not clear
   // Rebuilds a run before this one left unfinished (see PendingRebuilds.h).
   std::vector<PendingRebuild> pending_;
   std::string restored_;          // list put back from the leftover temporary

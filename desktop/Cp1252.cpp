@@ -1,7 +1,7 @@
-// The Windows-1252 byte map and the parser's handler for files declared "CP1252".
+// The Windows-1252 byte map and the parser's handler for files declared in it.
 #include <expat.h>
 
-#include <cstring>
+#include <cstddef>
 
 #include "desktop/TextEncoding.h"
 
@@ -183,6 +183,19 @@ constexpr Cp1252Entry kCp1252[256] = {
     {0xFF, 0x00FF, "LATIN SMALL LETTER Y WITH DIAERESIS"},
 };
 
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The names files use for Windows-1252, in any letter case (ASCII only,
+// whatever the locale).
+bool namesCp1252(const char* name) {
+  for (const char* known : {"cp1252", "cp-1252", "windows-1252", "x-cp1252"}) {
+    size_t i = 0;
+    while (name[i] != '\0' && asciiLower(name[i]) == known[i]) ++i;
+    if (name[i] == '\0' && known[i] == '\0') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 uint16_t cp1252CodePoint(uint8_t b) { return kCp1252[b].codePoint; }
@@ -197,7 +210,7 @@ uint8_t cp1252ByteFor(uint32_t codePoint) {
 }
 
 int cp1252EncodingHandler(void* /*data*/, const char* name, XML_Encoding* info) {
-  if (name == nullptr || info == nullptr || std::strcmp(name, "CP1252") != 0) {
+  if (name == nullptr || info == nullptr || !namesCp1252(name)) {
     return XML_STATUS_ERROR;
   }
   for (int b = 0; b < 256; ++b) {

@@ -111,6 +111,23 @@ size_t numberLength(const char* text) {
 
 bool flag(const char* value) { return !(value[0] == 'n' && value[1] == 'o' && value[2] == '\0'); }
 
+// Whether the name `text` is `word`. Element and attribute names are short
+// and met a million times in a large list, so they are compared in line; the
+// loop stops at the first difference, so it never reads past `text`'s end.
+template <size_t N>
+bool sameName(const char* text, const char (&word)[N]) {
+  for (size_t i = 0; i < N; ++i)
+    if (text[i] != word[i]) return false;
+  return true;
+}
+// Whether the name `text` starts with `word`.
+template <size_t N>
+bool startsName(const char* text, const char (&word)[N]) {
+  for (size_t i = 0; i + 1 < N; ++i)
+    if (text[i] != word[i]) return false;
+  return true;
+}
+
 // Puts each item into the list's tree.
 class TreeSink : public ListItemSink {
  public:
@@ -153,7 +170,7 @@ class ListParse {
  private:
   void start(const char* name, const char** attributes) {
     size_t depth = elements_.size();
-    const bool item = std::strcmp(name, "item") == 0;
+    const bool item = sameName(name, "item");
     bool created = false;
     if (state_ == kBeforeFirstItem) {
       if (item) {
@@ -162,7 +179,7 @@ class ListParse {
         openItems_ = 1;
         state_ = kInItem;
         created = true;
-      } else if (std::strcmp(name, "TolvanOldFile-ResaveOnHandHeld") == 0) {
+      } else if (sameName(name, "TolvanOldFile-ResaveOnHandHeld")) {
         oldFile_ = true;
         message_ += kOldFileText;
       }
@@ -189,7 +206,7 @@ class ListParse {
 
   // Each name is told by a letter or two, then compared whole once.
   void enterElementState(const char* name, size_t depth) {
-    const auto is = [name](const char* wanted, State state) { return std::strcmp(name, wanted) == 0 ? state : kInItem; };
+    const auto is = [name](const auto& wanted, State state) { return sameName(name, wanted) ? state : kInItem; };
     State state = kInItem;
     if (name[0] == 't') {
       state = is("title", kTitle);
@@ -203,7 +220,7 @@ class ListParse {
         case 'T': state = is("hhTargetTime", kTargetTime); break;
         default: break;
       }
-    } else if (std::strncmp(name, "link", 4) == 0) {
+    } else if (startsName(name, "link")) {
       switch (name[4]) {
         case 'F': state = is("linkFile", kLinkFile); break;
         case 'T': state = is("linkToDo", kLinkToDo); break;
@@ -228,11 +245,11 @@ class ListParse {
   // letter is looked at only when those before it are not the end), then
   // compared whole once.
   static Key keyOf(const char* key) {
-    const auto is = [key](const char* name, Key k) { return std::strcmp(key, name) == 0 ? k : Key::kOther; };
+    const auto is = [key](const auto& name, Key k) { return sameName(key, name) ? k : Key::kOther; };
     switch (key[0]) {
       case 'u':
         if (key[1] == 'p') return is("uploadFile", Key::kUploadFile);
-        return std::strcmp(key, "uniqueID") == 0 ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
+        return sameName(key, "uniqueID") ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
       case 'd':
         if (key[1] == 'e') return is("deleted", Key::kDeleted);
         if (key[1] != 'i') return Key::kOther;
@@ -244,7 +261,7 @@ class ListParse {
         return is("dispOverride", Key::kDispOverride);
       case 'e':
         if (key[1] == 'a') return key[2] == 'b' && key[3] == 'T' ? is("eabType", Key::kEabType) : is("eabID", Key::kEabID);
-        if (std::strncmp(key, "expanded", 8) != 0) return Key::kOther;
+        if (!startsName(key, "expanded")) return Key::kOther;
         if (key[8] == '\0') return Key::kExpanded;
         return key[8] == 'M' ? is("expandedMemo", Key::kExpandedMemo) : is("expandedLinks", Key::kExpandedLinks);
       case 'p':
@@ -277,7 +294,7 @@ class ListParse {
         readItemAttribute(*item, key, value);
       }
     }
-    if (state_ == kInItem && item && std::strcmp(name, "linkEAB") == 0 && eabType >= 0 && eabID != 0) {
+    if (state_ == kInItem && item && sameName(name, "linkEAB") && eabType >= 0 && eabID != 0) {
       item->addLinkEAB(static_cast<uint8_t>(eabType), eabID);
     }
   }

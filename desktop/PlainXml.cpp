@@ -137,8 +137,15 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
   size_t i = 1;
   if (!isNameStart(markup[i])) return false;
   while (isNameChar(markup[i])) ++i;
-  scratch_.assign(markup.substr(1, i - 1));
-  scratch_ += '\0';
+  // The element's name and every attribute's name and value, each followed
+  // by a NUL, are never longer than the markup they come from (the markup
+  // spends at least "<>" on the element and '=' and two quotes on each
+  // attribute), so they are written straight into a buffer that long.
+  if (tag_.size() < markup.size()) tag_.resize(markup.size());
+  char* const base = tag_.data();
+  char* out = base;
+  for (size_t n = 1; n < i; ++n) *out++ = markup[n];
+  *out++ = '\0';
   found_.clear();
   uint64_t seen = 0;  // one bit per kind of attribute name met
   bool empty = false;
@@ -165,34 +172,34 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
                                            static_cast<unsigned char>(name.back())) & 63);
     if (seen & like) {
       for (const Attribute& a : found_) {
-        if (a.nameLength == name.size() && std::memcmp(scratch_.data() + a.name, name.data(), name.size()) == 0)
-          return false;
+        if (a.nameLength == name.size() && std::memcmp(base + a.name, name.data(), name.size()) == 0) return false;
       }
     }
     seen |= like;
-    const size_t nameAt = scratch_.size();
-    scratch_.append(name);
-    scratch_ += '\0';
-    found_.push_back({nameAt, name.size(), scratch_.size()});
-    const size_t length = attributeValue(markup.substr(k + 1, last - k - 1), scratch_);
-    if (length == std::string_view::npos) return false;
-    scratch_ += '\0';
-    i = k + 1 + length + 1;  // past the closing quote
+    const size_t nameAt = static_cast<size_t>(out - base);
+    for (char c : name) *out++ = c;
+    *out++ = '\0';
+    found_.push_back({nameAt, name.size(), static_cast<size_t>(out - base)});
+    const Value value = attributeValue(markup.substr(k + 1, last - k - 1), out);
+    if (value.length == std::string_view::npos) return false;
+    out = value.end;
+    *out++ = '\0';
+    i = k + 1 + value.length + 1;  // past the closing quote
   }
   attributes_.clear();
   for (const Attribute& a : found_) {
-    attributes_.push_back(scratch_.data() + a.name);
-    attributes_.push_back(scratch_.data() + a.value);
+    attributes_.push_back(base + a.name);
+    attributes_.push_back(base + a.value);
   }
   attributes_.push_back(nullptr);
   place_ = Place::kInRoot;
-  handler_.start(scratch_.data(), attributes_.data());
+  handler_.start(base, attributes_.data());
   if (empty) {
-    handler_.end(scratch_.data());
+    handler_.end(base);
     if (nameStarts_.empty()) place_ = Place::kAfterRoot;
   } else {
     nameStarts_.push_back(names_.size());
-    names_.append(scratch_.data());
+    names_.append(base);
     names_ += '\0';
   }
   return true;
@@ -215,35 +222,38 @@ bool PlainXmlScanner::endTag(std::string_view markup) {
   return true;
 }
 
-// Literal white space in a value is a space; references are replaced.
-size_t PlainXmlScanner::attributeValue(std::string_view rest, std::string& out) {
+// Literal white space in a value is a space; references are replaced. No
+// byte grows: a reference is longer than what it stands for.
+PlainXmlScanner::Value PlainXmlScanner::attributeValue(std::string_view rest, char* out) {
+  constexpr Value kDecline{std::string_view::npos, nullptr};
   const auto* start = reinterpret_cast<const unsigned char*>(rest.data());
   const auto* p = start;
   const auto* end = p + rest.size();
   while (p < end) {
     const unsigned char c = *p;
-    if (c == '"') return static_cast<size_t>(p - start);
+    if (c == '"') return {static_cast<size_t>(p - start), out};
     if (isValuePlain(c)) {
-      const auto* run = p;
-      while (p < end && isValuePlain(*p)) ++p;
-      out.append(reinterpret_cast<const char*>(run), static_cast<size_t>(p - run));
+      do *out++ = static_cast<char>(*p++);
+      while (p < end && isValuePlain(*p));
     } else if (c == '\t' || c == '\n') {
-      out += ' ';
+      *out++ = ' ';
       ++p;
     } else if (c == '&') {
       // No reference holds a '"', so one is never read past the closing quote.
-      const size_t used = reference(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), out);
-      if (used == 0) return std::string_view::npos;
+      std::string decoded;
+      const size_t used = reference(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), decoded);
+      if (used == 0) return kDecline;
+      for (char d : decoded) *out++ = d;
       p += used;
     } else {
       uint32_t cp;
       const size_t len = c >= 0x80 ? plainCharAt(p, end, &cp) : 0;
-      if (len == 0) return std::string_view::npos;
-      out.append(reinterpret_cast<const char*>(p), len);
+      if (len == 0) return kDecline;
+      for (size_t n = 0; n < len; ++n) *out++ = static_cast<char>(p[n]);
       p += len;
     }
   }
-  return std::string_view::npos;  // no closing quote in the tag
+  return kDecline;  // no closing quote in the tag
 }
 
 // Text between markup: white space only outside the root element.

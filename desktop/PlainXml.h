@@ -56,9 +56,14 @@ class PlainXmlScanner {
   bool startTag(std::string_view markup);
   bool endTag(std::string_view markup);
   bool content(std::string_view text);
-  // Appends the value that `rest` starts with (after its opening quote) to
-  // `out`; answers its length up to the closing quote, npos to decline.
-  size_t attributeValue(std::string_view rest, std::string& out);
+  // Writes the value that `rest` starts with (after its opening quote) at
+  // `out`, which has room for `rest`; answers its length in `rest` up to the
+  // closing quote (npos to decline) and where what it wrote ends.
+  struct Value {
+    size_t length;
+    char* end;
+  };
+  Value attributeValue(std::string_view rest, char* out);
   size_t decline();
 
   Handler& handler_;
@@ -67,9 +72,10 @@ class PlainXmlScanner {
   bool done_ = false;
   std::string names_;                 // names of the open elements, each followed by a NUL
   std::vector<size_t> nameStarts_;    // where each open element's name starts in names_
-  std::string scratch_;               // decoded text and attribute values
+  std::string scratch_;               // decoded references in text
+  std::vector<char> tag_;             // the start tag's names and values, each NUL-terminated
   struct Attribute {
-    size_t name, nameLength, value;  // offsets into scratch_
+    size_t name, nameLength, value;  // offsets into tag_
   };
   std::vector<Attribute> found_;
   std::vector<const char*> attributes_;

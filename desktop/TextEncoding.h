@@ -29,7 +29,8 @@ const char* utf8ToHandheld(std::string_view utf8, size_t* length = nullptr);
 const char* handheldToUtf8(const uint8_t* bytes, size_t length);
 const char* utf16ToUtf8(const uint16_t* units);
 
-// expat's unknown-encoding handler: accepts exactly "CP1252".
+// expat's unknown-encoding handler: accepts Windows-1252 under the names
+// "CP1252", "CP-1252", "windows-1252" and "x-cp1252", in any letter case.
 int cp1252EncodingHandler(void* data, const char* name, XML_Encoding* info);
 // Code point of Windows-1252 byte b (0 for the five undefined bytes).
 uint16_t cp1252CodePoint(uint8_t b);

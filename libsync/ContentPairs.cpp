@@ -1,6 +1,9 @@
 #include "libsync/ContentPairs.h"
 
+#include <algorithm>
 #include <functional>
+#include <optional>
+#include <string>
 #include <unordered_map>
 
 namespace tolvex::engine {
@@ -26,6 +29,20 @@ std::string contentKey(const ListNode& item, const SyncContext& context) {
     appendNumber(key, field);
   appendText(key, item.hasTitle(), item.title(), context.titleForm);
   appendText(key, item.hasNote(), item.note(), context.noteForm);
+  // Links too: a pair is taken for one item, and a side's links that the
+  // other's do not match would be lost with its version.
+  appendNumber(key, item.linkToDo());
+  appendNumber(key, item.linkDatebook());
+  const std::optional<std::string>& file = item.linkFile();
+  appendText(key, file.has_value(), file ? *file : std::string(), context.linkFileForm);
+  const std::vector<EabLink>& links = item.linkEAB();
+  size_t held = links.size();
+  if (context.addressLinksHeld) held = std::min(held, context.addressLinksHeld(item));
+  appendNumber(key, static_cast<uint32_t>(held));
+  for (size_t i = 0; i < held; ++i) {
+    appendNumber(key, links[i].eabType);
+    appendNumber(key, links[i].eabID);
+  }
   return key;
 }
 

@@ -12,7 +12,8 @@
 namespace tolvex::engine {
 
 // True when the two items hold the same content: every field compareContent
-// weighs but the ID, with the texts in the context's text forms (when set).
+// weighs but the ID, and the links, with the texts and links in the
+// context's forms (when set).
 bool sameContent(const ListNode& a, const ListNode& b, const SyncContext& context);
 
 // For each item of `from`, in order, the first item of `among` (in its order)

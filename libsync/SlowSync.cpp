@@ -117,9 +117,8 @@ void desktopOnlyPass(ItemList& desktop, const ItemList& handheld, bool foreign, 
 // referent the copy of a live item goes to the end of the list; that of a
 // deleted one is dropped. Answers the placed copy, if any.
 ListNode* copyToDesktop(ItemList& desktop, const ListNode& source, const SyncContext& context) {
-  auto copy = source.clone(true);
+  auto copy = desktop.copyOf(source, true);
   ListNode* placed = copy.get();
-  copy->setList(&desktop);
   if (source.prev()) {
     engineLine(context, "#       Copy to desktop as sibling.\n");
     if (ListNode* referent = counterpart(desktop, source.prev())) {
@@ -319,7 +318,7 @@ void keepMovedOutOfDeleted(ItemList& desktop, const ItemList& handheld, const De
 // copy of a deleted item found no place).
 void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* target, const ListNode& source,
                     bool foreign, const SyncContext& context) {
-  std::vector<std::unique_ptr<ListNode>> work;
+  std::vector<std::pair<std::unique_ptr<ListNode>, Stays>> work;
   ListNode* anchor = target;
   for (auto [stays, why] : itemsThatStay(target, handheld, &source, true, foreign)) {
     if (why == Stays::kMovedOut) {
@@ -330,14 +329,23 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
       engineLine(context, why == Stays::kOneSided ? "#       Keep desktop-only item: %s\n"
                                                   : "#       Keep new or edited item: %s\n",
                  stays->title().c_str());
-      work.push_back(stays->unlink());
+      work.emplace_back(stays->unlink(), why);
     }
   }
-  target->unlink().reset();
+  // The copies of the handheld subtree that follow take the released items' memory.
+  desktop.recycle(target->unlink());
   ListNode* copy = copyToDesktop(desktop, source, context);
+  // Below the copy of a deleted item the purge keeps desktop work but not
+  // what the desktop alone holds: that goes beside the copy instead.
+  ListNode* beside = copy && copy->deleted() ? copy : nullptr;
   ListNode* last = nullptr;
-  for (auto& item : work) {
+  for (auto& [item, why] : work) {
     ListNode* placed = item.get();
+    if (beside && why == Stays::kOneSided) {
+      beside->insertAfter(std::move(item));
+      beside = placed;
+      continue;
+    }
     if (last) last->insertAfter(std::move(item));
     else if (copy) copy->insertFirstChild(std::move(item));
     else desktop.pushBack(std::move(item));
@@ -502,6 +510,7 @@ int slowSync(ItemList& desktop, ItemList& handheld, SyncContext& context) {
   engineLine(context, "#\n");
   engineLine(context, "# Looking for handheld or different both-side items:\n");
   handheldPass(desktop, handheld, foreign, context);
+  desktop.dropRecycled();
 
   keepMovedOutOfDeleted(desktop, handheld, before, context);
   engineLine(context, "#\n");

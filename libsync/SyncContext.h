@@ -3,6 +3,7 @@
 // The engine edits the lists it is given and owns nothing. Single-threaded.
 #ifndef TOLVEX_LIBSYNC_SYNCCONTEXT_H
 #define TOLVEX_LIBSYNC_SYNCCONTEXT_H
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -35,6 +36,10 @@ struct SyncContext {
   // different identities pair by content in that form. Null: as they stand.
   TextForm titleForm = nullptr;
   TextForm noteForm = nullptr;
+  // Likewise for the links: the handheld's form of a file link, and how many
+  // of an item's address links its record holds. Null: as they stand, all.
+  TextForm linkFileForm = nullptr;
+  size_t (*addressLinksHeld)(const ListNode& item) = nullptr;
   // Null: a content pair keeps the winner's links as they stand.
   LinkForm desktopLinks = nullptr;
 };

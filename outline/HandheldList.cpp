@@ -390,11 +390,13 @@ namespace {
 
 enum class DbState { kPresent, kMissing, kUnknown };
 
-// Whether the handheld holds a database of that name, and its creation date.
-DbState databasePresence(const std::string& name, uint32_t* created) {
+// Whether the handheld holds a database of that name, and its creation date
+// (and, when that cannot be told, the error of the open in `error`).
+DbState databasePresence(const std::string& name, uint32_t* created, long* error = nullptr) {
   uint8_t handle = 0;
   long err = SyncOpenDB(dbName(name).c_str(), 0, &handle, SYNC_MODE_READ);
   if (err == SYNCERR_NOT_FOUND) return DbState::kMissing;
+  if (error) *error = err;
   if (err != 0) return DbState::kUnknown;
   if (created) {
     SyncOpenDbInfoRequest request{0x80, handle};
@@ -406,6 +408,21 @@ DbState databasePresence(const std::string& name, uint32_t* created) {
   return DbState::kPresent;
 }
 
+// The temporary's presence. A database of its name that cannot be opened (a
+// damaged one) can be neither deleted nor renamed either, so every rebuild
+// waits until the user removes it; the log says so.
+DbState temporaryPresence(const RunEnv& env, uint32_t* created) {
+  long error = 0;
+  const DbState state = databasePresence(kTempDatabaseName, created, &error);
+  if (state == DbState::kUnknown) {
+    logLine(env,
+            "!   Handheld database %s cannot be opened (%d %x); no list can be rebuilt on the handheld while it is "
+            "there. If it is damaged, remove it from the handheld by hand.\n",
+            kTempDatabaseName, int(error), unsigned(error));
+  }
+  return state;
+}
+
 }  // namespace
 
 bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
@@ -413,7 +430,7 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
   std::vector<PendingRebuild> pending = readPendingRebuilds(env.desktopFolder);
   if (pending.empty()) return true;
   uint32_t tempCreated = 0;
-  DbState temp = databasePresence(kTempDatabaseName, &tempCreated);
+  DbState temp = temporaryPresence(env, &tempCreated);
   if (temp == DbState::kMissing) {
     clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
     return true;
@@ -450,7 +467,7 @@ namespace {
 // database of that name is the user's and stays; the rebuild cannot go on.
 bool clearLeftoverTemporary(const RunEnv& env) {
   uint32_t created = 0;
-  const DbState temp = databasePresence(kTempDatabaseName, &created);
+  const DbState temp = temporaryPresence(env, &created);
   if (temp == DbState::kMissing) return true;
   if (temp == DbState::kUnknown) return false;
   if (created != 0) {

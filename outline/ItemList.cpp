@@ -60,6 +60,26 @@ void ItemList::placeFirst(ListNode* item) {
   head_ = item;
 }
 
+void ItemList::recycle(std::unique_ptr<ListNode> chain) { ListNode::dismantle(std::move(chain), recycled_); }
+
+std::unique_ptr<ListNode> ItemList::copyOf(const ListNode& source, bool clearDirty) {
+  if (nextRecycled_ == recycled_.size()) {
+    dropRecycled();
+    auto copy = source.clone(clearDirty);
+    copy->setList(this);
+    return copy;
+  }
+  std::unique_ptr<ListNode> copy = std::move(recycled_[nextRecycled_++]);
+  copy->assignContent(source, clearDirty);
+  copy->setList(this);
+  return copy;
+}
+
+void ItemList::dropRecycled() {
+  recycled_.clear();
+  nextRecycled_ = 0;
+}
+
 std::unique_ptr<ListNode> ItemList::releaseHead() {
   dropIndex();
   ListNode* first = head_;

@@ -72,6 +72,19 @@ class ItemList {
   // Number of items in the tree.
   size_t size() const;
 
+  // Items the list let go of can serve the copies made into it later. A
+  // copy then lies where a released item lay, so a subtree replaced whole by
+  // copies keeps the memory order the list was read in, and the walks after
+  // the merge stay fast (copies in freshly freed memory land scattered).
+  // `recycle` keeps an unlinked chain (with everything below it), in
+  // pre-order; `copyOf` answers an unlinked copy of `source` belonging to
+  // this list, as ListNode::clone; `dropRecycled` frees what was kept and
+  // not used. Nothing may keep a pointer to a recycled item: its address
+  // will name another item (ListNode::generation tells them apart).
+  void recycle(std::unique_ptr<ListNode> chain);
+  std::unique_ptr<ListNode> copyOf(const ListNode& source, bool clearDirty);
+  void dropRecycled();
+
  private:
   friend class ListNode;
   enum class Place { kAfter, kFirstChild, kTopLevel };
@@ -98,6 +111,8 @@ class ItemList {
   mutable bool firstNewKnown_ = false;
   std::vector<uint8_t> headerRecord_;
   ListNode* head_ = nullptr;   // owned: the top-level row and everything below
+  std::vector<std::unique_ptr<ListNode>> recycled_;   // used from `nextRecycled_` on
+  size_t nextRecycled_ = 0;
   uint8_t uploadFile_ = 0;
   uint32_t uniqueTime_ = 0;
 };

@@ -106,32 +106,53 @@ void ListNode::copyLocalIdFrom(const ListNode& other) {
 
 std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
   auto c = std::make_unique<ListNode>(uniqueID_, list_);
-  c->dirtyContent_ = clearDirty ? false : dirtyContent_;
-  c->dirtyPosition_ = clearDirty ? false : dirtyPosition_;
-  c->deleted_ = deleted_;
-  c->title_ = title_;
-  c->note_ = note_;
-  c->hasTitle_ = hasTitle_;
-  c->hasNote_ = hasNote_;
-  c->progress_ = progress_;
-  c->checked_ = checked_;
-  c->priority_ = priority_;
-  c->autoNumber_ = autoNumber_;
-  c->alarmID_ = alarmID_;
-  c->expanded_ = expanded_;
-  c->expandedMemo_ = expandedMemo_;
-  c->expandedLinks_ = expandedLinks_;
-  c->hhCreateTime_ = hhCreateTime_;
-  c->hhStartTime_ = hhStartTime_;
-  c->hhFinishTime_ = hhFinishTime_;
-  c->hhTargetTime_ = hhTargetTime_;
-  c->dispColour_ = dispColour_;
-  c->dispBold_ = dispBold_;
-  c->dispOverride_ = dispOverride_;
-  if (extras_) c->extras_ = std::make_unique<Extras>(*extras_);
-  c->linkToDo_ = linkToDo_;
-  c->linkDatebook_ = linkDatebook_;
+  c->assignContent(*this, clearDirty);
   return c;
+}
+
+void ListNode::assignContent(const ListNode& from, bool clearDirty) {
+  ++generation_;
+  uniqueID_ = from.uniqueID_;
+  dirtyContent_ = clearDirty ? false : from.dirtyContent_;
+  dirtyPosition_ = clearDirty ? false : from.dirtyPosition_;
+  deleted_ = from.deleted_;
+  title_ = from.title_;
+  note_ = from.note_;
+  hasTitle_ = from.hasTitle_;
+  hasNote_ = from.hasNote_;
+  progress_ = from.progress_;
+  checked_ = from.checked_;
+  priority_ = from.priority_;
+  autoNumber_ = from.autoNumber_;
+  alarmID_ = from.alarmID_;
+  expanded_ = from.expanded_;
+  expandedMemo_ = from.expandedMemo_;
+  expandedLinks_ = from.expandedLinks_;
+  hhCreateTime_ = from.hhCreateTime_;
+  hhStartTime_ = from.hhStartTime_;
+  hhFinishTime_ = from.hhFinishTime_;
+  hhTargetTime_ = from.hhTargetTime_;
+  dispColour_ = from.dispColour_;
+  dispBold_ = from.dispBold_;
+  dispOverride_ = from.dispOverride_;
+  if (!from.extras_) extras_.reset();
+  else if (extras_) *extras_ = *from.extras_;
+  else extras_ = std::make_unique<Extras>(*from.extras_);
+  linkToDo_ = from.linkToDo_;
+  linkDatebook_ = from.linkDatebook_;
+}
+
+void ListNode::dismantle(std::unique_ptr<ListNode> chain, std::vector<std::unique_ptr<ListNode>>& out) {
+  std::vector<ListNode*> pending;
+  if (chain) pending.push_back(chain.release());
+  while (!pending.empty()) {
+    ListNode* item = pending.back();
+    pending.pop_back();
+    if (item->next_) pending.push_back(item->next_);
+    if (item->firstChild_) pending.push_back(item->firstChild_);
+    item->firstChild_ = item->next_ = item->prev_ = item->parent_ = item->up_ = nullptr;
+    out.emplace_back(item);
+  }
 }
 
 int ListNode::compareContent(const ListNode& o) const {

@@ -109,6 +109,12 @@ class ListNode {
   void copyLocalIdFrom(const ListNode& other);
   // A new unlinked item with the same content, belonging to the same list.
   std::unique_ptr<ListNode> clone(bool clearDirty) const;
+  // Takes every field that clone copies from `from` (the uniqueID too),
+  // keeping this item's links and list and the room its texts already have.
+  // The item is then another item at the same address: its generation grows.
+  void assignContent(const ListNode& from, bool clearDirty);
+  // With the address, names one item over the life of a list's memory.
+  uint32_t generation() const { return generation_; }
   // 0 when equal in every compared field, else the code of the first difference.
   int compareContent(const ListNode& other) const;
 
@@ -148,6 +154,10 @@ class ListNode {
   void placeAfter(ListNode* item);
   void placeAsFirstChild(ListNode* item);
 
+  // Takes a chain outside a tree apart: every item of it and below it is
+  // appended to `out` unlinked, in pre-order.
+  static void dismantle(std::unique_ptr<ListNode> chain, std::vector<std::unique_ptr<ListNode>>& out);
+
   // From `start` along next-sibling links: first item whose title equals text.
   static ListNode* findSiblingByTitle(ListNode* start, const std::string& text);
 
@@ -175,6 +185,7 @@ class ListNode {
   uint8_t progress_ = 0;
   bool checked_ = false;
   uint8_t priority_ = 0, autoNumber_ = 0;
+  uint32_t generation_ = 0;
   uint32_t alarmID_ = 0;
   bool expanded_ = false, expandedMemo_ = false, expandedLinks_ = false;
   uint32_t hhCreateTime_ = 0, hhStartTime_ = 0, hhFinishTime_ = 0, hhTargetTime_ = 0;

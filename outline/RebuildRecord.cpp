@@ -93,7 +93,7 @@ DesktopSnapshot::DesktopSnapshot(const ItemList& list) {
   byId_.reserve(count);
   forEachItem(list, [&](ListNode* item) {
     const int32_t index = static_cast<int32_t>(items_.size());
-    byNode_.emplace(item, index);
+    byNode_.emplace(item, Node{index, item->generation()});
     if (item->uniqueID() != 0) byId_.emplace(item->uniqueID(), index);
     items_.push_back({item->uniqueID(), contentFingerprint(*item), placeOf(item->parent()), placeOf(item->prev())});
   });
@@ -104,9 +104,10 @@ int32_t DesktopSnapshot::placeOf(const ListNode* item) const {
 }
 
 int32_t DesktopSnapshot::sameAs(const ListNode* item) const {
-  // The same address, unless it now holds another item.
+  // The same address, unless it now holds another item (a recycled one).
   auto node = byNode_.find(item);
-  return node != byNode_.end() && items_[node->second].id == item->uniqueID() ? node->second : kForeignItem;
+  if (node == byNode_.end() || node->second.generation != item->generation()) return kForeignItem;
+  return items_[node->second.index].id == item->uniqueID() ? node->second.index : kForeignItem;
 }
 
 int32_t DesktopSnapshot::originOf(const ListNode* item) const {

@@ -68,7 +68,11 @@ class DesktopSnapshot {
  private:
   int32_t placeOf(const ListNode* item) const;
   std::vector<DesktopItem> items_;
-  std::unordered_map<const ListNode*, int32_t> byNode_;
+  struct Node {
+    int32_t index;
+    uint32_t generation;
+  };
+  std::unordered_map<const ListNode*, Node> byNode_;
   std::unordered_map<uint32_t, int32_t> byId_;
 };
 

@@ -141,6 +141,8 @@ mutant dry-run-links-out-left-dangling platform/hotsync/FolderCopy.cpp \
 mutant desktop-file-saved-during-the-run-replaced outline/DesktopTexts.cpp \
   's|^    if (asRead \&\& stampOf(path) != \*asRead) {|    if (false) {|' \
   test_safety 'ExampleRun.DesktopFileSavedOrOpened*'
+mutant recycled-item-taken-for-the-one-before outline/ListNode.cpp \
+  's|^  ++generation_;|  generation_ += 0;|' test_model 'ContentFingerprint.*'
 
 # Whether NAME is among the names asked for.
 selected() {

@@ -86,7 +86,8 @@ void printHelp(const std::string& library) {
 }
 
 // Keeps the dialog's answer; a permanent choice replaces any pending one.
-void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
+// Answers the exit code.
+int keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
   HotSyncAction action = HostState::action(creator);
   if (kind == 1) {
     action.permanent = syncType;
@@ -94,12 +95,28 @@ void keepAction(const std::string& creator, int32_t syncType, int32_t kind) {
   } else {
     action.nextTimeOnly = syncType;
   }
-  if (!HostState::setAction(creator, action)) {
-    std::fprintf(stderr, "hotsync configure: could not store the HotSync action\n");
-  }
+  const bool stored = HostState::setAction(creator, action);
+  if (!stored) std::fprintf(stderr, "hotsync configure: could not store the HotSync action\n");
   std::printf("HotSync action: %s (%s)\n", actionText(syncType), kind == 1 ? "always" : "next HotSync only");
   std::istringstream choices(OsDialogLastChoices());
   for (std::string line; std::getline(choices, line);) std::printf("  %s\n", line.c_str());
+  return stored ? kExitOk : kExitFailed;
+}
+
+// The dialog shows the stored choices and keeps the new ones in registry.ini
+// and hotsync.ini; a file that cannot be used would show defaults and drop
+// what the user chooses while the dialog says it was kept.
+bool stateFilesUsable() {
+  for (const char* name : {"registry.ini", "hotsync.ini"}) {
+    const std::string trouble = unusableStateFile(name);
+    if (trouble.empty()) continue;
+    std::fprintf(stderr,
+                 "hotsync configure: %s; the HotSync action and the conduit's settings cannot be shown or kept. "
+                 "Nothing was changed: repair or remove the file, then run again\n",
+                 trouble.c_str());
+    return false;
+  }
+  return true;
 }
 
 // A --click that named no control: the dialog played none of the clicks.
@@ -160,7 +177,13 @@ int runConfigure(int argc, char** argv, int first) {
   }
   if (!device.empty() && !isDirectory(device)) return args.usageError("no handheld image folder '" + device + "'");
   if (!found) {
-    std::fprintf(stderr, "hotsync configure: no conduit is registered under %s\n", kDefaultCreator);
+    const std::string registrations = unusableStateFile("conduits.ini");
+    if (registrations.empty()) {
+      std::fprintf(stderr, "hotsync configure: no conduit is registered under %s\n", kDefaultCreator);
+    } else {
+      std::fprintf(stderr, "hotsync configure: %s; the conduit registrations it holds cannot be read\n",
+                   registrations.c_str());
+    }
     return kExitFailed;
   }
   UserIdentity user;
@@ -189,6 +212,7 @@ int runConfigure(int argc, char** argv, int first) {
   // running HotSync reads and uses up; neither may change it under the other.
   std::unique_ptr<RunLock> lock = lockFolders("configure", {hostStateLock()});
   if (!lock) return kExitBusy;
+  if (!stateFilesUsable()) return kExitFailed;
 
   if (!clicks.empty() || end != 0) {
     OsDialogScript(clicks.data(), clicks.size(), end == 0 ? OS_DIALOG_END_CANCEL : end);
@@ -209,8 +233,7 @@ int runConfigure(int argc, char** argv, int first) {
       std::printf("Cancelled: the HotSync action is unchanged\n");
       return kExitOk;
     }
-    keepAction(registration.creator, preference.syncType, preference.preferenceKind);
-    return kExitOk;
+    return keepAction(registration.creator, preference.syncType, preference.preferenceKind);
   }
 
   ActionConfigBlock block;
@@ -236,8 +259,8 @@ int runConfigure(int argc, char** argv, int first) {
     std::printf("Cancelled: the HotSync action is unchanged\n");
     return kExitOk;
   }
-  keepAction(registration.creator, static_cast<int32_t>(block.newSyncType), static_cast<int32_t>(block.preferenceKind));
-  return kExitOk;
+  return keepAction(registration.creator, static_cast<int32_t>(block.newSyncType),
+                    static_cast<int32_t>(block.preferenceKind));
 }
 
 }  // namespace tolvex::host

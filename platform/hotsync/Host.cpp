@@ -9,6 +9,7 @@
 
 #include "platform/condmgr/CondMgr.h"
 #include "platform/condmgr/HotsyncHome.h"
+#include "platform/condmgr/IniFile.h"
 #include "platform/hotsync/HostState.h"
 
 namespace tolvex::host {
@@ -35,7 +36,9 @@ static std::string defaultConduitLibrary() {
 void recordHostStart() {
   std::string self = executablePath();
   if (!self.empty()) CmSetHotSyncExecPath(self.c_str());
-  if (HostState::defaultConduitRegistered()) return;
+  // Without a state file to note it in, a registration the user removed
+  // would come back on every start.
+  if (HostState::defaultConduitRegistered() || !unusableStateFile("hotsync.ini").empty()) return;
   char library[1024];
   if (CmGetConduitByCreator(kDefaultCreator, library, sizeof library, nullptr, 0) != CONDERR_NONE) {
     if (CmInstallConduit(kDefaultCreator, defaultConduitLibrary().c_str(), "Tolvex") != CONDERR_NONE) return;
@@ -89,6 +92,14 @@ uint32_t creatorCode(const std::string& creator) {
 bool isDirectory(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string unusableStateFile(const char* name) {
+  const std::string home = hotsyncHomePath();
+  if (home.empty()) return std::string();
+  const std::string path = home + "/" + name;
+  const std::string why = iniTrouble(path);
+  return why.empty() ? why : path + " " + why;
 }
 
 LockRequest hostStateLock() { return LockRequest{hotsyncHome(), "the HotSync state folder"}; }

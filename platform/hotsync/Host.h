@@ -32,6 +32,10 @@ std::vector<Registration> registeredConduits();
 Registration registrationForLibrary(const std::string& library);
 uint32_t creatorCode(const std::string& creator);
 bool isDirectory(const std::string& path);
+// "PATH WHY" when the state file `name` of $HOTSYNC_HOME exists but cannot
+// be used (not a regular file, too large, unreadable); "" when it can or
+// does not exist yet, as before a first HotSync.
+std::string unusableStateFile(const char* name);
 
 // What a command locks: the host state ($HOTSYNC_HOME), a handheld image, a
 // desktop folder.

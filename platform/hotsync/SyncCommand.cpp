@@ -82,7 +82,8 @@ const char kUsage[] =
     "\n"
     "Options take their value as '--option VALUE' or '--option=VALUE'.\n"
     "Exit status: 0 when every conduit succeeded, 1 when one failed or the handheld\n"
-    "image could not be written (or a dry run could not copy the folders), 2 on\n"
+    "image could not be written (or a dry run could not copy the folders, or a\n"
+    "HotSync state file in $HOTSYNC_HOME cannot be used: nothing was changed), 2 on\n"
     "bad usage, 3 when another hotsync is working on the image, the desktop folder\n"
     "or the HotSync state (nothing was changed).\n";
 
@@ -302,7 +303,9 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
     conduits = registeredConduits();
   }
   if (conduits.empty()) {
-    out.error("no conduit is registered");
+    const std::string registrations = unusableStateFile("conduits.ini");
+    out.error(registrations.empty() ? "no conduit is registered"
+                                    : registrations + "; the conduit registrations it holds cannot be read");
     return kExitFailed;
   }
 
@@ -360,8 +363,12 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
     desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
     logReading.emplace([&] { notes = readRunLog(runLog); });
   }
-  if (desktopId != 0 && SyncHostSetLastDesktop(desktopId) != 0)
+  if (desktopId == 0) {
+    out.add("HotSync: this desktop's id could not be read or kept in " + hotsyncHomeFile("hotsync.ini") +
+            "; the next HotSync will be slow");
+  } else if (SyncHostSetLastDesktop(desktopId) != 0) {
     out.add("HotSync: the handheld image could not record this desktop; the next HotSync will be slow");
+  }
   // A database the image could not write keeps its earlier file: the run
   // did not do all it reported, whatever the conduits answered.
   if (SyncHostDetach() != 0) {
@@ -399,6 +406,34 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
                 summaryText(summary, style).c_str());
   }
   return code;
+}
+
+// Settings the run cannot read would be replaced by defaults that can decide
+// against the user's data: the conduit's collision method and copy
+// strategies (registry.ini), and this desktop's id and the HotSync action
+// (hotsync.ini), which choose between "Do nothing", a fast HotSync and a slow
+// one with its own strategy. Answers the exit code of a refusal, or 0 when
+// the run may go ahead. With --type, hotsync.ini chooses nothing: the run
+// only cannot note this desktop, which it says at the end.
+int refuseUnusableSettings(const SyncRequest& request, RunOutput& out) {
+  const std::string settings = unusableStateFile("registry.ini");
+  if (!settings.empty()) {
+    out.error(settings +
+              "; it holds the conduit's settings chosen with 'hotsync configure' (collision method, copy "
+              "strategies), and a HotSync without them would use the defaults. Nothing was changed: repair or "
+              "remove the file (removing it forgets those settings), then run again");
+    return kExitFailed;
+  }
+  const std::string state = unusableStateFile("hotsync.ini");
+  if (!state.empty() && request.forcedType < 0) {
+    out.error(state +
+              "; it holds this desktop's id and the HotSync action chosen with 'hotsync configure', and "
+              "without them a HotSync could ignore a \"Do nothing\" action or take this desktop for another one "
+              "and use the strategy chosen for that case. Nothing was changed: repair or remove the file "
+              "(removing it forgets the action and makes the next HotSync slow), or give --type");
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
 // The whole HotSync on private copies of the three folders, the originals
@@ -495,6 +530,7 @@ int runSync(int argc, char** argv, int first) {
   if (desktop.size() >= sizeof(RunProperties::desktopFolder)) {
     return args.usageError("desktop folder path is too long");
   }
+  if (const int refused = refuseUnusableSettings(request, out)) return refused;
   if (request.dryRun) return dryRun(request, out);
 
   // Recorded on every start so the Conduit Manager can always name this

@@ -1,6 +1,8 @@
 // Whole runs through OpenConduit against a handheld image: the log, the
 // registry values consumed, the table of lists and the decision per list.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -118,6 +120,25 @@ TEST_F(ConduitTest, MethodTemporaryPermanentAndOutOfTable) {
   RegistryStore::writeValue("MethodPerm", 9);
   EXPECT_EQ(runConduit(0), 0);
   EXPECT_NE(log().find("#   Collision method: 9 (nil)\n"), std::string::npos);
+}
+
+// A one-time setting the run cannot clear would be used by every later run:
+// the run refuses it and changes nothing, whichever kind it is.
+TEST_F(ConduitTest, OneTimeSettingThatCannotBeClearedIsNotUsed) {
+  createHandheldDatabase("Tolvk-Plan", "Qzvm");
+  for (const char* name : {"StrategyFastTemp", "StrategySlowTemp", "MethodTemp"}) {
+    RegistryStore::writeValue(name, 3);
+    const std::string blocker = home_ + "/registry.ini.tmp" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);  // every save of the settings now fails
+    EXPECT_LT(runConduit(std::string(name) == "StrategySlowTemp" ? 1 : 0), 0) << name;
+    ::rmdir(blocker.c_str());
+    EXPECT_NE(log().find(std::string("!   The one-time setting ") + name + " could not be cleared"), std::string::npos)
+        << name;
+    EXPECT_EQ(log().find("# Syncronizing"), std::string::npos) << name;
+    EXPECT_FALSE(exists(desktop_ + "Tolvk-Plan.XML")) << name;
+    EXPECT_EQ(hotsyncLines_.back(), "FAILED Tolvan (check logs)\n");
+    RegistryStore::writeValue(name, 0);
+  }
 }
 
 TEST_F(ConduitTest, DoNothingStopsAfterTheStrategyLine) {

@@ -374,7 +374,7 @@ TEST(ListFileReader, FailuresReportTheMessageTexts) {
       {"<?xml version=\"1.0\"?>\n<TolvexFile>\n  <item>\n    <title>abc", "no element found at line 4\n"},
       {"", "no element found at line 1\n"},
       {"<?xml version=\"1.0\" encoding=\"x-unknown\"?>\n<TolvexFile/>\n", "unknown encoding at line 1\n"},
-      {"<?xml version=\"1.0\" encoding=\"cp1252\"?>\n<TolvexFile/>\n", "unknown encoding at line 1\n"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1250\"?>\n<TolvexFile/>\n", "unknown encoding at line 1\n"},
       {"<?xml version=\"1.0\" encoding=\"CP1252\"?>\n<TolvexFile>\n<item><title>\x81</title></item>"
        "</TolvexFile>\n",
        "not well-formed (invalid token) at line 3\n"},
@@ -407,16 +407,18 @@ TEST(ListFileReader, OldFileMarkerCountsOnlyBeforeTheFirstItem) {
 
 TEST(ListFileReader, Cp1252FileGivesUnicodeCharacters) {
   TempFolder folder;
-  std::string message;
-  auto list = parse(folder,
-                    "<?xml version=\"1.0\" encoding=\"CP1252\"?>\n<TolvexFile><item><title>\x95 \x80 \xE9"
-                    "</title></item></TolvexFile>",
-                    message);
-  ASSERT_NE(list, nullptr) << message;
-  EXPECT_EQ(list->head()->title(), "\xE2\x80\xA2 \xE2\x82\xAC \xC3\xA9");
-  // Written back as UTF-8 (no pseudo-entity); the handheld gets the bullet's own byte.
-  EXPECT_EQ(encodeListText(list->head()->title()), "\xE2\x80\xA2 \xE2\x82\xAC \xC3\xA9");
-  EXPECT_EQ(std::string(utf8ToHandheld(list->head()->title())), "\x95 \x80 \xE9");
+  for (const std::string name : {"CP1252", "windows-1252"}) {
+    std::string message;
+    auto list = parse(folder,
+                      "<?xml version=\"1.0\" encoding=\"" + name +
+                          "\"?>\n<TolvexFile><item><title>\x95 \x80 \xE9</title></item></TolvexFile>",
+                      message);
+    ASSERT_NE(list, nullptr) << name << ": " << message;
+    EXPECT_EQ(list->head()->title(), "\xE2\x80\xA2 \xE2\x82\xAC \xC3\xA9");
+    // Written back as UTF-8 (no pseudo-entity); the handheld gets the bullet's own byte.
+    EXPECT_EQ(encodeListText(list->head()->title()), "\xE2\x80\xA2 \xE2\x82\xAC \xC3\xA9");
+    EXPECT_EQ(std::string(utf8ToHandheld(list->head()->title())), "\x95 \x80 \xE9");
+  }
 }
 
 // Pads `head` + `tail` with spaces so that `marker` (which must be in `tail`)

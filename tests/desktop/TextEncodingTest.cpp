@@ -178,10 +178,14 @@ TEST(Cp1252, TableAndReverseLookup) {
   EXPECT_EQ(cp1252ByteFor(0xE9), 0);
 }
 
-TEST(Cp1252, HandlerAcceptsOnlyTheExactName) {
+TEST(Cp1252, HandlerAcceptsTheNamesOfWindows1252Only) {
   XML_Encoding info{};
-  EXPECT_EQ(cp1252EncodingHandler(nullptr, "cp1252", &info), XML_STATUS_ERROR);
-  EXPECT_EQ(cp1252EncodingHandler(nullptr, "windows-1252", &info), XML_STATUS_ERROR);
+  for (const char* other : {"windows-1250", "cp125", "CP12520", "windows-12521", "cp_1252", "windows", ""}) {
+    EXPECT_EQ(cp1252EncodingHandler(nullptr, other, &info), XML_STATUS_ERROR) << other;
+  }
+  for (const char* name : {"cp1252", "windows-1252", "Windows-1252", "WINDOWS-1252", "CP-1252", "x-cp1252"}) {
+    EXPECT_EQ(cp1252EncodingHandler(nullptr, name, &info), XML_STATUS_OK) << name;
+  }
   ASSERT_EQ(cp1252EncodingHandler(nullptr, "CP1252", &info), XML_STATUS_OK);
   EXPECT_EQ(info.map[0x95], 0x2022);
   EXPECT_EQ(info.map[0x81], 0);

@@ -157,11 +157,14 @@ TEST_F(HotsyncTest, FirstRunRecordsTheHostAndRegistersTheDefaultConduit) {
 }
 
 // State files that are not regular files (a FIFO stalls whoever opens it,
-// a huge file fills memory) are neither read nor written: the run finishes
-// and leaves them as they are.
+// a huge file fills memory) are neither read nor written, and stay. A run
+// that would have to replace the settings they hold by defaults does not
+// start; with --type, hotsync.ini decides nothing and the run only says that
+// this desktop could not be noted.
 TEST_F(HotsyncTest, StateFilesThatCannotBeUsedStallNothingAndStay) {
   makeDevice();
   syncOnce();
+  const std::string deviceIni = readFile(device + "/device.ini");
   const std::vector<std::string> fifos{home.file("registry.ini"), home.file("conduits.ini"),
                                        home.file("hotsync.log"), device + "/device.ini"};
   for (const std::string& f : fifos) {
@@ -169,10 +172,41 @@ TEST_F(HotsyncTest, StateFilesThatCannotBeUsedStallNothingAndStay) {
     ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0) << f;
   }
   std::filesystem::resize_file(home.file("hotsync.ini"), 1ull << 32);
-  Result r = tolvex::testing::shell("timeout 30 " + kHotsync + " sync --device " + device + " --desktop " + desktop +
-                                    " --conduit " + kConduit + " 2>&1 </dev/null");
-  EXPECT_NE(r.code, 124) << "stalled";
+  const std::string sync = "timeout 30 " + kHotsync + " sync --device " + device + " --desktop " + desktop +
+                           " --conduit " + kConduit;
+  std::string runs = readFile(desktop + "/run.txt");
+  Result r = tolvex::testing::shell(sync + " 2>&1 </dev/null");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find(home.file("registry.ini") + " is not a regular file; it holds the conduit's settings"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(readFile(desktop + "/run.txt"), runs);
+  r = tolvex::testing::shell("timeout 30 " + kHotsync + " configure --conduit " + kConduit +
+                             " --click 407 --ok 2>&1 </dev/null");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find(home.file("registry.ini") + " is not a regular file;"), std::string::npos) << r.out;
   for (const std::string& f : fifos) EXPECT_TRUE(std::filesystem::is_fifo(f)) << f;
+
+  std::filesystem::remove(home.file("registry.ini"));
+  r = tolvex::testing::shell(sync + " --type fast 2>&1 </dev/null");
+  EXPECT_NE(r.code, 124) << "stalled";
+  EXPECT_TRUE(std::filesystem::is_fifo(device + "/device.ini"));
+  std::filesystem::remove(device + "/device.ini");
+  std::ofstream(device + "/device.ini") << deviceIni;
+  runs = readFile(desktop + "/run.txt");
+  r = tolvex::testing::shell(sync + " 2>&1 </dev/null");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find(home.file("hotsync.ini") + " is larger than 4 MB; it holds this desktop's id"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(readFile(desktop + "/run.txt"), runs);
+  r = tolvex::testing::shell("timeout 30 " + kHotsync + " configure --ok 2>&1 </dev/null");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find(home.file("conduits.ini") + " is not a regular file; the conduit registrations"),
+            std::string::npos) << r.out;
+  r = tolvex::testing::shell(sync + " --type fast 2>&1 </dev/null");
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_NE(r.out.find("this desktop's id could not be read or kept in " + home.file("hotsync.ini")),
+            std::string::npos) << r.out;
+  EXPECT_NE(readFile(desktop + "/run.txt"), runs);
   EXPECT_EQ(std::filesystem::file_size(home.file("hotsync.ini")), 1ull << 32);
 }
 

@@ -160,6 +160,23 @@ TEST_F(RunSummaryTest, ADamagedHandheldListFailsAndBothItsFilesStay) {
   }
 }
 
+// A damaged "Tolvk-*Sync*" can be neither deleted nor renamed: each list
+// that needs a rebuild fails and names it, and its file stays.
+TEST_F(RunSummaryTest, ADamagedTemporaryDatabaseIsNamedAndStays) {
+  std::string bytes = slurp(root_ / "handheld" / "Tolvk-Garden.pdb");
+  bytes.replace(0, 32, std::string("Tolvk-*Sync*").append(20, '\0'));
+  bytes.replace(78 + 2 * 8 + 5, 3, bytes.substr(78 + 8 + 5, 3));  // record 2 takes record 1's ID
+  const fs::path temporary = root_ / "handheld" / "Tolvk-*Sync*.pdb";
+  std::ofstream(temporary, std::ios::binary) << bytes;
+  auto r = sync("");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("Tolvk-Trip: failed: Handheld database Tolvk-*Sync* cannot be opened (16393 4009); no list "
+                       "can be rebuilt on the handheld while it is there."),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(slurp(temporary), bytes);
+}
+
 TEST_F(RunSummaryTest, ARelativeDesktopFolderIsKeptAsAnAbsolutePath) {
   auto r = tolvex::testing::shell("cd " + root_.string() + " && HOTSYNC_HOME=home " + kHotsync +
                                   " sync --device handheld --desktop=./desktop --quiet 2>&1");

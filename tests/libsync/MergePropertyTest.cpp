@@ -118,8 +118,12 @@ std::vector<std::unique_ptr<ListNode>> liveItems(const ItemList& list, const Ite
   return items;
 }
 
+// By content and links: an item kept without its links is not held.
 bool holds(const std::vector<std::unique_ptr<ListNode>>& items, const ListNode& item) {
-  return std::any_of(items.begin(), items.end(), [&](const auto& h) { return h->compareContent(item) == 0; });
+  return std::any_of(items.begin(), items.end(), [&](const auto& h) {
+    return h->compareContent(item) == 0 && h->linkFile() == item.linkFile() && h->linkEAB() == item.linkEAB() &&
+           h->linkToDo() == item.linkToDo() && h->linkDatebook() == item.linkDatebook();
+  });
 }
 
 // Every item of `items` is in `list` by content (any ID), but those of

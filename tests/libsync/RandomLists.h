@@ -1,12 +1,14 @@
 // Random pairs of outlines for engine tests: a desktop and a handheld list
 // that share some unique IDs, hold some of their own, differ in content here
-// and there, and carry random dirty and deleted flags on both sides. Now and
+// and there (now and then in their links only), and carry random dirty and
+// deleted flags on both sides. Now and
 // then the two have different identities, and the handheld new IDs.
 // Deterministic for a given seed.
 #ifndef TOLVEX_TESTS_LIBSYNC_RANDOMLISTS_H
 #define TOLVEX_TESTS_LIBSYNC_RANDOMLISTS_H
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,7 +30,8 @@ struct RandomListOptions {
 
 class RandomLists {
  public:
-  explicit RandomLists(uint64_t seed, RandomListOptions options = {}) : rng_(seed), options_(options) {}
+  explicit RandomLists(uint64_t seed, RandomListOptions options = {})
+      : rng_(seed), linkRng_(seed ^ 0x11c5ULL), options_(options) {}
 
   // Fills two empty lists.
   void fill(ItemList& desktop, ItemList& handheld) {
@@ -65,6 +68,7 @@ class RandomLists {
       const ListNode* twin = desktop.findByUniqueId(n->uniqueID());
       if (twin) copyContent(*n, *twin);
       if (!twin || chance(options_.contentChange)) randomContent(*n);
+      else if (linkChance(0.1)) randomLinks(*n);  // only the links differ
     }
     for (ListNode* n : dtNodes) randomFlags(*n);
     for (ListNode* n : hhNodes) randomFlags(*n);
@@ -168,6 +172,19 @@ class RandomLists {
     n.setHhStartTime(static_cast<uint32_t>(below(3)));
     n.setDispOverride(chance(0.8) ? -1 : 2, static_cast<uint32_t>(below(2)));
     if (chance(0.3)) n.setLocalID("L" + std::to_string(below(1000)));
+    randomLinks(n);
+  }
+
+  // Links come from a stream of their own, so that the rest of a pair does
+  // not depend on them.
+  bool linkChance(double p) { return std::uniform_real_distribution<double>(0, 1)(linkRng_) < p; }
+  void randomLinks(ListNode& n) {
+    static const char* files[] = {"a.txt", "b.txt", "\xC3\xA9"};
+    n.setLinkFile(linkChance(0.2) ? std::optional<std::string>(files[linkRng_() % 3]) : std::nullopt);
+    std::vector<EabLink> links;
+    if (linkChance(0.2)) links.push_back({static_cast<uint8_t>(linkRng_() % 2), static_cast<uint32_t>(linkRng_() % 3)});
+    n.setLinkEAB(std::move(links));
+    n.setLinkToDo(linkChance(0.1) ? 7 : 0);
   }
 
   static void copyContent(ListNode& to, const ListNode& from) {
@@ -179,6 +196,9 @@ class RandomLists {
     to.setPriority(from.priority());
     to.setHhStartTime(from.hhStartTime());
     to.setDispOverride(from.dispOverride().kind, from.dispOverride().value);
+    to.setLinkFile(from.linkFile());
+    to.setLinkEAB(from.linkEAB());
+    to.setLinkToDo(from.linkToDo());
   }
 
   void randomFlags(ListNode& n) {
@@ -187,7 +207,7 @@ class RandomLists {
     n.setDeleted(chance(options_.deleted));
   }
 
-  std::mt19937_64 rng_;
+  std::mt19937_64 rng_, linkRng_;
   RandomListOptions options_;
 };
 

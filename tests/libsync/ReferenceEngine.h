@@ -2,6 +2,7 @@
 // pre-order walk from the head. Only the differential test uses it.
 #ifndef TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
 #define TOLVEX_TESTS_LIBSYNC_REFERENCEENGINE_H
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -48,9 +49,15 @@ inline bool walkWithin(const ListNode* item, const ListNode* ancestor) {
   return false;
 }
 
-// Same content but for the ID, texts in the context's forms.
+// Same content but for the ID, links included, texts and links in the
+// context's forms.
 inline std::string formedText(bool present, const std::string& text, TextForm form) {
   return form ? form(text) : (present ? "+" : "-") + text;
+}
+inline std::vector<EabLink> heldLinks(const ListNode& item, const SyncContext& c) {
+  std::vector<EabLink> links = item.linkEAB();
+  if (c.addressLinksHeld) links.resize(std::min(links.size(), c.addressLinksHeld(item)));
+  return links;
 }
 inline bool sameContent(const ListNode& a, const ListNode& b, const SyncContext& c) {
   return a.progress() == b.progress() && a.checked() == b.checked() && a.priority() == b.priority() &&
@@ -58,7 +65,11 @@ inline bool sameContent(const ListNode& a, const ListNode& b, const SyncContext&
          a.hhFinishTime() == b.hhFinishTime() && a.hhTargetTime() == b.hhTargetTime() &&
          a.dispOverride().kind == b.dispOverride().kind && a.dispOverride().value == b.dispOverride().value &&
          formedText(a.hasTitle(), a.title(), c.titleForm) == formedText(b.hasTitle(), b.title(), c.titleForm) &&
-         formedText(a.hasNote(), a.note(), c.noteForm) == formedText(b.hasNote(), b.note(), c.noteForm);
+         formedText(a.hasNote(), a.note(), c.noteForm) == formedText(b.hasNote(), b.note(), c.noteForm) &&
+         a.linkToDo() == b.linkToDo() && a.linkDatebook() == b.linkDatebook() &&
+         formedText(a.linkFile().has_value(), a.linkFile().value_or(""), c.linkFileForm) ==
+             formedText(b.linkFile().has_value(), b.linkFile().value_or(""), c.linkFileForm) &&
+         heldLinks(a, c) == heldLinks(b, c);
 }
 // For each item of `from`, the first untaken item of `among` with its content.
 inline std::vector<ListNode*> contentTwins(const std::vector<ListNode*>& from, std::vector<ListNode*> among,
@@ -707,7 +718,7 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
   for (const ListNode* up = target; up; up = walkParent(up)) underDeleted = underDeleted || up->deleted();
   bool foreign = desktop.uniqueTime() != handheld.uniqueTime();
   collectStaying(target->firstChild(), handheld, &source, true, foreign, {}, staying, underDeleted);
-  std::vector<std::unique_ptr<ListNode>> work;
+  std::vector<std::pair<std::unique_ptr<ListNode>, char>> work;
   ListNode* anchor = target;
   for (auto& [item, why] : staying) {
     if (why == 'm') {
@@ -717,18 +728,26 @@ void clobberDesktop(ItemList& desktop, const ItemList& handheld, ListNode* targe
     } else {
       engineLine(context, why == 'o' ? "#       Keep desktop-only item: %s\n" : "#       Keep new or edited item: %s\n",
                  item->title().c_str());
-      work.push_back(item->unlink());
+      work.emplace_back(item->unlink(), why);
     }
   }
   target->unlink().reset();
   ListNode* copy = copyToDesktop(desktop, source, context);
+  // One side's only items would go with a deleted copy in the purge: they
+  // follow it instead.
+  ListNode* after = copy && copy->deleted() ? copy : nullptr;
   ListNode* last = nullptr;
-  for (auto& item : work) {
+  for (auto& [item, why] : work) {
     ListNode* raw = item.get();
-    if (!copy) desktop.pushBack(std::move(item));
-    else if (!last) copy->insertFirstChild(std::move(item));
-    else last->insertAfter(std::move(item));
-    last = raw;
+    if (after && why == 'o') {
+      after->insertAfter(std::move(item));
+      after = raw;
+    } else {
+      if (!copy) desktop.pushBack(std::move(item));
+      else if (!last) copy->insertFirstChild(std::move(item));
+      else last->insertAfter(std::move(item));
+      last = raw;
+    }
   }
 }
 

@@ -250,5 +250,21 @@ TEST(SlowSyncTest, PositionPassKeepsTree) {
   EXPECT_TRUE(stays.log.contains(written({"#   Relocate to child: T3\n", "#   Relocate to sibling: T2\n"})));
 }
 
+// Lists not last synced together: the handheld's deleted version of an item
+// clobbers the desktop's, whose desktop-only child must outlive the purge of
+// the deleted copy, with and without a handheld child of its own.
+TEST(SlowSyncTest, DesktopOnlyItemBelowAClobberedOneOutlivesItsDeletedCopy) {
+  for (std::string hh : {"1,2d", "1,2cd", "1,2d(3)", "1,2cd(3)"}) {
+    SlowMerge m("1,2(18)", hh, kHhOverDt);
+    m.desktop.setUniqueTime(5);
+    m.handheld.setUniqueTime(6);
+    m.hh(2)->setTitle("hh");
+    m.run();
+    EXPECT_TRUE(m.log.contains(written({"#       Keep desktop-only item: T18\n"}))) << hh;
+    ASSERT_NE(m.dt(18), nullptr) << hh << ": " << shape(m.desktop);
+    EXPECT_FALSE(m.dt(18)->deleted()) << hh;
+  }
+}
+
 }  // namespace
 }  // namespace tolvex
