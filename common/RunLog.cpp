@@ -31,11 +31,11 @@ void RunLog::vline(const char* format, va_list args) {
   }
   va_end(again);
   // A title or name may hold line breaks; in the log they would start lines
-  // that a reader takes for the conduit's own.
+  // that a reader takes for the conduit's own. The breaks that end it stay.
   if (std::strchr(format, '%')) {
-    const size_t size = std::strlen(buffer);
-    const size_t lineEnd = size > 0 && buffer[size - 1] == '\n' ? 1 : 0;
-    for (size_t i = 0; i + lineEnd < size; ++i)
+    size_t end = std::strlen(buffer);
+    while (end > 0 && (buffer[end - 1] == '\n' || buffer[end - 1] == '\r')) --end;
+    for (size_t i = 0; i < end; ++i)
       if (buffer[i] == '\n' || buffer[i] == '\r') buffer[i] = ' ';
   }
   write(buffer);

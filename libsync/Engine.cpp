@@ -83,10 +83,12 @@ void engineLine(const SyncContext& context, const char* format, ...) {
     rest = std::strlen(buffer + 1);
   }
   // A title may hold line breaks; in the log they would start lines that a
-  // reader takes for the engine's own. Only a line with conversions has any.
+  // reader takes for the engine's own. Only a line with conversions has any;
+  // the breaks that end it stay.
   if (std::strchr(format, '%')) {
-    const size_t lineEnd = rest > 0 && buffer[rest] == '\n' ? 1 : 0;
-    for (char* c = buffer + 1; c < buffer + 1 + rest - lineEnd; ++c)
+    char* end = buffer + 1 + rest;
+    while (end > buffer + 1 && (end[-1] == '\n' || end[-1] == '\r')) --end;
+    for (char* c = buffer + 1; c < end; ++c)
       if (*c == '\n' || *c == '\r') *c = ' ';
   }
   // Its first character, four blanks, and the rest up to its end.
