@@ -129,6 +129,36 @@ std::string failReason(const std::string& line) {
 
 const char kOpenInDesktop[] = ": File is open in Tolvan Desktop. Skipped.";
 
+// A desktop file or handheld list that the conduit refuses while it pairs the
+// two sides, before any list's own lines: "# ERROR: ... '<name>'<why>".
+struct Refusal {
+  const char* head;
+  const char* tail;
+  const char* reason;
+};
+constexpr Refusal kRefusals[] = {
+    {"# ERROR: Filename '", "' is too long!", "its name is too long for a handheld list"},
+    {"# ERROR: Filename '", "' holds characters a handheld list name cannot. Skipped.",
+     "its name holds characters a handheld list name cannot"},
+    {"# ERROR: File '", "' is a link to nothing. Skipped.", "it is a link to nothing"},
+    {"# ERROR: List name '", "' is not a usable file name. Skipped.", "its name cannot be a desktop file name"},
+    {"# ERROR: List name '", "' holds a \"*\", kept for the conduit's temporary database. Skipped.",
+     "its name holds a \"*\", kept for the conduit's temporary database"},
+};
+
+// The list a refusal names (a file's name without ".XML") and why, if `line` is one.
+bool refusal(const std::string& line, std::string* name, std::string* reason) {
+  for (const Refusal& r : kRefusals) {
+    const size_t head = std::strlen(r.head), tail = std::strlen(r.tail);
+    if (line.size() < head + tail || !startsWith(line, r.head) || !endsWith(line, r.tail)) continue;
+    *name = line.substr(head, line.size() - head - tail);
+    if (endsWith(*name, ".XML")) name->resize(name->size() - 4);
+    *reason = r.reason;
+    return true;
+  }
+  return false;
+}
+
 // Whether `line` may say a list failed or was left out (isTrouble, isSkip).
 bool mayBeSkipOrError(std::string_view line) {
   const std::string_view text = unmarked(line);
@@ -142,6 +172,7 @@ bool mayMatter(std::string_view line, bool inList) {
   if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
     return true;
   if (!line.empty() && line.back() == '.' && endsWith(line, kOpenInDesktop)) return true;
+  if (startsWith(line, "# ERROR: ")) return true;
   return inList && (startsWith(line, "!") || startsWith(line, "#   Strategy: Copy") || mayBeSkipOrError(line));
 }
 
@@ -196,6 +227,10 @@ RunLogNotes readRunLog(const std::string& path) {
       name = line.substr(2, line.size() - 2 - std::string(kOpenInDesktop).size());
       notes[name] = LogNote{ListOutcome::kSkipped, skipReason(line)};
       current.clear();
+      return;
+    }
+    if (std::string reason; refusal(line, &name, &reason)) {
+      notes[name] = LogNote{ListOutcome::kSkipped, reason};
       return;
     }
     if (startsWith(line, "# Log open for")) current.clear();

@@ -208,7 +208,7 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   const std::string path = std::string(pattern) + "/lastsync.txt";
   FolderSnapshot before;
-  for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E", "Tolvk-F", "Tolvk-G"})
+  for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E", "Tolvk-F", "Tolvk-G", "Tolvk-H"})
     before.lists[name];
   // Titles and paths in a list's lines hold any words; the merge engine's own
   // lines neither skip nor fail a list.
@@ -219,7 +219,8 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
       "#       ERROR: Bad referent. Copy to end.\n#       Configured settings don't assist. Skipping.\n";
   for (size_t filler : {0u, 1000u, 9000u, 70000u}) {
     const std::string fill(filler % 300 + 10, 'x'), lines(filler * 40, '#');
-    std::string log = "# Log started 1\r\n# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\r\n";
+    std::string log = "# Log started 1\r\n# ERROR: Filename 'Tolvk-H.XML' is too long!\n"
+                      "# [0] Tolvk-A: Synchronize (Config: Slow HH over DT)\r\n";
     for (size_t i = 0; i < filler; ++i) log += "#     Found dirty item: Sync " + fill + "\n";
     log += "#   SKIPPING " + lines + "\n";  // longer than a block once the filler is large
     log += "# [1] Tolvk-B: Synchronize (Config: Fast HH over DT)\n#   Strategy: Copy DT file over HH\n";
@@ -231,7 +232,7 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
     log += "# [5] Tolvk-E: Synchronize (Config: Fast HH over DT)\n#   ERROR: the disk is full";
     std::ofstream(path, std::ios::binary) << log;
     RunSummary s = summarizeRun(before, FolderSnapshot(), path, false);
-    ASSERT_EQ(s.lists.size(), 7u);
+    ASSERT_EQ(s.lists.size(), 8u);
     const std::string at = "filler " + std::to_string(filler);
     EXPECT_EQ(s.lists[0].action, ListOutcome::kSkipped) << at;
     EXPECT_EQ(s.lists[1].action, ListOutcome::kCopiedToHandheld) << at;
@@ -243,6 +244,8 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
     EXPECT_EQ(s.lists[5].action, ListOutcome::kMerged) << at;
     EXPECT_EQ(s.lists[6].action, ListOutcome::kFailed) << at;
     EXPECT_EQ(s.lists[6].reason, filler / 1000 % 2 ? "Cannot create X" : "the handheld database holds no list header") << at;
+    EXPECT_EQ(s.lists[7].action, ListOutcome::kSkipped) << at;  // refused while pairing
+    EXPECT_EQ(s.lists[7].reason, "its name is too long for a handheld list") << at;
   }
   fs::remove_all(pattern);
 }
