@@ -49,7 +49,8 @@ void SyncLog::open(const std::string& folder) {
     return;
   }
   // Room for the engine's lines between flushes (see engineLine).
-  std::setvbuf(file_, nullptr, _IOFBF, kBufferBytes);
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferBytes);
+  std::setvbuf(file_, buffer_.get(), _IOFBF, kBufferBytes);
   line("# Log started %u\n", now());
   line("# Conduit Build %s %s %s\n", kConduitVersion, kConduitBuildDate, kConduitBuildTime);
   startTime_ = static_cast<int32_t>(now());

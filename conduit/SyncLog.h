@@ -6,6 +6,7 @@
 #define TOLVEX_CONDUIT_SYNCLOG_H
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "common/RunLog.h"
@@ -39,6 +40,9 @@ class SyncLog : public RunLog {
   const std::string& path() const { return path_; }
 
  private:
+  // The stream's buffer, which outlives it (the C library takes the size
+  // asked for only with a buffer of the caller's own).
+  std::unique_ptr<char[]> buffer_;
   std::FILE* file_ = nullptr;
   std::string path_;
   int32_t startTime_ = 0;
