@@ -112,7 +112,7 @@ std::unique_ptr<ListNode> ListNode::clone(bool clearDirty) const {
 
 void ListNode::assignContent(const ListNode& from, bool clearDirty) {
   ++generation_;
-  uniqueID_ = from.uniqueID_;
+  setUniqueID(from.uniqueID_);  // keeps the list's ID index true if this item stands in a tree
   dirtyContent_ = clearDirty ? false : from.dirtyContent_;
   dirtyPosition_ = clearDirty ? false : from.dirtyPosition_;
   deleted_ = from.deleted_;
