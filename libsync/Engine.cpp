@@ -86,10 +86,15 @@ void engineLine(const SyncContext& context, const char* format, ...) {
   // reader takes for the engine's own. Only a line with conversions has any;
   // the breaks that end it stay.
   if (std::strchr(format, '%')) {
-    char* end = buffer + 1 + rest;
-    while (end > buffer + 1 && (end[-1] == '\n' || end[-1] == '\r')) --end;
-    for (char* c = buffer + 1; c < end; ++c)
-      if (*c == '\n' || *c == '\r') *c = ' ';
+    char* const from = buffer + 1;
+    char* end = from + rest;
+    while (end > from && (end[-1] == '\n' || end[-1] == '\r')) --end;
+    // Nearly every line has none: two quick scans before any byte is looked at alone.
+    const size_t inside = static_cast<size_t>(end - from);
+    if (std::memchr(from, '\n', inside) || std::memchr(from, '\r', inside)) {
+      for (char* c = from; c < end; ++c)
+        if (*c == '\n' || *c == '\r') *c = ' ';
+    }
   }
   // Its first character, four blanks, and the rest up to its end.
   line[0] = buffer[0];
