@@ -142,9 +142,8 @@ int32_t checkedValue(OsDialog dialog, const RadioValue (&radios)[N]) {
   return 0;
 }
 
-void writeIfChosen(const char* name, int32_t value) {
-  if (value > 0) RegistryStore::writeValue(name, value);
-}
+// False when a chosen value could not be stored.
+bool writeIfChosen(const char* name, int32_t value) { return value <= 0 || RegistryStore::writeValue(name, value); }
 
 }  // namespace
 
@@ -249,14 +248,20 @@ int ActionDialog::command(OsDialog dialog, uint32_t controlId) {
 
 void ActionDialog::accept(OsDialog dialog) {
   bool permanent = OsIsDlgButtonChecked(dialog, kCtlSetAsDefault) != 0;
+  // Only the chosen kind's values change; a pending value of the other kind stays.
+  bool saved = writeIfChosen(permanent ? kFastNames.permanent : kFastNames.temporary, checkedValue(dialog, kFastRadios));
+  saved &= writeIfChosen(permanent ? kSlowNames.permanent : kSlowNames.temporary, checkedValue(dialog, kSlowRadios));
+  saved &= writeIfChosen(permanent ? kMethodNames.permanent : kMethodNames.temporary, checkedValue(dialog, kMethodRadios));
+  // Settings that were not stored would not be used: the action is not
+  // reported as chosen either.
+  if (!saved) {
+    OsEndDialog(dialog, kActionDialogNotSaved);
+    return;
+  }
   if (openBlock) {
     openBlock->preferenceKind = permanent ? kPreferencePermanent : kPreferenceTemporary;
     openBlock->newSyncType = OsIsDlgButtonChecked(dialog, kCtlDoNothing) ? kSyncDoNothing : kSyncFastType;
   }
-  // Only the chosen kind's values change; a pending value of the other kind stays.
-  writeIfChosen(permanent ? kFastNames.permanent : kFastNames.temporary, checkedValue(dialog, kFastRadios));
-  writeIfChosen(permanent ? kSlowNames.permanent : kSlowNames.temporary, checkedValue(dialog, kSlowRadios));
-  writeIfChosen(permanent ? kMethodNames.permanent : kMethodNames.temporary, checkedValue(dialog, kMethodRadios));
   OsEndDialog(dialog, kActionDialogOk);
 }
 
@@ -288,7 +293,9 @@ extern "C" __attribute__((visibility("default"))) long ConfigureConduit(ConduitP
   block.temporarySyncType = syncType;
   block.newSyncType = syncType;
   block.preferenceKind = tolvex::kPreferenceTemporary;
-  if (ActionDialog::run(tolvex::kDlgActionLegacy, &block) != tolvex::kActionDialogOk) return -1;
+  const long ended = ActionDialog::run(tolvex::kDlgActionLegacy, &block);
+  if (ended == tolvex::kActionDialogNotSaved) return kConduitSettingsNotSaved;
+  if (ended != tolvex::kActionDialogOk) return -1;
   preference->syncType = static_cast<int32_t>(block.newSyncType);
   preference->preferenceKind = static_cast<int32_t>(block.preferenceKind);
   return 0;
@@ -315,6 +322,7 @@ extern "C" __attribute__((visibility("default"))) long CfgConduit(int kind, void
   if (long code = GetConduitInfo(0, &request, name, &nameSize); code != 0) return code;
 
   // The host learns the outcome from the block, which only OK fills.
-  ActionDialog::run(tolvex::kDlgAction, config);
+  const long ended = ActionDialog::run(tolvex::kDlgAction, config);
+  return ended == tolvex::kActionDialogNotSaved ? kConduitSettingsNotSaved : 0;
   return 0;
 }

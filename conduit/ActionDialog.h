@@ -33,12 +33,14 @@ constexpr uint32_t kWinHelpContextCommand = 1;
 // End values of the dialog.
 constexpr long kActionDialogOk = 0;
 constexpr long kActionDialogCancel = 1;
+constexpr long kActionDialogNotSaved = 2;  // OK, but a chosen setting could not be stored
 
 class ActionDialog {
  public:
   // Shows template `templateId` modally over `block`, which the dialog fills on
-  // OK. Answers kActionDialogOk, kActionDialogCancel, or -1 when the template
-  // cannot be loaded.
+  // OK. Answers kActionDialogOk, kActionDialogCancel, kActionDialogNotSaved
+  // (the block is then left as it was), or -1 when the template cannot be
+  // loaded.
   static long run(uint32_t templateId, ActionConfigBlock* block);
 
   // The dialog procedure; answers nonzero when it handled the message.

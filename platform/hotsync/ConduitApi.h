@@ -79,6 +79,10 @@ typedef long (*GetConduitInfoFn)(int kind, void* request, void* out, uint32_t* o
 typedef long (*ConfigureConduitFn)(ConduitPreference* preference);
 typedef long (*CfgConduitFn)(int kind, void* block, uint32_t* blockSize);
 
+/* ConfigureConduit and CfgConduit answer this when OK was pressed but a
+   chosen setting could not be stored: the action is then not reported. */
+enum { kConduitSettingsNotSaved = 4220 };
+
 #ifdef __cplusplus
 }
 #endif

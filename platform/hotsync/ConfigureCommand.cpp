@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/condmgr/HotsyncHome.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/ConduitApi.h"
 #include "platform/hotsync/Host.h"
@@ -125,6 +126,15 @@ int unknownClick(const ArgReader& args) {
                          ": the dialog has no such control; nothing was changed");
 }
 
+// OK was pressed, but the conduit could not store the chosen settings.
+int notSaved() {
+  std::fprintf(stderr, "hotsync configure: the conduit could not save the chosen settings in %s; the HotSync action "
+                       "is unchanged, and a setting stored before the failure may differ from the one chosen: run "
+                       "'hotsync configure' again once the file can be written\n",
+               hotsyncHomeFile("registry.ini").c_str());
+  return kExitFailed;
+}
+
 }  // namespace
 
 int runConfigure(int argc, char** argv, int first) {
@@ -229,6 +239,7 @@ int runConfigure(int argc, char** argv, int first) {
     preference.syncType = current;
     long result = reinterpret_cast<ConfigureConduitFn>(function)(&preference);
     if (OsDialogLastUnknownClick() != 0) return unknownClick(args);
+    if (result == kConduitSettingsNotSaved) return notSaved();
     if (result != 0) {
       std::printf("Cancelled: the HotSync action is unchanged\n");
       return kExitOk;
@@ -251,6 +262,7 @@ int runConfigure(int argc, char** argv, int first) {
   uint32_t size = sizeof block;
   long result = reinterpret_cast<CfgConduitFn>(function)(0, &block, &size);
   if (OsDialogLastUnknownClick() != 0) return unknownClick(args);
+  if (result == kConduitSettingsNotSaved) return notSaved();
   if (result != 0) {
     std::fprintf(stderr, "hotsync configure: CfgConduit answered %ld\n", result);
     return kExitFailed;

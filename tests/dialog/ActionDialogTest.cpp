@@ -2,6 +2,7 @@
 // scripted clicks, against a private registry in $HOTSYNC_HOME.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -226,6 +227,26 @@ TEST_F(ActionDialogTest, CancelWritesNothingAndLeavesTheBlock) {
   expectNothingStored();
   EXPECT_EQ(block.newSyncType, 99u);
   EXPECT_EQ(block.preferenceKind, 99u);
+}
+
+// OK with settings that cannot be stored (every save fails) is not reported
+// as chosen, through either entry.
+TEST_F(ActionDialogTest, OkWhoseSettingsCannotBeSavedIsNotReported) {
+  const fs::path blocker = home_ / ("registry.ini.tmp" + std::to_string(getpid()));
+  fs::create_directory(blocker);
+  ActionConfigBlock block = hostBlock();
+  EXPECT_EQ(configure(block, {405, 415}, OS_DIALOG_END_OK), kConduitSettingsNotSaved);
+  EXPECT_EQ(OsDialogLastResult(), kActionDialogNotSaved);
+  EXPECT_EQ(block.newSyncType, 99u);
+  EXPECT_EQ(block.preferenceKind, 99u);
+  ConduitPreference preference;
+  std::memset(&preference, 0, sizeof preference);
+  preference.syncType = kSyncSlowType;
+  script({407}, OS_DIALOG_END_OK);
+  EXPECT_EQ(ConfigureConduit(&preference), kConduitSettingsNotSaved);
+  EXPECT_EQ(preference.syncType, kSyncSlowType);
+  fs::remove(blocker);
+  expectNothingStored();
 }
 
 TEST_F(ActionDialogTest, CfgConduitRefusesBadArgumentsInOrderWithoutShowingTheDialog) {
