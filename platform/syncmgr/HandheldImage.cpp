@@ -376,6 +376,14 @@ void HandheldImage::loadFile(const std::string& path) {
   if (it != databases_.end()) {
     const std::string why = damage.empty() ? "database \"" + pdb->name + "\" is already in " + it->second->path : damage;
     report(path + ": " + why + "; skipped, file left unchanged");
+    // Either file may hold what the user last wrote on the handheld: the
+    // database is used from neither, and neither is changed.
+    ImageDatabase& first = *it->second;
+    if (!first.unreadable()) {
+      first.fault = "database \"" + pdb->name + "\" is also in " + path;
+      report(first.path + ": " + first.fault + "; database \"" + pdb->name +
+             "\" cannot be opened until one of the two files is moved out of the image, file left unchanged");
+    }
     return;
   }
   if (!damage.empty())
