@@ -193,6 +193,17 @@ TEST_F(HostileFiles, TwoFilesWithTheSameNameAreBothLeftAlone) {
   EXPECT_EQ(readFile(path("copy.pdb")), bytes);
 }
 
+// A backup copied in from another system may name its files "*.PDB"; one
+// passed over would look deleted from the handheld.
+TEST_F(HostileFiles, AFileNamedInCapitalsIsADatabaseToo) {
+  SyncHostDetach();
+  writeFile(path("Tolvk-Sample.PDB"), sample().serialize());
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+  uint8_t h = 0;
+  ASSERT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xC0), 0);
+  EXPECT_EQ(SyncCloseDB(h), 0);
+}
+
 TEST(DatabaseFileName, EncodesWhatAFileNameCannotHold) {
   EXPECT_EQ(databaseFileName("Tolvk-Shop"), "Tolvk-Shop.pdb");
   EXPECT_EQ(databaseFileName("a/b%c"), "a%2Fb%25c.pdb");
