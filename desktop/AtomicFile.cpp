@@ -13,6 +13,10 @@ namespace tolvex {
 namespace {
 
 constexpr size_t kFlushBytes = 64 * 1024;
+// Written bytes are handed to the disk every this many, while the file is
+// still being written, so that the fsync before the rename finds little left
+// to wait for.
+constexpr off_t kWritebackBytes = 4 << 20;
 
 std::string folderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -65,6 +69,11 @@ bool AtomicFile::flush() {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<size_t>(n);
+  }
+  written_ += static_cast<off_t>(done);
+  if (written_ - handedOn_ >= kWritebackBytes) {
+    ::sync_file_range(fd_, handedOn_, written_ - handedOn_, SYNC_FILE_RANGE_WRITE);
+    handedOn_ = written_;
   }
   buffer_.clear();
   return true;

@@ -4,6 +4,8 @@
 // by a failure is removed. One object per file; single-threaded.
 #ifndef TOLVEX_DESKTOP_ATOMICFILE_H
 #define TOLVEX_DESKTOP_ATOMICFILE_H
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,6 +45,8 @@ class AtomicFile {
   std::string buffer_;
   int fd_ = -1;
   bool failed_ = false;
+  off_t written_ = 0;    // bytes written to the temporary file
+  off_t handedOn_ = 0;   // of those, the ones whose writeback was started
 };
 
 }  // namespace tolvex
