@@ -94,6 +94,12 @@ class NumberReader {
 };
 
 uint32_t number(const char* text) {
+  // Nearly every value is plain digits, read here in one pass; anything
+  // else takes the reader's way.
+  uint32_t value = 0;
+  const char* p = text;
+  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
+  if (*p == '\0' && p != text) return value;
   NumberReader reader;
   reader.feed(text);
   return reader.value();
