@@ -116,6 +116,9 @@ mutant damaged-list-skipped platform/syncmgr/HandheldImage.cpp \
 mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
   's|^  if (ok \&\& beforeReplace) ok = beforeReplace();|  if (beforeReplace) ok = beforeReplace() \&\& ok;|' \
   test_safety 'FullDesktopDisk.*'
+mutant write-behind-failure-ignored desktop/AtomicFile.cpp \
+  's|^      if (!failed() \&\& !writeAll(fd_, bytes.data(), bytes.size())) failed_ = true;|      writeAll(fd_, bytes.data(), bytes.size());|' \
+  test_desktop 'AtomicFile.*'
 mutant database-list-read-unchecked conduit/DatabaseTable.cpp \
   's|^    if (err != SYNCERR_NONE) {|    if (false) {|' test_conduit_suite 'HotsyncTest.DatabaseList*'
 mutant desktop-edits-after-interruption-overwritten conduit/RunDriver.cpp \
