@@ -23,7 +23,7 @@ constexpr size_t kFlushBytes = 64 * 1024;
 // copying the bytes into the system goes on beside making the next ones.
 constexpr size_t kWriteBehindBytes = 1 << 20;
 // The buffers such a thread is handed: fewer, larger hand-overs.
-constexpr size_t kWriteBehindBuffer = 256 * 1024;
+constexpr size_t kWriteBehindBuffer = 128 * 1024;
 // Written bytes are handed to the disk every this many while the file is
 // still being written, so that the fsync before the rename has little left.
 constexpr off_t kWritebackBytes = 4 << 20;
@@ -125,7 +125,9 @@ bool AtomicFile::open() {
   std::string folder = folderOf(path_);
   if (folder != "." && folder.back() != '/') folder += '/';
   if (folder == ".") folder = "";
-  static unsigned counter = 0;
+  // Files are opened from more than one thread (a list drafted beside the
+  // run's notes).
+  static std::atomic<unsigned> counter{0};
   // A hidden name that no list file pattern matches.
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[48];

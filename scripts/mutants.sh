@@ -27,7 +27,9 @@ mutant fault-fires-without-effect platform/syncmgr/SyncMgr.cpp \
 mutant partly-read-list-written-back conduit/ListMerge.cpp \
   's|^  if (!complete) {|  if (false) {|' test_safety 'InjectedFaults.*'
 mutant failed-rename-drops-upload-request conduit/ListMerge.cpp \
-  's|^  if (!renamed) result.setUploadFile(1);|  (void)renamed;|' test_safety 'InjectedFaults.*'
+  's|^    if (!renamed) result.setUploadFile(1);|    (void)renamed;|' test_safety 'InjectedFaults.*'
+mutant draft-saved-without-upload-request conduit/ListMerge.cpp \
+  's|^  if (renamed \&\& draft.started()) {|  if (draft.started()) {|' test_safety 'InjectedFaults.*'
 mutant failed-upload-rename-drops-request outline/ListCopy.cpp \
   '0,/^  if (!renamed) list->setUploadFile(1);/s//  (void)renamed;/' test_safety 'InjectedFaults.*'
 mutant undeletable-old-list-renamed-over outline/HandheldList.cpp \
