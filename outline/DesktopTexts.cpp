@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <optional>
 #include <system_error>
 
@@ -124,7 +125,15 @@ void DesktopListDraft::start(const ItemList& list, const std::string& path) {
   wait();
   path_ = path;
   started_ = true;
-  auto draft = [this, &list] { drafted_ = writer_->draft(list, path_); };
+  auto draft = [this, &list] {
+    // Out of memory on the thread is a draft not made, as it would be a
+    // write that failed here.
+    try {
+      drafted_ = writer_->draft(list, path_);
+    } catch (const std::exception&) {
+      drafted_ = false;
+    }
+  };
   try {
     thread_ = std::thread(draft);
   } catch (const std::system_error&) {
