@@ -29,22 +29,34 @@ std::string listPath(const RunEnv& env, const DatabaseEntry& entry) {
 bool saveBothSides(const RunEnv& env, ItemList& result, const DatabaseEntry& entry,
                    const DesktopBefore& before) {
   logLine(env, "# Some changes were made. Do the works.\n");
+  // Once the handheld's records are written the list no longer changes (but
+  // for the upload request below): the desktop file's text is made beside
+  // the rest of the rebuild, and put in place only once that is done.
+  const std::string path = listPath(env, entry);
+  DesktopListDraft draft;
   bool renamed = false;
-  if (!rebuildHandheldList(env, result, entry, &renamed, &before)) {
+  if (!rebuildHandheldList(env, result, entry, &renamed, &before, [&] { draft.start(result, path); })) {
     logLine(env, "!   Couldn't update handheld. Skipping desktop save.\n");
     return false;
   }
-  // The merged list waits under the temporary name: ask the next run to put
-  // the desktop copy back on the handheld.
-  if (!renamed) result.setUploadFile(1);
   NullLog silent;
   RunLog& log = env.log ? *env.log : silent;
   auto roll = [&] {
     log.line("# Roll desktop-side backups.\n");
     rollBackups(log, env.desktopFolder, entry.name);
   };
-  std::string message;
-  if (writeDesktopList(env, result, listPath(env, entry), message, roll, &before.stamp) != 0) {
+  int written;
+  if (renamed && draft.started()) {
+    written = draft.save(env, roll, &before.stamp);
+  } else {
+    // The merged list waits under the temporary name: ask the next run to
+    // put the desktop copy back on the handheld. The draft lacks that.
+    draft.abandon();
+    if (!renamed) result.setUploadFile(1);
+    std::string message;
+    written = writeDesktopList(env, result, path, message, roll, &before.stamp);
+  }
+  if (written != 0) {
     logLine(env, "# ERROR: Couldn't save updated list to desktop!\n");
     return false;
   }

@@ -5,14 +5,40 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace tolvex {
 namespace {
 
 constexpr size_t kFlushBytes = 64 * 1024;
+// A file that grows past this is written on by a thread of its own, so that
+// copying the bytes into the system goes on beside making the next ones.
+constexpr size_t kWriteBehindBytes = 1 << 20;
+// The buffers such a thread is handed: fewer, larger hand-overs.
+constexpr size_t kWriteBehindBuffer = 128 * 1024;
+// Written bytes are handed to the disk every this many while the file is
+// still being written, so that the fsync before the rename has little left.
+constexpr off_t kWritebackBytes = 4 << 20;
+
+// All of `size` bytes to `fd`; false on any failure.
+bool writeAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 std::string folderOf(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -26,6 +52,70 @@ std::string nameOf(const std::string& path) {
 
 }  // namespace
 
+// Writes the buffers handed to it, in order, on its own thread; at most
+// kPending wait, so the file's bytes are never held much beyond a buffer.
+class AtomicFile::WriteBehind {
+ public:
+  explicit WriteBehind(int fd) : fd_(fd), thread_([this] { run(); }) {}
+  ~WriteBehind() { finish(); }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Takes `bytes`, leaving in it an empty buffer to fill next.
+  void hand(std::string& bytes) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    room_.wait(lock, [this] { return pending_.size() < kPending; });
+    pending_.push_back(std::move(bytes));
+    bytes = spare_.empty() ? std::string() : std::move(spare_.back());
+    if (!spare_.empty()) spare_.pop_back();
+    bytes.clear();
+    work_.notify_one();
+  }
+  bool failed() const { return failed_.load(std::memory_order_relaxed); }
+  // Writes what was handed and ends the thread; false when a write failed.
+  bool finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+      work_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+    return !failed();
+  }
+
+ private:
+  static constexpr size_t kPending = 2;
+  void run() {
+    off_t written = 0, handedOn = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (true) {
+      work_.wait(lock, [this] { return done_ || !pending_.empty(); });
+      if (pending_.empty()) return;
+      std::string bytes = std::move(pending_.front());
+      pending_.pop_front();
+      lock.unlock();
+      if (!failed() && !writeAll(fd_, bytes.data(), bytes.size())) failed_ = true;
+      written += static_cast<off_t>(bytes.size());
+      if (written - handedOn >= kWritebackBytes) {
+        ::sync_file_range(fd_, handedOn, written - handedOn, SYNC_FILE_RANGE_WRITE);
+        handedOn = written;
+      }
+      lock.lock();
+      spare_.push_back(std::move(bytes));
+      room_.notify_one();
+    }
+  }
+
+  const int fd_;
+  std::mutex mutex_;
+  std::condition_variable work_, room_;
+  std::deque<std::string> pending_;
+  std::vector<std::string> spare_;
+  bool done_ = false;
+  std::atomic<bool> failed_{false};
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
 AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {}
 
 AtomicFile::~AtomicFile() { discard(); }
@@ -35,7 +125,9 @@ bool AtomicFile::open() {
   std::string folder = folderOf(path_);
   if (folder != "." && folder.back() != '/') folder += '/';
   if (folder == ".") folder = "";
-  static unsigned counter = 0;
+  // Files are opened from more than one thread (a list drafted beside the
+  // run's notes).
+  static std::atomic<unsigned> counter{0};
   // A hidden name that no list file pattern matches.
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[48];
@@ -55,24 +147,39 @@ bool AtomicFile::open() {
 void AtomicFile::write(std::string_view text) {
   if (fd_ < 0 || failed_) return;
   buffer_.append(text);
-  if (buffer_.size() >= kFlushBytes && !flush()) failed_ = true;
+  if (buffer_.size() < (behind_ ? kWriteBehindBuffer : kFlushBytes)) return;
+  if (behind_ && behind_->failed()) {
+    failed_ = true;
+    return;
+  }
+  if (!flush()) failed_ = true;
 }
 
 bool AtomicFile::flush() {
-  size_t done = 0;
-  while (done < buffer_.size()) {
-    ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
+  if (!behind_ && flushed_ + buffer_.size() >= kWriteBehindBytes) {
+    try {
+      behind_ = std::make_unique<WriteBehind>(fd_);
+    } catch (const std::system_error&) {
+      // No thread to be had: this file is written here, as a small one is.
+    }
   }
+  flushed_ += buffer_.size();
+  if (behind_) {
+    if (!buffer_.empty()) behind_->hand(buffer_);
+    buffer_.reserve(kWriteBehindBuffer + kFlushBytes);
+    return true;
+  }
+  const bool ok = writeAll(fd_, buffer_.data(), buffer_.size());
   buffer_.clear();
-  return true;
+  return ok;
 }
 
 bool AtomicFile::commit(const std::function<bool()>& beforeReplace) {
   if (fd_ < 0) return false;
-  bool ok = !failed_ && flush() && ::fsync(fd_) == 0;
+  bool ok = !failed_ && flush();
+  if (behind_) ok = behind_->finish() && ok;
+  behind_.reset();
+  ok = ok && ::fsync(fd_) == 0;
   ok = ::close(fd_) == 0 && ok;
   fd_ = -1;
   if (ok && beforeReplace) ok = beforeReplace();
@@ -132,6 +239,7 @@ std::vector<std::string> AtomicFile::abandonedIn(const std::string& folder,
 }
 
 void AtomicFile::discard() {
+  behind_.reset();  // its writes end before the file closes
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;

@@ -1,10 +1,15 @@
 // Replaces a file whole or not at all: the text goes to a temporary file in
 // the target's folder, which is flushed to disk and renamed over the target.
 // Until `commit` succeeds the target is untouched; a temporary file left over
-// by a failure is removed. One object per file; single-threaded.
+// by a failure is removed. One object per file, used from one thread; the
+// bytes of a large file are written by a thread of the object's own, which
+// ends before `commit` returns or the object is gone.
 #ifndef TOLVEX_DESKTOP_ATOMICFILE_H
 #define TOLVEX_DESKTOP_ATOMICFILE_H
+#include <sys/types.h>
+
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +40,7 @@ class AtomicFile {
                                               const std::function<bool(const std::string& target)>& ours);
 
  private:
+  class WriteBehind;
   bool flush();
   void discard();
 
@@ -43,6 +49,8 @@ class AtomicFile {
   std::string buffer_;
   int fd_ = -1;
   bool failed_ = false;
+  std::unique_ptr<WriteBehind> behind_;  // once the file is large: writes the full buffers
+  size_t flushed_ = 0;   // bytes handed on from buffer_
 };
 
 }  // namespace tolvex

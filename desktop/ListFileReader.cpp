@@ -94,6 +94,12 @@ class NumberReader {
 };
 
 uint32_t number(const char* text) {
+  // Nearly every value is plain digits, read here in one pass; anything
+  // else takes the reader's way.
+  uint32_t value = 0;
+  const char* p = text;
+  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
+  if (*p == '\0' && p != text) return value;
   NumberReader reader;
   reader.feed(text);
   return reader.value();
@@ -112,10 +118,15 @@ size_t numberLength(const char* text) {
 bool flag(const char* value) { return !(value[0] == 'n' && value[1] == 'o' && value[2] == '\0'); }
 
 // Whether the name `text` is `word`. Element and attribute names are short
-// and met a million times in a large list, so they are compared in line; the
-// loop stops at the first difference, so it never reads past `text`'s end.
+// and met a million times in a large list, so they are compared in line.
+// When the reader leaves room after every name (`padded`, see PlainXml.h),
+// the whole word with its NUL is compared at once: a longer or shorter name
+// differs at the NUL. Otherwise the loop stops at the first difference, so
+// it never reads past `text`'s end.
 template <size_t N>
-bool sameName(const char* text, const char (&word)[N]) {
+bool sameName(const char* text, const char (&word)[N], bool padded) {
+  static_assert(N <= PlainXmlScanner::kNamePadding);
+  if (padded) return std::memcmp(text, word, N) == 0;
   for (size_t i = 0; i < N; ++i)
     if (text[i] != word[i]) return false;
   return true;
@@ -153,8 +164,10 @@ class TreeSink : public ListItemSink {
 // One read: the parse state and the list under construction.
 class ListParse {
  public:
-  ListParse(std::string& message, ListItemSink& items)
-      : message_(message), items_(items), list_(std::make_unique<ItemList>()) {}
+  // `padded`: the names handed over may be read PlainXmlScanner::kNamePadding
+  // bytes from their first.
+  ListParse(std::string& message, ListItemSink& items, bool padded)
+      : message_(message), items_(items), list_(std::make_unique<ItemList>()), padded_(padded) {}
 
   bool oldFile() const { return oldFile_; }
   std::unique_ptr<ItemList> takeList() { return std::move(list_); }
@@ -170,7 +183,7 @@ class ListParse {
  private:
   void start(const char* name, const char** attributes) {
     size_t depth = elements_.size();
-    const bool item = sameName(name, "item");
+    const bool item = sameName(name, "item", padded_);
     bool created = false;
     if (state_ == kBeforeFirstItem) {
       if (item) {
@@ -179,7 +192,7 @@ class ListParse {
         openItems_ = 1;
         state_ = kInItem;
         created = true;
-      } else if (sameName(name, "TolvanOldFile-ResaveOnHandHeld")) {
+      } else if (sameName(name, "TolvanOldFile-ResaveOnHandHeld", padded_)) {
         oldFile_ = true;
         message_ += kOldFileText;
       }
@@ -206,7 +219,10 @@ class ListParse {
 
   // Each name is told by a letter or two, then compared whole once.
   void enterElementState(const char* name, size_t depth) {
-    const auto is = [name](const auto& wanted, State state) { return sameName(name, wanted) ? state : kInItem; };
+    const bool padded = padded_;
+    const auto is = [name, padded](const auto& wanted, State state) {
+      return sameName(name, wanted, padded) ? state : kInItem;
+    };
     State state = kInItem;
     if (name[0] == 't') {
       state = is("title", kTitle);
@@ -244,12 +260,12 @@ class ListParse {
   // Every item has some twenty attributes: each told by a letter or two (a
   // letter is looked at only when those before it are not the end), then
   // compared whole once.
-  static Key keyOf(const char* key) {
-    const auto is = [key](const auto& name, Key k) { return sameName(key, name) ? k : Key::kOther; };
+  static Key keyOf(const char* key, bool padded) {
+    const auto is = [key, padded](const auto& name, Key k) { return sameName(key, name, padded) ? k : Key::kOther; };
     switch (key[0]) {
       case 'u':
         if (key[1] == 'p') return is("uploadFile", Key::kUploadFile);
-        return sameName(key, "uniqueID") ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
+        return sameName(key, "uniqueID", padded) ? Key::kUniqueID : is("uniqueTime", Key::kUniqueTime);
       case 'd':
         if (key[1] == 'e') return is("deleted", Key::kDeleted);
         if (key[1] != 'i') return Key::kOther;
@@ -280,7 +296,7 @@ class ListParse {
     uint32_t eabID = 0;
     ListNode* item = current_;  // none before the first item: item attributes are ignored
     for (size_t i = 0; attributes[i] && attributes[i + 1]; i += 2) {
-      const Key key = keyOf(attributes[i]);
+      const Key key = keyOf(attributes[i], padded_);
       const char* value = attributes[i + 1];
       if (key == Key::kUniqueTime) {
         list_->setUniqueTime(number(value));
@@ -294,7 +310,7 @@ class ListParse {
         readItemAttribute(*item, key, value);
       }
     }
-    if (state_ == kInItem && item && sameName(name, "linkEAB") && eabType >= 0 && eabID != 0) {
+    if (state_ == kInItem && item && sameName(name, "linkEAB", padded_) && eabType >= 0 && eabID != 0) {
       item->addLinkEAB(static_cast<uint8_t>(eabType), eabID);
     }
   }
@@ -410,10 +426,11 @@ class ListParse {
   int32_t openItems_ = 0;
   bool oldFile_ = false;
   // The open elements, innermost last: true for an item element that made an item.
-  std::vector<bool> elements_;
+  std::vector<uint8_t> elements_;
   size_t stateDepth_ = 0;  // element depth of the element that set state_
   std::string pending_;     // character data of a title, note or linkFile element
   NumberReader time_;
+  const bool padded_;
 };
 
 struct ParserFree {
@@ -520,7 +537,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
     std::string said;  // what the plain reading says counts only when it reads the file whole
     TreeSink tree;
     if (items) items->restart();
-    ListParse plain(said, items ? *items : tree);
+    ListParse plain(said, items ? *items : tree, true);
     const PlainResult result = readPlain(file, plain, items ? *items : tree);
     if (result == PlainResult::kRead) {
       message += said;
@@ -536,7 +553,7 @@ std::unique_ptr<ItemList> ListFileReader::readOpened(int fd, const std::string& 
 
   TreeSink tree;
   if (items) items->restart();
-  ListParse parse(message, items ? *items : tree);
+  ListParse parse(message, items ? *items : tree, false);
   std::unique_ptr<XML_ParserStruct, ParserFree> parser(XML_ParserCreate(nullptr));
   if (!parser) {
     message += "Out of memory\n";

@@ -178,11 +178,29 @@ ListFileWriter::ListFileWriter(std::string encoding) : encoding_(std::move(encod
   if (encoding_.size() > kMaxEncodingName) encoding_.resize(kMaxEncodingName);
 }
 
+ListFileWriter::~ListFileWriter() = default;
+
 int ListFileWriter::write(const ItemList& list, const std::string& path, std::string& /*message*/,
                           const std::function<bool()>& beforeReplace) {
+  if (!draft(list, path)) return -2;
+  return commit(beforeReplace);
+}
+
+int ListFileWriter::commit(const std::function<bool()>& beforeReplace) {
+  if (!draft_) return -2;
+  const bool ok = draft_->commit(beforeReplace);
+  draft_.reset();
+  return ok ? 0 : -2;
+}
+
+bool ListFileWriter::draft(const ItemList& list, const std::string& path) {
   leftOut_ = LeftOut();
-  AtomicFile file(path);
-  if (!file.open()) return -2;
+  draft_ = std::make_unique<AtomicFile>(path);
+  AtomicFile& file = *draft_;
+  if (!file.open()) {
+    draft_.reset();
+    return false;
+  }
   file.write("<?xml version=\"1.0\" encoding=\"" + encoding_ + "\"?>\n");
   char root[128];
   std::snprintf(root, sizeof(root), "<TolvexFile uniqueTime=\"%lu\" uploadFile=\"%u\">\n",
@@ -209,7 +227,7 @@ int ListFileWriter::write(const ItemList& list, const std::string& path, std::st
     if (n) n = n->next();
   }
   file.write("</TolvexFile>\n");
-  return file.commit(beforeReplace) ? 0 : -2;
+  return true;
 }
 
 }  // namespace tolvex

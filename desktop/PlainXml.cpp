@@ -141,10 +141,12 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
   // by a NUL, are never longer than the markup they come from (the markup
   // spends at least "<>" on the element and '=' and two quotes on each
   // attribute), so they are written straight into a buffer that long.
-  if (tag_.size() < markup.size()) tag_.resize(markup.size());
+  if (tag_.size() < markup.size() + kNamePadding) tag_.resize(markup.size() + kNamePadding);
   char* const base = tag_.data();
   char* out = base;
-  for (size_t n = 1; n < i; ++n) *out++ = markup[n];
+  const size_t nameLength = i - 1;
+  std::memcpy(out, markup.data() + 1, nameLength);
+  out += nameLength;
   *out++ = '\0';
   found_.clear();
   uint64_t seen = 0;  // one bit per kind of attribute name met
@@ -177,7 +179,8 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     }
     seen |= like;
     const size_t nameAt = static_cast<size_t>(out - base);
-    for (char c : name) *out++ = c;
+    std::memcpy(out, name.data(), name.size());
+    out += name.size();
     *out++ = '\0';
     found_.push_back({nameAt, name.size(), static_cast<size_t>(out - base)});
     const Value value = attributeValue(markup.substr(k + 1, last - k - 1), out);
@@ -199,8 +202,7 @@ bool PlainXmlScanner::startTag(std::string_view markup) {
     if (nameStarts_.empty()) place_ = Place::kAfterRoot;
   } else {
     nameStarts_.push_back(names_.size());
-    names_.append(base);
-    names_ += '\0';
+    names_.append(base, nameLength + 1);  // with its NUL
   }
   return true;
 }

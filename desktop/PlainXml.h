@@ -33,10 +33,14 @@ class PlainXmlScanner {
    public:
     virtual ~Handler() = default;
     // `attributes`: name, value, name, value, ..., null; texts NUL-terminated.
+    // The element's and the attributes' names may be read kNamePadding bytes
+    // from their first, past their NUL, so that they are compared at once.
     virtual void start(const char* name, const char** attributes) = 0;
     virtual void end(const char* name) = 0;
     virtual void text(std::string_view piece) = 0;
   };
+
+  static constexpr size_t kNamePadding = 32;
 
   explicit PlainXmlScanner(Handler& handler) : handler_(handler) {}
 

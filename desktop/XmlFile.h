@@ -14,6 +14,8 @@
 
 namespace tolvex {
 
+class AtomicFile;
+
 // What a writer left out of its file because XML 1.0 cannot hold it (control
 // characters, mostly from handheld text): how many characters, from how many
 // items, and the first such item.
@@ -94,17 +96,27 @@ class ListFileReader : public XmlFileReader {
 class ListFileWriter : public XmlFileWriter {
  public:
   explicit ListFileWriter(std::string encoding = "utf-8");
+  ~ListFileWriter() override;  // a draft not committed is removed
+  ListFileWriter(const ListFileWriter&) = delete;
+  ListFileWriter& operator=(const ListFileWriter&) = delete;
   // 0 when written, -2 when the file cannot be created (or written whole).
   // `beforeReplace` runs once the new file is written whole, just before it
   // replaces the one at `path` (never when the write failed); when it
   // answers false that file stays and the result is -2.
   int write(const ItemList& list, const std::string& path, std::string& message,
             const std::function<bool()>& beforeReplace = nullptr);
+  // `write` in two steps, for a caller with other work meanwhile: `draft`
+  // writes the whole text to a temporary file beside `path` (false when
+  // that cannot be made), `commit` then puts it in place as `write` does.
+  // The list may be read but not changed in between.
+  bool draft(const ItemList& list, const std::string& path);
+  int commit(const std::function<bool()>& beforeReplace = nullptr);
   // What the last write left out.
   const LeftOut& leftOut() const { return leftOut_; }
  private:
   std::string encoding_;
   LeftOut leftOut_;
+  std::unique_ptr<AtomicFile> draft_;
 };
 
 class TagFileWriter : public XmlFileWriter {

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <exception>
 #include <optional>
+#include <system_error>
 
 #include "desktop/XmlFile.h"
 #include "outline/ItemRecord.h"
@@ -85,11 +87,13 @@ size_t keepDesktopTexts(ItemList& handheld, const ItemList& desktop) {
   return items;
 }
 
-int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
-                     const std::function<void()>& beforeReplace, const FileStamp* asRead) {
-  // Checked at the last moment, so that the backups do not turn either. A
-  // file the desktop application opened meanwhile would be saved over ours.
-  auto replace = [&] {
+namespace {
+
+// Checked at the last moment, so that the backups do not turn either. A
+// file the desktop application opened meanwhile would be saved over ours.
+std::function<bool()> replaceCheck(const RunEnv& env, const std::string& path,
+                                   const std::function<void()>& beforeReplace, const FileStamp* asRead) {
+  return [&env, &path, &beforeReplace, asRead] {
     if (asRead && stampOf(path) != *asRead) {
       logLine(env, "!   The desktop file was changed during the run. Left as it is; the next run takes it up.\n");
       return false;
@@ -101,9 +105,57 @@ int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string&
     if (beforeReplace) beforeReplace();
     return true;
   };
+}
+
+}  // namespace
+
+int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
+                     const std::function<void()>& beforeReplace, const FileStamp* asRead) {
   ListFileWriter writer("utf-8");
-  int result = writer.write(list, path, message, replace);
+  int result = writer.write(list, path, message, replaceCheck(env, path, beforeReplace, asRead));
   if (result == 0 && env.log) logLeftOut(*env.log, writer.leftOut());
+  return result;
+}
+
+DesktopListDraft::DesktopListDraft() : writer_(std::make_unique<ListFileWriter>("utf-8")) {}
+
+DesktopListDraft::~DesktopListDraft() { wait(); }
+
+void DesktopListDraft::start(const ItemList& list, const std::string& path) {
+  wait();
+  path_ = path;
+  started_ = true;
+  auto draft = [this, &list] {
+    // Out of memory on the thread is a draft not made, as it would be a
+    // write that failed here.
+    try {
+      drafted_ = writer_->draft(list, path_);
+    } catch (const std::exception&) {
+      drafted_ = false;
+    }
+  };
+  try {
+    thread_ = std::thread(draft);
+  } catch (const std::system_error&) {
+    draft();
+  }
+}
+
+void DesktopListDraft::wait() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void DesktopListDraft::abandon() {
+  wait();
+  writer_ = std::make_unique<ListFileWriter>("utf-8");
+  started_ = drafted_ = false;
+}
+
+int DesktopListDraft::save(const RunEnv& env, const std::function<void()>& beforeReplace, const FileStamp* asRead) {
+  wait();
+  if (!drafted_) return -2;
+  const int result = writer_->commit(replaceCheck(env, path_, beforeReplace, asRead));
+  if (result == 0 && env.log) logLeftOut(*env.log, writer_->leftOut());
   return result;
 }
 

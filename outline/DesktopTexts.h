@@ -11,17 +11,22 @@
 // fields carries the desktop's texts. A text or link list the handheld did
 // change keeps the handheld's value.
 //
-// Single-threaded; the lists stay owned by the caller.
+// Single-threaded (but for a draft's own thread); the lists stay owned by
+// the caller.
 #ifndef TOLVEX_OUTLINE_DESKTOPTEXTS_H
 #define TOLVEX_OUTLINE_DESKTOPTEXTS_H
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "common/RunLog.h"
 #include "outline/ItemList.h"
 #include "outline/PendingRebuilds.h"
 
 namespace tolvex {
+
+class ListFileWriter;
 
 // Gives handheld items their desktop twins' full texts and links where the
 // handheld holds exactly their handheld form. Answers how many items took some.
@@ -37,6 +42,34 @@ bool keepDesktopLinks(ListNode& handheld, const ListNode& desktop);
 // desktop application has opened since, is not replaced, and the log says so.
 int writeDesktopList(const RunEnv& env, const ItemList& list, const std::string& path, std::string& message,
                      const std::function<void()>& beforeReplace = nullptr, const FileStamp* asRead = nullptr);
+
+// writeDesktopList in two steps, for a caller that settles the handheld's
+// database meanwhile: `start` makes the file's text in a temporary file on
+// a thread of its own, `save` waits for it and puts it in place with
+// writeDesktopList's checks, result and log lines. The list may be read but
+// not changed from `start` until `save` returns or the draft goes; a draft
+// not saved leaves no file behind. The thread only writes the temporary
+// file: it logs nothing.
+class DesktopListDraft {
+ public:
+  DesktopListDraft();
+  ~DesktopListDraft();
+  DesktopListDraft(const DesktopListDraft&) = delete;
+  DesktopListDraft& operator=(const DesktopListDraft&) = delete;
+  void start(const ItemList& list, const std::string& path);
+  bool started() const { return started_; }
+  int save(const RunEnv& env, const std::function<void()>& beforeReplace, const FileStamp* asRead);
+  // Waits for the thread and removes what it made.
+  void abandon();
+
+ private:
+  void wait();
+  std::unique_ptr<ListFileWriter> writer_;
+  std::string path_;
+  bool started_ = false;
+  bool drafted_ = false;
+  std::thread thread_;
+};
 
 }  // namespace tolvex
 #endif

@@ -305,7 +305,7 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle) {
 }
 
 bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
-                        const CreatedHook& onCreated) {
+                        const CreatedHook& onCreated, const std::function<void()>& recordsWritten) {
   const std::string onHandheld = dbName(name);
   SyncCreateRecord create;
   std::memset(&create, 0, sizeof create);
@@ -373,6 +373,7 @@ bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& na
   logLine(env, "#   Added header record.\n");
 
   bool allItems = writeItemRecords(env, list, handle);
+  if (allItems && recordsWritten) recordsWritten();
   err = SyncCloseDB(handle);
   if (err != 0) {
     logLine(env, "#   ERROR: Couldn't save database %s (%d %x)\n", name.c_str(), int(err), unsigned(err));
@@ -493,7 +494,7 @@ void dropOwnTemporary(const RunEnv& env) {
 }  // namespace
 
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry, bool* renamed,
-                         const DesktopBefore* before) {
+                         const DesktopBefore* before, const std::function<void()>& recordsWritten) {
   if (renamed) *renamed = false;
   // Checked before anything is built: a database cut short at the limit
   // would drop items, and every later run would fail the same way.
@@ -524,7 +525,7 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
     logLine(env, "#   ERROR: Couldn't note the new database in %s.\n", kPendingRebuildsFile);
     return false;
   };
-  if (!createHandheldList(env, list, kTempDatabaseName, claim)) {
+  if (!createHandheldList(env, list, kTempDatabaseName, claim, recordsWritten)) {
     // Whatever part of the temporary database was made holds nothing the
     // handheld lacks: the list's own database is still there.
     if (made) dropOwnTemporary(env);

@@ -38,9 +38,11 @@ bool writeItemRecords(const RunEnv& env, ItemList& list, uint8_t handle);
 // `onCreated`, when given, hears the creation date (none when it could not be
 // read) as soon as the database exists; when it answers false the creation
 // is abandoned, and the empty database stays for the caller to delete.
+// `recordsWritten`, when given, runs once every item's record is written
+// (the items carry their new IDs) and before the database is saved.
 using CreatedHook = std::function<bool(std::optional<uint32_t> created)>;
 bool createHandheldList(const RunEnv& env, ItemList& list, const std::string& name,
-                        const CreatedHook& onCreated = nullptr);
+                        const CreatedHook& onCreated = nullptr, const std::function<void()>& recordsWritten = nullptr);
 // Builds the list under the temporary name and only then replaces the entry's
 // database. False when the temporary database could not be completed (the
 // existing one is untouched). `renamed` (may be null) tells whether the new
@@ -52,8 +54,11 @@ struct DesktopBefore {
   FileStamp stamp;
   DesktopSnapshot snapshot;
 };
+// `recordsWritten` as for createHandheldList; from then on the rebuild only
+// reads the list.
 bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry& entry,
-                         bool* renamed = nullptr, const DesktopBefore* before = nullptr);
+                         bool* renamed = nullptr, const DesktopBefore* before = nullptr,
+                         const std::function<void()>& recordsWritten = nullptr);
 // Once the desktop file of a rebuilt list is saved, the rebuild's note is
 // done with; a temporary database the rename could not place (`renamed`
 // false) stays noted as this conduit's own. Answers `renamed`: whether the

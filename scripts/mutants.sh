@@ -27,7 +27,9 @@ mutant fault-fires-without-effect platform/syncmgr/SyncMgr.cpp \
 mutant partly-read-list-written-back conduit/ListMerge.cpp \
   's|^  if (!complete) {|  if (false) {|' test_safety 'InjectedFaults.*'
 mutant failed-rename-drops-upload-request conduit/ListMerge.cpp \
-  's|^  if (!renamed) result.setUploadFile(1);|  (void)renamed;|' test_safety 'InjectedFaults.*'
+  's|^    if (!renamed) result.setUploadFile(1);|    (void)renamed;|' test_safety 'InjectedFaults.*'
+mutant draft-saved-without-upload-request conduit/ListMerge.cpp \
+  's|^  if (renamed \&\& draft.started()) {|  if (draft.started()) {|' test_safety 'InjectedFaults.*'
 mutant failed-upload-rename-drops-request outline/ListCopy.cpp \
   '0,/^  if (!renamed) list->setUploadFile(1);/s//  (void)renamed;/' test_safety 'InjectedFaults.*'
 mutant undeletable-old-list-renamed-over outline/HandheldList.cpp \
@@ -116,6 +118,9 @@ mutant damaged-list-skipped platform/syncmgr/HandheldImage.cpp \
 mutant backup-ring-turns-for-a-failed-write desktop/AtomicFile.cpp \
   's|^  if (ok \&\& beforeReplace) ok = beforeReplace();|  if (beforeReplace) ok = beforeReplace() \&\& ok;|' \
   test_safety 'FullDesktopDisk.*'
+mutant write-behind-failure-ignored desktop/AtomicFile.cpp \
+  's|^      if (!failed() \&\& !writeAll(fd_, bytes.data(), bytes.size())) failed_ = true;|      writeAll(fd_, bytes.data(), bytes.size());|' \
+  test_desktop 'AtomicFile.*'
 mutant database-list-read-unchecked conduit/DatabaseTable.cpp \
   's|^    if (err != SYNCERR_NONE) {|    if (false) {|' test_conduit_suite 'HotsyncTest.DatabaseList*'
 mutant desktop-edits-after-interruption-overwritten conduit/RunDriver.cpp \

@@ -110,6 +110,9 @@ class FileSink {
 
  private:
   static constexpr size_t kBlock = 64 * 1024;
+  // Written bytes are handed to the disk every this many while the file is
+  // still being written, so that the fsync before the rename has little left.
+  static constexpr off_t kWritebackBytes = 4 << 20;
   bool writeAll(const uint8_t* bytes, size_t size) {
     size_t done = 0;
     while (done < size) {
@@ -118,10 +121,17 @@ class FileSink {
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
+    written_ += static_cast<off_t>(done);
+    if (written_ - handedOn_ >= kWritebackBytes) {
+      ::sync_file_range(fd_, handedOn_, written_ - handedOn_, SYNC_FILE_RANGE_WRITE);
+      handedOn_ = written_;
+    }
     return true;
   }
   int fd_;
   std::vector<uint8_t> buffer_;
+  off_t written_ = 0;   // bytes written to the file
+  off_t handedOn_ = 0;  // of those, the ones whose writeback was started
 };
 
 using Producer = std::function<bool(const PdbFile::ByteSink& write)>;

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
 #include <random>
 
+#include "desktop/AtomicFile.h"
 #include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
 #include "tests/desktop/DesktopFixtures.h"
@@ -131,6 +137,52 @@ TEST(ListFileWriter, FailureLeavesTheTargetUntouched) {
   EXPECT_TRUE(std::filesystem::is_directory(folder.file("Tolvk-B.XML")));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
   EXPECT_EQ(message, "");
+}
+
+// Files of a few megabytes are written by a thread of their own: the bytes
+// must land whole and in order, and a write the system refuses part way (a
+// full disk, here a file size limit) must fail the commit and leave the
+// target as it was.
+TEST(AtomicFile, LargeFilesAreReplacedWholeOrNotAtAll) {
+  TempFolder folder;
+  const std::string path = folder.file("Tolvk-Large.XML");
+  std::mt19937 random(7);
+  for (int round = 0; round < 6; ++round) {
+    writeFile(path, "before");
+    std::string expected;
+    const size_t total = (1u << 20) + random() % (3u << 20);
+    while (expected.size() < total) {
+      std::string piece(1 + random() % (round % 2 ? 300000 : 700), static_cast<char>('a' + random() % 26));
+      expected += piece;
+    }
+    const size_t limit = random() % expected.size();
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit cap{limit, limit};
+      setrlimit(RLIMIT_FSIZE, &cap);
+      AtomicFile file(path);
+      bool ok = file.open();
+      for (size_t at = 0; ok && at < expected.size(); at += 100000) file.write(std::string_view(expected).substr(at, 100000));
+      _exit(ok && !file.commit() ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a refused write was committed, limit " << limit;
+    EXPECT_EQ(readFile(path), "before");
+    AtomicFile file(path);
+    ASSERT_TRUE(file.open());
+    size_t at = 0;
+    while (at < expected.size()) {
+      const size_t n = std::min<size_t>(expected.size() - at, 1 + random() % 90000);
+      file.write(std::string_view(expected).substr(at, n));
+      at += n;
+    }
+    ASSERT_TRUE(file.commit());
+    EXPECT_TRUE(readFile(path) == expected) << "round " << round;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);
+  }
 }
 
 TEST(ListFileWriter, TextsXmlCannotHoldAreDroppedSoTheFileStillReads) {
