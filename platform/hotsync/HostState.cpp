@@ -77,12 +77,12 @@ bool HostState::setAction(const std::string& creator, const HotSyncAction& actio
   return saveIni(*config, statePath());
 }
 
-int32_t HostState::takeAction(const std::string& creator) {
+std::optional<int32_t> HostState::takeAction(const std::string& creator) {
   HotSyncAction stored = action(creator);
   if (!stored.nextTimeOnly) return stored.permanent;
   int32_t type = *stored.nextTimeOnly;
   stored.nextTimeOnly.reset();
-  setAction(creator, stored);
+  if (!setAction(creator, stored)) return std::nullopt;
   return type;
 }
 

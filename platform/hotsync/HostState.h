@@ -23,8 +23,10 @@ class HostState {
   static HotSyncAction action(const std::string& creator);
   static bool setAction(const std::string& creator, const HotSyncAction& action);
   // The sync type the action asks for this time; a next-time-only type is
-  // consumed. Answers the action's type (0 when nothing is stored).
-  static int32_t takeAction(const std::string& creator);
+  // consumed. Answers the action's type (0 when nothing is stored), or
+  // nothing when a next-time-only type could not be cleared: it would
+  // otherwise apply again at every HotSync.
+  static std::optional<int32_t> takeAction(const std::string& creator);
   // The handheld user of the last HotSync ("" when none is known), for the
   // dialogs opened without a handheld at hand.
   static std::string lastUser();

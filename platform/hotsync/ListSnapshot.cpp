@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,7 +294,10 @@ std::vector<OpenFile> openFiles(const std::string& folder, const std::function<b
 }
 
 std::vector<OpenFile> openImageFiles(const std::string& image) {
-  return openFiles(image, [](const std::string& name) { return endsWith(name, ".pdb"); });
+  // "*.PDB" too, as the image reads them.
+  return openFiles(image, [](const std::string& name) {
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".pdb") == 0;
+  });
 }
 
 std::vector<OpenFile> openDesktopFiles(const std::string& desktop) {

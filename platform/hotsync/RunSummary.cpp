@@ -64,9 +64,12 @@ bool isEngineWarning(const std::string& line) {
 bool isTrouble(const std::string& line) {
   if (startsWith(line, "!")) return !isEngineWarning(line);
   const std::string_view text = unmarked(line);
-  // The merge engine puts an item that finds no place at the end of the list.
+  // The merge engine puts an item that finds no place at the end of the list;
+  // a backup that cannot be kept leaves the list's save to go on (a save that
+  // then fails says so in a line of its own).
   return startsWith(text, "ERROR") && text.find("Continuing") == std::string_view::npos &&
-         !startsWith(text, "ERROR: Bad referent.");
+         !startsWith(text, "ERROR: Bad referent.") && !startsWith(text, "ERROR: Couldn't create Backup directory") &&
+         !startsWith(text, "ERROR: Couldn't backup: ");
 }
 
 bool isSkip(const std::string& line) {

@@ -165,9 +165,13 @@ void copyText(char* field, size_t size, const std::string& text) {
   std::snprintf(field, size, "%s", text.c_str());
 }
 
+// runConduit's answer for a conduit it could not call: the reason is said already.
+constexpr long kConduitNotRun = -1000;
+
 // A conduit's negative result in words.
 std::string failureWords(long result) {
   switch (result) {
+    case kConduitNotRun: return "it was not run";
     case -1: return "the handheld's user could not be read, or the Sync Manager is too old";
     case -5: return "the host gave it no callback";
     case -6: return "it could not register with the Sync Manager";
@@ -179,19 +183,19 @@ std::string failureWords(long result) {
   }
 }
 
-// Runs one conduit; answers its result, or -1 when it could not be run.
+// Runs one conduit; answers its result, or kConduitNotRun when it could not be run.
 long runConduit(const Registration& registration, int32_t syncType, const std::string& desktop,
                 const std::string& userName, RunOutput& out) {
   std::string error;
   auto library = ConduitLibrary::open(registration.library, &error);
   if (!library) {
     out.error("cannot load conduit " + registration.library + ": " + error);
-    return -1;
+    return kConduitNotRun;
   }
   auto open = reinterpret_cast<OpenConduitFn>(library->symbol("OpenConduit"));
   if (!open) {
     out.error(registration.library + " is not a conduit: it has no OpenConduit entry point");
-    return -1;
+    return kConduitNotRun;
   }
   RunProperties properties;
   std::memset(&properties, 0, sizeof properties);
@@ -207,17 +211,37 @@ long runConduit(const Registration& registration, int32_t syncType, const std::s
 }
 
 // Tells what failed in words, in the HotSync log too (a run that failed
-// before it logged anything would leave an empty entry there).
+// before it logged anything would leave an empty entry there). `logPath`:
+// the log this run wrote, "" when it wrote none.
 void reportFailure(const Registration& registration, long result, const std::string& logPath, RunOutput& out) {
   std::string text = "the conduit " + registration.library + " failed: " + failureWords(result);
-  std::ifstream log(logPath, std::ios::binary);
   std::stringstream logText;
-  if (log) logText << log.rdbuf();
+  if (!logPath.empty()) logText << std::ifstream(logPath, std::ios::binary).rdbuf();
   const std::string why = firstTrouble(logText.str());
   if (!why.empty()) text += " (" + why + ")";
-  if (log) text += "; its log: " + logPath;
+  if (!logPath.empty()) text += "; its log: " + logPath;
   out.add("HotSync: FAILED: " + text, false);
   out.error(text);
+}
+
+// The conduits' log as it stands: an earlier run's log, left where it was,
+// says nothing of this run.
+struct LogStamp {
+  bool exists = false;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+};
+
+LogStamp logStamp(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return {};
+  return {true, info.st_ino, info.st_size, info.st_mtim};
+}
+
+bool writtenSince(const LogStamp& before, const LogStamp& now) {
+  return now.exists && (!before.exists || now.inode != before.inode || now.size != before.size ||
+                        now.modified.tv_sec != before.modified.tv_sec || now.modified.tv_nsec != before.modified.tv_nsec);
 }
 
 // Where --device points at something that is not an image: a hint to make one.
@@ -331,12 +355,21 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
                                                     : std::string();
 
   const std::string logPath = desktop + "lastsync.txt";
+  const LogStamp logBefore = logStamp(logPath);
+  auto thisRunsLog = [&] { return writtenSince(logBefore, logStamp(logPath)) ? logPath : std::string(); };
   bool allOk = true;
   for (const Registration& registration : conduits) {
     int32_t syncType;
     if (request.forcedType >= 0) {
       syncType = request.forcedType;
-    } else if (HostState::takeAction(registration.creator) == kSyncDoNothing) {
+    } else if (std::optional<int32_t> action = HostState::takeAction(registration.creator); !action) {
+      // Used but kept, the action would go on applying at every HotSync.
+      out.error("the HotSync action chosen for the next HotSync only could not be cleared in " +
+                hotsyncHomeFile("hotsync.ini") + "; nothing was synchronized by " + registration.library +
+                ". Make the HotSync state folder writable (is the disk full?), then choose the action again");
+      allOk = false;
+      continue;
+    } else if (*action == kSyncDoNothing) {
       syncType = kSyncDoNothing;
     } else {
       syncType = (lastDesktop == 0 || lastDesktop != desktopId) ? kSyncSlowType : kSyncFastType;
@@ -348,15 +381,14 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
     long result = runConduit(registration, syncType, desktop, userName, out);
     if (result < 0) {
       allOk = false;
-      reportFailure(registration, result, logPath, out);
+      reportFailure(registration, result, thisRunsLog(), out);
     }
   }
   // The desktop folder and the run's log are settled once the conduits
   // return. The desktop's lists, the longest read, go on a thread of their
   // own beside the image's write-back; the log is read here after the
   // image, so that the desktop's reading keeps a core to itself.
-  struct stat logStat;
-  const std::string runLog = !out.quiet && ::stat(logPath.c_str(), &logStat) == 0 ? logPath : std::string();
+  const std::string runLog = out.quiet ? std::string() : thisRunsLog();
   FolderSnapshot was = before.take();
   FolderSnapshot desktopAfter;
   RunLogNotes notes;

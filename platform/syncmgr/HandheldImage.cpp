@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -334,6 +335,12 @@ bool HandheldImage::setLastDesktop(uint32_t desktopId) {
 
 namespace {
 
+// A database file: "*.pdb" in any case, as a backup copied in from another
+// system may name it ("*.PDB"); one passed over would look deleted.
+bool databaseFile(const std::string& name) {
+  return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".pdb") == 0;
+}
+
 // ".<file>.tmp<pid>", as writeFileAtomically names it, for a database file
 // or device.ini, written by a process that no longer runs (or by this one:
 // it writes none while it attaches).
@@ -341,7 +348,7 @@ bool abandonedTemporary(const std::string& name) {
   const size_t tmp = name.rfind(".tmp");
   if (name.empty() || name[0] != '.' || tmp == std::string::npos || tmp < 2) return false;
   const std::string target = name.substr(1, tmp - 1), pid = name.substr(tmp + 4);
-  const bool ours = target == kDeviceFile || (target.size() > 4 && target.compare(target.size() - 4, 4, ".pdb") == 0);
+  const bool ours = target == kDeviceFile || databaseFile(target);
   if (!ours || pid.empty() || pid.size() > 18 || pid.find_first_not_of("0123456789") != std::string::npos) return false;
   const long process = std::strtol(pid.c_str(), nullptr, 10);
   return process == static_cast<long>(getpid()) || (process > 0 && ::kill(static_cast<pid_t>(process), 0) != 0 && errno == ESRCH);
@@ -355,7 +362,7 @@ void HandheldImage::loadDatabases() {
   std::vector<std::string> names, leftovers;
   while (dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name.size() > 4 && name[0] != '.' && name.compare(name.size() - 4, 4, ".pdb") == 0)
+    if (name[0] != '.' && databaseFile(name))
       names.push_back(name);
     else if (abandonedTemporary(name))
       leftovers.push_back(name);
@@ -386,6 +393,14 @@ void HandheldImage::loadFile(const std::string& path) {
   if (it != databases_.end()) {
     const std::string why = damage.empty() ? "database \"" + pdb->name + "\" is already in " + it->second->path : damage;
     report(path + ": " + why + "; skipped, file left unchanged");
+    // Either file may hold what the user last wrote on the handheld: the
+    // database is used from neither, and neither is changed.
+    ImageDatabase& first = *it->second;
+    if (!first.unreadable()) {
+      first.fault = "database \"" + pdb->name + "\" is also in " + path;
+      report(first.path + ": " + first.fault + "; database \"" + pdb->name +
+             "\" cannot be opened until one of the two files is moved out of the image, file left unchanged");
+    }
     return;
   }
   if (!damage.empty())

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/condmgr/CondMgr.h"
+#include "platform/hotsync/HostState.h"
 #include "platform/syncmgr/SyncMgr.h"
 #include "tests/hotsync/Shell.h"
 #include "tests/os/TempHome.h"
@@ -240,9 +242,12 @@ TEST_F(HotsyncTest, ExitCodeFollowsTheConduitResult) {
   ::setenv("TEST_CONDUIT_RESULT", "5", 1);
   syncOnce("", 0);
 
+  // An earlier run's log, left in the folder, says nothing of this one.
+  std::ofstream(desktop + "/lastsync.txt") << "OK Tolvan (c2.2.0)\n";
   r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + kNotConduit);
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.out.find("no OpenConduit"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("lastsync.txt"), std::string::npos) << r.out;
   r = hotsync("sync --device " + device + " --desktop " + desktop + " --conduit " + home.file("none.so"));
   EXPECT_EQ(r.code, 1) << r.out;
 }
@@ -280,6 +285,20 @@ TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   r = hotsync("configure --conduit " + kNotConduit + " --ok");
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.out.find("no CfgConduit"), std::string::npos) << r.out;
+}
+
+// A next-time-only action that stays stored would apply at every HotSync:
+// one that cannot be cleared is not answered, and stays for a later try.
+TEST_F(HotsyncTest, NextTimeOnlyActionIsUsedOnlyOnceCleared) {
+  using tolvex::host::HostState;
+  ASSERT_TRUE(HostState::setAction("Qzvm", {0, 6}));
+  const std::string blocker = home.file("hotsync.ini.tmp" + std::to_string(::getpid()));
+  std::filesystem::create_directories(blocker + "/x");  // the state file's save cannot go through
+  EXPECT_FALSE(HostState::takeAction("Qzvm").has_value());
+  EXPECT_EQ(HostState::action("Qzvm").nextTimeOnly, 6);
+  std::filesystem::remove_all(blocker);
+  EXPECT_EQ(HostState::takeAction("Qzvm"), 6);
+  EXPECT_EQ(HostState::takeAction("Qzvm"), 0);
 }
 
 }  // namespace

@@ -211,12 +211,13 @@ TEST(RunLogReading, WhatTheLogSaysOfEachListHoldsAcrossBlocksAndLongLines) {
   for (const char* name : {"Tolvk-A", "Tolvk-B", "Tolvk-C", "Tolvk-D", "Tolvk-E", "Tolvk-F", "Tolvk-G", "Tolvk-H"})
     before.lists[name];
   // Titles and paths in a list's lines hold any words; the merge engine's own
-  // lines neither skip nor fail a list.
+  // lines, and a backup that could not be kept, neither skip nor fail a list.
   const std::string quoting =
       "#   Backup: /home/ann/Skipper/ERRORS/Tolvk-F.XML to /home/ann/Skipper/ERRORS/Backup/Tolvk-F.0\n"
       "#     Found dirty item: Skipping rope\n#       Item on handheld only: ERROR in the invoice\n"
       "#   WARNING: Left out 1 characters that XML cannot hold, from 1 item(s); the first is 7 'ERROR Skipped.'\n"
-      "#       ERROR: Bad referent. Copy to end.\n#       Configured settings don't assist. Skipping.\n";
+      "#       ERROR: Bad referent. Copy to end.\n#       Configured settings don't assist. Skipping.\n"
+      "#   ERROR: Couldn't create Backup directory (17).\n#   ERROR: Couldn't backup: /a/Tolvk-F.XML to /a/Backup/x (20)\n";
   for (size_t filler : {0u, 1000u, 9000u, 70000u}) {
     const std::string fill(filler % 300 + 10, 'x'), lines(filler * 40, '#');
     std::string log = "# Log started 1\r\n# ERROR: Filename 'Tolvk-H.XML' is too long!\n"

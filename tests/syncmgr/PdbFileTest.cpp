@@ -169,7 +169,9 @@ TEST_F(HostileFiles, AreReportedAndNeverTouched) {
   }
 }
 
-TEST_F(HostileFiles, ASecondFileWithTheSameNameIsSkipped) {
+// Which of two files naming one database holds the user's latest is unknown:
+// the database is used from neither, and neither file changes.
+TEST_F(HostileFiles, TwoFilesWithTheSameNameAreBothLeftAlone) {
   SyncHostDetach();
   const auto bytes = sample().serialize();
   writeFile(path("Tolvk-Sample.pdb"), bytes);
@@ -182,6 +184,24 @@ TEST_F(HostileFiles, ASecondFileWithTheSameNameIsSkipped) {
   SyncCardInfo card{};
   ASSERT_EQ(SyncReadSingleCardInfo(&card), 0);
   EXPECT_EQ(+card.ramDbCount, 1);
+  uint8_t h = 0;
+  EXPECT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xD0), SYNCERR_IO);
+  EXPECT_EQ(SyncDeleteDB("Tolvk-Sample", 0), SYNCERR_IO);
+  EXPECT_NE(renameDb("Tolvk-Sample", "Tolvk-Moved"), 0u);
+  SyncHostDetach();
+  EXPECT_EQ(readFile(path("Tolvk-Sample.pdb")), bytes);
+  EXPECT_EQ(readFile(path("copy.pdb")), bytes);
+}
+
+// A backup copied in from another system may name its files "*.PDB"; one
+// passed over would look deleted from the handheld.
+TEST_F(HostileFiles, AFileNamedInCapitalsIsADatabaseToo) {
+  SyncHostDetach();
+  writeFile(path("Tolvk-Sample.PDB"), sample().serialize());
+  ASSERT_EQ(SyncHostAttach(dir_.c_str()), 0);
+  uint8_t h = 0;
+  ASSERT_EQ(SyncOpenDB("Tolvk-Sample", 0, &h, 0xC0), 0);
+  EXPECT_EQ(SyncCloseDB(h), 0);
 }
 
 TEST(DatabaseFileName, EncodesWhatAFileNameCannotHold) {
