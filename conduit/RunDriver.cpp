@@ -130,12 +130,14 @@ int32_t RunDriver::run() {
 
 // A one-time setting that cannot be cleared would be used again by every
 // run after this one (a one-time copy over either side, repeated at each
-// HotSync), so the run uses it nowhere and changes nothing.
+// HotSync), so the run uses it nowhere and changes nothing. Its result is
+// that of lists not brought in step, which none of them is; the others
+// speak of the handheld or the Sync Manager.
 int32_t RunDriver::refuseOneTimeSetting() {
   log_.line("!   The one-time setting %s could not be cleared in the conduit's settings. Nothing was synchronized; "
             "make the HotSync settings writable and choose the action again.\n", uncleared_);
   run_.addHotSyncLogLine("FAILED Tolvan (check logs)\n");
-  return finish(-1);
+  return finish(kListNotInSync);
 }
 
 int32_t RunDriver::finish(int32_t result) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "conduit/RegistryStore.h"
+#include "outline/ListCopy.h"
 #include "platform/os/HostOs.h"
 #include "tests/conduit/ConduitFixture.h"
 
@@ -130,7 +131,7 @@ TEST_F(ConduitTest, OneTimeSettingThatCannotBeClearedIsNotUsed) {
     RegistryStore::writeValue(name, 3);
     const std::string blocker = home_ + "/registry.ini.tmp" + std::to_string(::getpid());
     ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);  // every save of the settings now fails
-    EXPECT_LT(runConduit(std::string(name) == "StrategySlowTemp" ? 1 : 0), 0) << name;
+    EXPECT_EQ(runConduit(std::string(name) == "StrategySlowTemp" ? 1 : 0), kListNotInSync) << name;
     ::rmdir(blocker.c_str());
     EXPECT_NE(log().find(std::string("!   The one-time setting ") + name + " could not be cleared"), std::string::npos)
         << name;
