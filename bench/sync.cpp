@@ -6,8 +6,9 @@
 // Keep/Duplicate) and of the slow run (method 1), and their ratio to a
 // baseline: the time this program takes to read both inputs (an expat parse
 // of the desktop file, every record of the database unpacked) and to write
-// both outputs and the log's bytes (each output to a temporary file, synced
-// and renamed, as a run writes them), with no merge at all.
+// the bytes of both outputs and of the log that the run wrote (each output to
+// a temporary file, synced and renamed, as a run writes them), with no merge
+// at all.
 //
 // Keep/Duplicate keeps both versions of every item edited on both sides, so
 // on a list of the full size the result would not fit the handheld (65,535
@@ -222,9 +223,12 @@ bool writeReplacing(const std::string& path, const std::string& bytes, bool sync
 
 // What any run must do at the least, with no merge: an expat parse of the
 // desktop file without handlers, every item record of the database
-// unpacked, and the bytes of both outputs and of the log written (here the
-// inputs' bytes and `log`, into `scratch`).
-double baseline(const std::string& xmlPath, const std::string& pdbPath, const std::string& log,
+// unpacked, and the bytes the run wrote (`out`: its list file, its database
+// and its log) written into `scratch` as the run writes them.
+struct Written {
+  std::string xml, pdb, log;
+};
+double baseline(const std::string& xmlPath, const std::string& pdbPath, const Written& out,
                 const std::string& scratch, size_t* items) {
   auto start = std::chrono::steady_clock::now();
   std::string xml = readFile(xmlPath);
@@ -243,8 +247,9 @@ double baseline(const std::string& xmlPath, const std::string& pdbPath, const st
       *items += item != nullptr;
     }
   }
-  bool written = writeReplacing(scratch + "/out.XML", xml, true) && writeReplacing(scratch + "/out.pdb", bytes, true) &&
-                 writeReplacing(scratch + "/out.log", log, false);
+  bool written = writeReplacing(scratch + "/out.XML", out.xml, true) &&
+                 writeReplacing(scratch + "/out.pdb", out.pdb, true) &&
+                 writeReplacing(scratch + "/out.log", out.log, false);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return written ? seconds : -1;
 }
@@ -335,7 +340,8 @@ class Bench {
   // time with the summary. The sizes take turns run by run, so that a change
   // in the machine's speed during the bench falls on every size alike and
   // the growth from one size to the next is not skewed by it. The baseline
-  // is taken on the same inputs with the run's log.
+  // is taken after each run with the summary, on the same inputs and with
+  // the outputs that run wrote.
   void measure(const std::vector<size_t>& counts, Shape shape, const std::vector<Run>& runs,
                const char* suffix = "") {
     std::vector<Run> chosen;
@@ -354,7 +360,7 @@ class Bench {
       sizes.push_back(std::move(size));
     }
     for (const Run& run : chosen) {
-      for (Size& size : sizes) size.full.clear(), size.quiet.clear();
+      for (Size& size : sizes) size.full.clear(), size.quiet.clear(), size.bases.clear();
       for (int i = 0; i < repeats_; ++i) {
         for (Size& size : sizes) {
           const World& w = size.world;
@@ -362,7 +368,7 @@ class Bench {
           std::vector<std::string> quietArgs = args;
           quietArgs.push_back("--quiet");
           if (!runOnce(w, run, args, &size.full)) return fail();
-          if (size.bases.size() < static_cast<size_t>(repeats_)) size.bases.push_back(measureBaseline(w));
+          size.bases.push_back(measureBaseline(w));
           if (!runOnce(w, run, quietArgs, &size.quiet)) return fail();
         }
       }
@@ -399,7 +405,7 @@ class Bench {
     size_t count;
     World world;
     std::vector<Outcome> full, quiet;
-    std::vector<double> bases;  // taken in the first run's turns only
+    std::vector<double> bases;  // one after each run with the summary
   };
 
   World world(size_t count) const {
@@ -458,14 +464,14 @@ class Bench {
     return ("," + only_ + ",").find("," + label + ",") != std::string::npos;
   }
 
-  // On the prepared inputs, with the log the run just wrote.
+  // On the prepared inputs, with the outputs the run just wrote.
   static double measureBaseline(const World& w) {
-    const std::string log = readFile(w.desktop + "/lastsync.txt");
+    const Written out{readFile(w.xml()), readFile(w.pdb()), readFile(w.desktop + "/lastsync.txt")};
     if (!restore(w)) return -1;
     const std::string scratch = w.root + "/baseline";
     shell("mkdir -p '" + scratch + "'");
     size_t items = 0;
-    double seconds = baseline(w.xml(), w.pdb(), log, scratch, &items);
+    double seconds = baseline(w.xml(), w.pdb(), out, scratch, &items);
     shell("rm -rf '" + scratch + "'");
     return seconds;
   }
