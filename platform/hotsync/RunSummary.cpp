@@ -8,10 +8,9 @@
 #include <cstring>
 #include <map>
 #include <sstream>
-#include <system_error>
-#include <thread>
 
 #include "desktop/TextEncoding.h"
+#include "platform/hotsync/Beside.h"
 #include "platform/hotsync/ItemLines.h"
 #include "platform/hotsync/Json.h"
 #include "platform/hotsync/ListTree.h"
@@ -368,12 +367,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
       handhelds.push_back(compareSides(was.handheld.items, is.handheld.items));
     }
   };
-  std::thread comparing;
-  try {
-    comparing = std::thread(compareHandhelds);
-  } catch (const std::system_error&) {
-    compareHandhelds();
-  }
+  Beside comparing(compareHandhelds);
   for (const auto& [name, unused] : names) {
     auto [was, is] = sides(name);
     ListOutcome outcome;
@@ -381,7 +375,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
     summary.lists.push_back(std::move(outcome));
   }
-  if (comparing.joinable()) comparing.join();
+  comparing.wait();
   for (size_t i = 0; i < summary.lists.size(); ++i) {
     ListOutcome& outcome = summary.lists[i];
     auto [was, is] = sides(outcome.name);

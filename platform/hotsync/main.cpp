@@ -3,6 +3,8 @@
 // action dialog, and makes or prints handheld images.
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "platform/hotsync/Commands.h"
@@ -38,9 +40,7 @@ const char kUsage[] =
     "'hotsync COMMAND --help' tells more. State is kept in $HOTSYNC_HOME\n"
     "(default ~/.config/hotsync).\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(int argc, char** argv) {
   using namespace tolvex::host;
   if (argc < 2) {
     std::fprintf(stderr, "hotsync: a command is required (see 'hotsync --help')\n");
@@ -63,4 +63,23 @@ int main(int argc, char** argv) {
   if (command == "device") return runDevice(argc, argv, 2);
   std::fprintf(stderr, "hotsync: unknown command '%s' (see 'hotsync --help')\n", command.c_str());
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Out of memory part way: every file is written whole or not at all, so
+  // what was written stands, as after a crash, and the next run takes it up.
+  const char* why = "out of memory";
+  try {
+    return runCommand(argc, argv);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  std::fprintf(stderr,
+               "hotsync: stopped: %s; files it had not finished are as they were, and the next HotSync "
+               "takes up what this one left\n",
+               why);
+  return tolvex::host::kExitFailed;
 }
