@@ -1,6 +1,7 @@
 // hotsync: the HotSync program a user runs. Synchronizes a handheld image
 // with a desktop folder through the registered conduits, opens a conduit's
 // action dialog, and makes or prints handheld images.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -68,6 +69,9 @@ int runCommand(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away (hotsync sync | head) loses what is printed
+  // after it; the run itself goes on to its end.
+  std::signal(SIGPIPE, SIG_IGN);
   // Out of memory part way: every file is written whole or not at all, so
   // what was written stands, as after a crash, and the next run takes it up.
   const char* why = "out of memory";
