@@ -170,6 +170,13 @@ bool mayBeSkipOrError(std::string_view line) {
 // Whether reading `line` can change what the log says of a list (`inList`:
 // a list's section is open): the lines the loop below acts on, and more.
 bool mayMatter(std::string_view line, bool inList) {
+  // Nearly every line is the merge engine's, and none of those below: the
+  // first character past the markers (or the line's first or last) tells.
+  const std::string_view text = unmarked(line);
+  const char first = text.empty() ? '\0' : text[0];
+  if (first != '[' && first != 'L' && first != 'E' && first != 'S' && first != 'W' &&
+      (line.empty() || (line[0] != '!' && line.back() != '.')))
+    return false;
   // A character each first, as nearly every line is none of these.
   if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
     return true;
