@@ -2,9 +2,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/os/HostOs.h"
@@ -88,6 +91,22 @@ TEST(ProgressDeathTest, SecondInterruptEndsTheProgram) {
       ::testing::KilledBySignal(SIGINT), "");
 }
 
+// What the terminal showed until `child` ended, and how it ended.
+std::string screenUntilTheEnd(int master, pid_t child, int* status) {
+  std::string screen;
+  for (;;) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 10000) <= 0) break;
+    char buffer[1024];
+    ssize_t n = ::read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(master);
+  ::waitpid(child, status, 0);
+  return screen;
+}
+
 // On a terminal the line shows how long the current list has taken, and
 // keeps counting while the caller is busy and calls nothing.
 TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
@@ -103,22 +122,44 @@ TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
     OsProgressDestroy(window);
     ::_exit(0);
   }
-  std::string screen;
-  for (;;) {
-    pollfd p{master, POLLIN, 0};
-    if (::poll(&p, 1, 10000) <= 0) break;
-    char buffer[1024];
-    ssize_t n = ::read(master, buffer, sizeof buffer);
-    if (n <= 0) break;
-    screen.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(master);
   int status = 0;
-  ::waitpid(child, &status, 0);
+  const std::string screen = screenUntilTheEnd(master, child, &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_NE(screen.find("0:00 Tolvk-Long"), std::string::npos) << screen;
   EXPECT_NE(screen.find("0:02 Tolvk-Long |  | # Reading records."), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r\033[Ka HotSync log line"), std::string::npos) << screen;
+}
+
+// On a terminal with no thread to be had (no room left for a thread's
+// stack, or a process limit reached) the window opens all the same, only
+// without its clock.
+TEST(ProgressTest, OnATerminalWithoutAThreadTheWindowStillOpens) {
+  if (std::getenv("TOLVEX_SANITIZED")) GTEST_SKIP() << "the sanitizers take more address space than any limit here";
+  int master = -1;
+  pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    long pages = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(3);
+    std::fclose(statm);
+    // Room for what a window takes, none for a thread's stack.
+    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (2 << 20);
+    const rlimit limit{room, room};
+    ::setrlimit(RLIMIT_AS, &limit);
+    try {
+      OsProgress window = OsProgressCreate(module(), 102);
+      OsProgressSetText(window, 1018, "Tolvk-Short");
+      OsProgressDestroy(window);
+      ::_exit(window != nullptr ? 0 : 2);
+    } catch (...) {
+      ::_exit(1);
+    }
+  }
+  int status = 0;
+  const std::string screen = screenUntilTheEnd(master, child, &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << screen;
+  EXPECT_NE(screen.find("Tolvk-Short"), std::string::npos) << screen;
 }
 
 }  // namespace
