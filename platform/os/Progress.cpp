@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -170,8 +171,13 @@ void startTicker() {
       for (;;) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         std::lock_guard<std::mutex> guard(lock());
-        for (auto& w : windows()) {
-          if (w->open && w->drawn) draw(*w);
+        // Out of memory here is a second not shown: thrown out of this
+        // thread it would end the program and the run with it.
+        try {
+          for (auto& w : windows()) {
+            if (w->open && w->drawn) draw(*w);
+          }
+        } catch (const std::bad_alloc&) {
         }
       }
     }).detach();

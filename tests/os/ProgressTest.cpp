@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/os/HostOs.h"
 
@@ -130,6 +131,17 @@ TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
   EXPECT_NE(screen.find("\r\033[Ka HotSync log line"), std::string::npos) << screen;
 }
 
+// Limits the address space to what this process holds now and `more` bytes.
+void limitAddressSpace(rlim_t more) {
+  long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(3);
+  std::fclose(statm);
+  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + more;
+  const rlimit limit{room, room};
+  ::setrlimit(RLIMIT_AS, &limit);
+}
+
 // On a terminal with no thread to be had (no room left for a thread's
 // stack, or a process limit reached) the window opens all the same, only
 // without its clock.
@@ -139,14 +151,7 @@ TEST(ProgressTest, OnATerminalWithoutAThreadTheWindowStillOpens) {
   pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(child, 0);
   if (child == 0) {
-    long pages = 0;
-    FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(3);
-    std::fclose(statm);
-    // Room for what a window takes, none for a thread's stack.
-    const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (2 << 20);
-    const rlimit limit{room, room};
-    ::setrlimit(RLIMIT_AS, &limit);
+    limitAddressSpace(2 << 20);  // room for what a window takes, none for a thread's stack
     try {
       OsProgress window = OsProgressCreate(module(), 102);
       OsProgressSetText(window, 1018, "Tolvk-Short");
@@ -160,6 +165,36 @@ TEST(ProgressTest, OnATerminalWithoutAThreadTheWindowStillOpens) {
   const std::string screen = screenUntilTheEnd(master, child, &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << screen;
   EXPECT_NE(screen.find("Tolvk-Short"), std::string::npos) << screen;
+}
+
+// Out of memory while the line counts on a terminal (the run has taken all
+// there is): the line stands still and the program goes on.
+TEST(ProgressTest, OnATerminalOutOfMemoryTheLineStandsStill) {
+  if (std::getenv("TOLVEX_SANITIZED")) GTEST_SKIP() << "the sanitizers take more address space than any limit here";
+  int master = -1;
+  pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OsProgress window = OsProgressCreate(module(), 102);
+    OsProgressSetText(window, 1018, "Tolvk-Full");
+    std::vector<void*> taken;
+    taken.reserve(1 << 20);
+    limitAddressSpace(0);
+    for (size_t size : {size_t{1} << 16, size_t{1} << 12, size_t{1} << 8, size_t{16}}) {
+      while (taken.size() < taken.capacity()) {
+        void* block = std::malloc(size);
+        if (block == nullptr) break;
+        taken.push_back(block);
+      }
+    }
+    ::usleep(2300000);  // the clock ticks, twice
+    for (void* block : taken) std::free(block);
+    OsProgressDestroy(window);
+    ::_exit(0);
+  }
+  int status = 0;
+  const std::string screen = screenUntilTheEnd(master, child, &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << screen;
 }
 
 }  // namespace
