@@ -28,22 +28,26 @@ enum : long {
   kInfoBadRequest = 4213, kInfoNoName = 4214, kInfoNoOutSize = 4215,
 };
 
-// The run, with what it throws (out of memory, say) turned into a failed
-// run: what was written stands, as after a crash, and the next run takes it
-// up; the host hears of a failure instead of being taken down.
-int32_t runCaught(tolvex::ConduitRun& run, RunProperties& properties) {
-  const char* why = "out of memory";
-  try {
-    return tolvex::RunDriver(run, properties).run();
-  } catch (const std::bad_alloc&) {
-  } catch (const std::exception& e) {
-    why = e.what();
-  }
+// `why` is told while its exception is handled: its text ends with it.
+int32_t stopped(tolvex::ConduitRun& run, const char* why) {
   run.progress().destroy();
   run.log().line("! ERROR: The HotSync stopped: %s. Lists it did not finish are synchronized at the next HotSync.\n",
                  why);
   run.addHotSyncLogLine("FAILED Tolvan (check logs)\n");
   return tolvex::kListNotInSync;
+}
+
+// The run, with what it throws (out of memory, say) turned into a failed
+// run: what was written stands, as after a crash, and the next run takes it
+// up; the host hears of a failure instead of being taken down.
+int32_t runCaught(tolvex::ConduitRun& run, RunProperties& properties) {
+  try {
+    return tolvex::RunDriver(run, properties).run();
+  } catch (const std::bad_alloc&) {
+    return stopped(run, "out of memory");
+  } catch (const std::exception& e) {
+    return stopped(run, e.what());
+  }
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #define TOLVEX_PLATFORM_HOTSYNC_BESIDE_H
 #include <exception>
 #include <functional>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -21,8 +20,8 @@ class Beside {
   explicit Beside(std::function<void()> work) : work_(std::move(work)) {
     try {
       thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      work_();
+    } catch (const std::exception&) {  // no thread (or no memory for one)
+      run();  // what it throws waits for `wait` as well
     }
   }
   ~Beside() { join(); }

@@ -66,6 +66,15 @@ int runCommand(int argc, char** argv) {
   return kExitUsage;
 }
 
+// `why` is told while its exception is handled: its text ends with it.
+int stopped(const char* why) {
+  std::fprintf(stderr,
+               "hotsync: stopped: %s; files it had not finished are as they were, and the next HotSync "
+               "takes up what this one left\n",
+               why);
+  return tolvex::host::kExitFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,16 +83,11 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   // Out of memory part way: every file is written whole or not at all, so
   // what was written stands, as after a crash, and the next run takes it up.
-  const char* why = "out of memory";
   try {
     return runCommand(argc, argv);
   } catch (const std::bad_alloc&) {
+    return stopped("out of memory");
   } catch (const std::exception& e) {
-    why = e.what();
+    return stopped(e.what());
   }
-  std::fprintf(stderr,
-               "hotsync: stopped: %s; files it had not finished are as they were, and the next HotSync "
-               "takes up what this one left\n",
-               why);
-  return tolvex::host::kExitFailed;
 }

@@ -20,7 +20,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -162,15 +164,25 @@ void startTicker() {
   static bool started = false;
   if (started || !isatty(STDERR_FILENO)) return;
   started = true;
-  std::thread([] {
-    for (;;) {
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      std::lock_guard<std::mutex> guard(lock());
-      for (auto& w : windows()) {
-        if (w->open && w->drawn) draw(*w);
+  // Without a thread to be had the line is still drawn at each change; only
+  // its clock stands still while the caller is busy.
+  try {
+    std::thread([] {
+      for (;;) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::lock_guard<std::mutex> guard(lock());
+        // Out of memory here is a second not shown: thrown out of this
+        // thread it would end the program and the run with it.
+        try {
+          for (auto& w : windows()) {
+            if (w->open && w->drawn) draw(*w);
+          }
+        } catch (const std::bad_alloc&) {
+        }
       }
-    }
-  }).detach();
+    }).detach();
+  } catch (const std::system_error&) {
+  }
 }
 
 }  // namespace

@@ -2,10 +2,15 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/os/HostOs.h"
 
@@ -88,19 +93,14 @@ TEST(ProgressDeathTest, SecondInterruptEndsTheProgram) {
       ::testing::KilledBySignal(SIGINT), "");
 }
 
-// On a terminal the line shows how long the current list has taken, and
-// keeps counting while the caller is busy and calls nothing.
-TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
+// Runs `body` in a child on a terminal of its own; what the terminal showed
+// until the child ended, and how it ended (`status`).
+std::string onATerminal(const std::function<void()>& body, int* status) {
   int master = -1;
-  pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(child, 0);
+  const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (child < 0) return "no terminal";
   if (child == 0) {
-    OsProgress window = OsProgressCreate(module(), 102);
-    OsProgressSetText(window, 1018, "Tolvk-Long");
-    OsProgressSetText(window, 1020, "# Reading records.");
-    ::usleep(2300000);  // busy, as a merge of a long list is
-    OsProgressPrintLine("a HotSync log line");
-    OsProgressDestroy(window);
+    body();
     ::_exit(0);
   }
   std::string screen;
@@ -113,12 +113,84 @@ TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
     screen.append(buffer, static_cast<size_t>(n));
   }
   ::close(master);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  ::waitpid(child, status, 0);
+  return screen;
+}
+
+// On a terminal the line shows how long the current list has taken, and
+// keeps counting while the caller is busy and calls nothing.
+TEST(ProgressTest, OnATerminalTheLineCountsTheTimeSpentOnTheList) {
+  int status = -1;
+  const std::string screen = onATerminal(
+      [] {
+        OsProgress window = OsProgressCreate(module(), 102);
+        OsProgressSetText(window, 1018, "Tolvk-Long");
+        OsProgressSetText(window, 1020, "# Reading records.");
+        ::usleep(2300000);  // busy, as a merge of a long list is
+        OsProgressPrintLine("a HotSync log line");
+        OsProgressDestroy(window);
+      },
+      &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_NE(screen.find("0:00 Tolvk-Long"), std::string::npos) << screen;
   EXPECT_NE(screen.find("0:02 Tolvk-Long |  | # Reading records."), std::string::npos) << screen;
   EXPECT_NE(screen.find("\r\033[Ka HotSync log line"), std::string::npos) << screen;
+}
+
+// Limits the address space to what this process holds now and `more` bytes.
+void limitAddressSpace(rlim_t more) {
+  long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) ::_exit(3);
+  std::fclose(statm);
+  const rlim_t room = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + more;
+  const rlimit limit{room, room};
+  ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// On a terminal, with no thread to be had for the clock (no room for its
+// stack) the window opens all the same; with no memory left while the clock
+// ticks (the run has taken all there is) the line stands still. Neither
+// ends the program.
+TEST(ProgressTest, OnATerminalNoThreadOrMemoryForTheClockEndsNothing) {
+  if (std::getenv("TOLVEX_SANITIZED")) GTEST_SKIP() << "the sanitizers take more address space than any limit here";
+  int status = -1;
+  std::string screen = onATerminal(
+      [] {
+        limitAddressSpace(2 << 20);  // room for what a window takes, none for a thread's stack
+        try {
+          OsProgress window = OsProgressCreate(module(), 102);
+          OsProgressSetText(window, 1018, "Tolvk-Short");
+          OsProgressDestroy(window);
+          ::_exit(window != nullptr ? 0 : 2);
+        } catch (...) {
+          ::_exit(1);
+        }
+      },
+      &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << screen;
+  EXPECT_NE(screen.find("Tolvk-Short"), std::string::npos) << screen;
+
+  screen = onATerminal(
+      [] {
+        OsProgress window = OsProgressCreate(module(), 102);
+        OsProgressSetText(window, 1018, "Tolvk-Full");
+        std::vector<void*> taken;
+        taken.reserve(1 << 20);
+        limitAddressSpace(0);
+        for (size_t size : {size_t{1} << 16, size_t{1} << 12, size_t{1} << 8, size_t{16}}) {
+          while (taken.size() < taken.capacity()) {
+            void* block = std::malloc(size);
+            if (block == nullptr) break;
+            taken.push_back(block);
+          }
+        }
+        ::usleep(2300000);  // the clock ticks, twice
+        for (void* block : taken) std::free(block);
+        OsProgressDestroy(window);
+      },
+      &status);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n" << screen;
 }
 
 }  // namespace
