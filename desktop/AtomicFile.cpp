@@ -56,7 +56,7 @@ std::string nameOf(const std::string& path) {
 // kPending wait, so the file's bytes are never held much beyond a buffer.
 class AtomicFile::WriteBehind {
  public:
-  explicit WriteBehind(int fd) : fd_(fd), thread_([this] { run(); }) {}
+  explicit WriteBehind(int fd) : fd_(fd), spare_(withRoom(kPending + 2)), thread_([this] { run(); }) {}
   ~WriteBehind() { finish(); }
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
@@ -85,6 +85,13 @@ class AtomicFile::WriteBehind {
 
  private:
   static constexpr size_t kPending = 2;
+  // Room for every buffer there can be, so that the thread never allocates
+  // (out of memory there would end the program).
+  static std::vector<std::string> withRoom(size_t count) {
+    std::vector<std::string> out;
+    out.reserve(count);
+    return out;
+  }
   void run() {
     off_t written = 0, handedOn = 0;
     std::unique_lock<std::mutex> lock(mutex_);

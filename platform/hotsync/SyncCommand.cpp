@@ -383,7 +383,11 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   FolderSnapshot desktopAfter;
   std::optional<Beside> desktopReading;
   if (!out.quiet && noSummary.empty()) {
-    desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
+    try {
+      desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
+    } catch (const std::exception& e) {
+      noSummary = whyStopped(e);
+    }
   }
   if (desktopId == 0) {
     out.add("HotSync: this desktop's id could not be read or kept in " + hotsyncHomeFile("hotsync.ini") +
