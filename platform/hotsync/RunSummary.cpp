@@ -378,7 +378,10 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     auto [was, is] = sides(name);
     ListOutcome outcome;
     outcome.name = name;
-    outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
+    // A file that could not be read (damaged, or rewritten while it was read)
+    // gives no figures: its empty view would count every item as added or deleted.
+    if (was.desktop.problem.empty() && is.desktop.problem.empty())
+      outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
     summary.lists.push_back(std::move(outcome));
   }
   if (comparing.joinable()) comparing.join();

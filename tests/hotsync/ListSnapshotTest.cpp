@@ -11,6 +11,7 @@
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "platform/hotsync/ListSnapshot.h"
+#include "platform/hotsync/RunSummary.h"
 
 namespace tolvex::host {
 namespace {
@@ -53,6 +54,29 @@ TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
   fs::remove(root / "desktop" / "Tolvk-Trip.XML");
   EXPECT_EQ(describe(FolderSnapshot::read(*opened)), expected);
   EXPECT_NE(describe(FolderSnapshot::take(image, desktop)), expected);
+  fs::remove_all(root);
+}
+
+// A desktop file rewritten in place after the opening (the desktop
+// application saving over it during a run) is neither version whole: it is
+// read as a problem, and the summary gives that side no figures rather than
+// counting every item of the file as added.
+TEST(FolderSnapshot, AFileRewrittenInPlaceIsNotReadAsItWas) {
+  char pattern[] = "/tmp/tolvex-snapshot-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const fs::path root = pattern;
+  for (const char* part : {"handheld", "desktop"})
+    fs::copy(fs::path(TOLVEX_SOURCE_DIR "/examples") / part, root / part, fs::copy_options::recursive);
+  const std::string image = (root / "handheld").string(), desktop = (root / "desktop").string();
+  auto opened = FolderSnapshot::open(image, desktop);
+  std::stringstream trip;
+  trip << std::ifstream(root / "desktop" / "Tolvk-Trip.XML").rdbuf();
+  std::ofstream(root / "desktop" / "Tolvk-Garden.XML", std::ios::trunc) << trip.str();
+  FolderSnapshot before = FolderSnapshot::read(*opened);
+  EXPECT_EQ(before.lists["Tolvk-Garden"].desktop.problem, "changed while it was read");
+  EXPECT_TRUE(before.lists["Tolvk-Trip"].desktop.problem.empty());
+  RunSummary summary = summarizeRun(std::move(before), FolderSnapshot::take(image, desktop), "", false);
+  for (const ListOutcome& o : summary.lists) EXPECT_FALSE(o.desktop.any()) << o.name;
   fs::remove_all(root);
 }
 
