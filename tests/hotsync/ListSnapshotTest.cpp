@@ -34,12 +34,19 @@ std::string describe(const FolderSnapshot& snapshot) {
   return out;
 }
 
-TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
+// A fresh copy of the example's handheld image and desktop folder; empty on failure.
+fs::path exampleCopy() {
   char pattern[] = "/tmp/tolvex-snapshot-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  if (::mkdtemp(pattern) == nullptr) return {};
   const fs::path root = pattern;
   for (const char* part : {"handheld", "desktop"})
     fs::copy(fs::path(TOLVEX_SOURCE_DIR "/examples") / part, root / part, fs::copy_options::recursive);
+  return root;
+}
+
+TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
   const std::string image = (root / "handheld").string(), desktop = (root / "desktop").string();
   const std::string expected = describe(FolderSnapshot::take(image, desktop));
   EXPECT_NE(expected.find("Tolvk-Garden desktop :"), std::string::npos) << expected;
@@ -62,11 +69,8 @@ TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
 // read as a problem, and the summary gives that side no figures rather than
 // counting every item of the file as added.
 TEST(FolderSnapshot, AFileRewrittenInPlaceIsNotReadAsItWas) {
-  char pattern[] = "/tmp/tolvex-snapshot-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  const fs::path root = pattern;
-  for (const char* part : {"handheld", "desktop"})
-    fs::copy(fs::path(TOLVEX_SOURCE_DIR "/examples") / part, root / part, fs::copy_options::recursive);
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
   const std::string image = (root / "handheld").string(), desktop = (root / "desktop").string();
   auto opened = FolderSnapshot::open(image, desktop);
   std::stringstream trip;
