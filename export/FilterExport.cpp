@@ -137,7 +137,7 @@ ExportResult exportFilterDatabase(const RunEnv& env, const std::string& fileName
   std::string message;
   FilterFileWriter writer;
   if (writer.write(chain.get(), path, message) != 0) {   // the old file stays as it was
-    log.line("#   ERROR: Couldn't write %s; the previous file stays.\n", path.c_str());
+    log.line("#   ERROR: Couldn't write %s; it is left as it was.\n", path.c_str());
     return ExportResult::kNotSaved;
   }
   logLeftOut(log, writer.leftOut());

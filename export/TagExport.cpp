@@ -142,7 +142,7 @@ ExportResult exportTagDatabase(const RunEnv& env, const std::string& fileName) {
   log.line("#   Write tag database out to %s\n", path.c_str());
   LeftOut leftOut;
   if (!store.save(path, &leftOut)) {   // the old file stays as it was
-    log.line("#   ERROR: Couldn't write %s; the previous file stays.\n", path.c_str());
+    log.line("#   ERROR: Couldn't write %s; it is left as it was.\n", path.c_str());
     return ExportResult::kNotSaved;
   }
   logLeftOut(log, leftOut);

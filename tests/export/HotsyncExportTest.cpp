@@ -155,7 +155,7 @@ TEST_F(HotsyncExportTest, UnwritableFilesAreReportedNotShownAsObtained) {
   for (const char* what : {"Tags", "Filters"}) {
     std::string file = std::string("Tolvan") + what + ".XML";
     std::string kind = what[0] == 'T' ? "tag" : "filter";
-    EXPECT_NE(log.find("#   ERROR: Couldn't write " + desktop_ + "/" + file + "; the previous file stays.\n"
+    EXPECT_NE(log.find("#   ERROR: Couldn't write " + desktop_ + "/" + file + "; it is left as it was.\n"
                        "#   Failed to save " + kind + " database!\n"),
               std::string::npos)
         << log;
