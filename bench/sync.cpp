@@ -6,8 +6,9 @@
 // Keep/Duplicate) and of the slow run (method 1), and their ratio to a
 // baseline: the time this program takes to read both inputs (an expat parse
 // of the desktop file, every record of the database unpacked) and to write
-// both outputs and the log's bytes (each output to a temporary file, synced
-// and renamed, as a run writes them), with no merge at all.
+// the bytes of both outputs and of the log that the run wrote (each output to
+// a temporary file, synced and renamed, as a run writes them), with no merge
+// at all.
 //
 // Keep/Duplicate keeps both versions of every item edited on both sides, so
 // on a list of the full size the result would not fit the handheld (65,535
@@ -18,6 +19,8 @@
 // the one before, on both sides, merged fast and slow (method 1).
 // Every figure is the median of three runs (TOLVEX_BENCH_REPEAT=N for N), each
 // from the same prepared state; the spread of the wall times is printed too.
+// The sizes of one shape take turns, run by run, so that the growth from the
+// smallest to the largest compares runs made at the same time.
 // Run: build/bin/bench_sync [largest size [smallest size]]   (scratch in $TMPDIR or /tmp)
 // TOLVEX_BENCH_DEEP=0 leaves out the deep shape; TOLVEX_BENCH_ONLY="fast 1,deep slow 1"
 // runs only those; TOLVEX_KEEP_SCRATCH=1 keeps the last prepared lists.
@@ -220,9 +223,12 @@ bool writeReplacing(const std::string& path, const std::string& bytes, bool sync
 
 // What any run must do at the least, with no merge: an expat parse of the
 // desktop file without handlers, every item record of the database
-// unpacked, and the bytes of both outputs and of the log written (here the
-// inputs' bytes and `log`, into `scratch`).
-double baseline(const std::string& xmlPath, const std::string& pdbPath, const std::string& log,
+// unpacked, and the bytes the run wrote (`out`: its list file, its database
+// and its log) written into `scratch` as the run writes them.
+struct Written {
+  std::string xml, pdb, log;
+};
+double baseline(const std::string& xmlPath, const std::string& pdbPath, const Written& out,
                 const std::string& scratch, size_t* items) {
   auto start = std::chrono::steady_clock::now();
   std::string xml = readFile(xmlPath);
@@ -241,8 +247,9 @@ double baseline(const std::string& xmlPath, const std::string& pdbPath, const st
       *items += item != nullptr;
     }
   }
-  bool written = writeReplacing(scratch + "/out.XML", xml, true) && writeReplacing(scratch + "/out.pdb", bytes, true) &&
-                 writeReplacing(scratch + "/out.log", log, false);
+  bool written = writeReplacing(scratch + "/out.XML", out.xml, true) &&
+                 writeReplacing(scratch + "/out.pdb", out.pdb, true) &&
+                 writeReplacing(scratch + "/out.log", out.log, false);
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return written ? seconds : -1;
 }
@@ -324,50 +331,52 @@ struct Row {
 
 class Bench {
  public:
-  Bench(World w, int repeats, std::string only) : w_(std::move(w)), repeats_(repeats), only_(std::move(only)) {}
+  Bench(std::string root, int repeats, std::string only)
+      : root_(std::move(root)), repeats_(repeats), only_(std::move(only)) {}
 
-  // Prepares `count` items of `shape` and times `runs` on them, each
-  // `repeats_` times from the same prepared state; prints the medians and
-  // the spread (slowest less fastest) of the wall time with the summary.
-  // The baseline is taken on the same inputs with the first run's log.
-  void measure(size_t count, Shape shape, const std::vector<Run>& runs, const char* suffix = "") {
+  // Prepares each of `counts` items of `shape` (in a world of its own) and
+  // times `runs` on them, each `repeats_` times from the same prepared state;
+  // prints the medians and the spread (slowest less fastest) of the wall
+  // time with the summary. The sizes take turns run by run, so that a change
+  // in the machine's speed during the bench falls on every size alike and
+  // the growth from one size to the next is not skewed by it. The baseline
+  // is taken after each run with the summary, on the same inputs and with
+  // the outputs that run wrote.
+  void measure(const std::vector<size_t>& counts, Shape shape, const std::vector<Run>& runs,
+               const char* suffix = "") {
     std::vector<Run> chosen;
     for (const Run& run : runs)
       if (wanted(std::string(run.label) + suffix)) chosen.push_back(run);
-    if (chosen.empty()) return;
-    std::string error;
-    if (!prepare(w_, count, shape, error)) {
-      std::printf("%8zu  could not prepare: %s\n", count, error.c_str());
-      ++failures_;
-      return;
-    }
-    std::vector<double> bases;
-    for (const Run& run : chosen) {
-      const std::vector<std::string> args{"sync", "--device", w_.device, "--desktop", w_.desktop, "--type", run.type};
-      std::vector<std::string> quietArgs = args;
-      quietArgs.push_back("--quiet");
-      std::vector<Outcome> full, quiet;
-      bool failed = false;
-      for (int i = 0; i < repeats_ && !failed; ++i) {
-        failed = !runOnce(run, args, &full);
-        if (!failed && bases.size() < static_cast<size_t>(repeats_)) bases.push_back(measureBaseline());
-        failed = failed || !runOnce(run, quietArgs, &quiet);
-      }
-      if (failed) {
+    if (chosen.empty() || counts.empty()) return;
+    std::vector<Size> sizes;
+    for (size_t count : counts) {
+      Size size{count, world(count), {}, {}, {}};
+      std::string error;
+      if (!prepare(size.world, count, shape, error)) {
+        std::printf("%8zu  could not prepare: %s\n", count, error.c_str());
         ++failures_;
         return;
       }
-      const double base = median(bases);
-      const double wall = median(full, &Outcome::seconds);
-      const std::string label = std::string(run.label) + suffix;
-      std::printf("%8zu  %-12s %8.3f %7.3f %8.3f %8.3f %8.3f %7.2f %9.1f %9.1f%s\n", count, label.c_str(), wall,
-                  spread(full), median(full, &Outcome::cpuSeconds), median(quiet, &Outcome::seconds), base,
-                  wall / base, median(full, &Outcome::peakMb), median(quiet, &Outcome::peakMb),
-                  ok(full) && ok(quiet) ? "" : "  (run failed)");
-      std::fflush(stdout);
-      failures_ += !ok(full) || !ok(quiet);
-      rows_.push_back({label, count, wall});
+      sizes.push_back(std::move(size));
     }
+    for (const Run& run : chosen) {
+      for (Size& size : sizes) size.full.clear(), size.quiet.clear(), size.bases.clear();
+      for (int i = 0; i < repeats_; ++i) {
+        for (Size& size : sizes) {
+          const World& w = size.world;
+          const std::vector<std::string> args{"sync", "--device", w.device, "--desktop", w.desktop, "--type", run.type};
+          std::vector<std::string> quietArgs = args;
+          quietArgs.push_back("--quiet");
+          if (!runOnce(w, run, args, &size.full)) return fail();
+          size.bases.push_back(measureBaseline(w));
+          if (!runOnce(w, run, quietArgs, &size.quiet)) return fail();
+        }
+      }
+      const std::string label = std::string(run.label) + suffix;
+      for (const Size& size : sizes) print(size, label);
+    }
+    if (!std::getenv("TOLVEX_KEEP_SCRATCH"))
+      for (const Size& size : sizes) shell("rm -rf '" + size.world.root + "'");
   }
 
   // Growth of each run's time from its smallest to its largest size.
@@ -380,8 +389,8 @@ class Bench {
       const Row* last = nullptr;
       for (const Row& r : rows_) {
         if (r.label != label) continue;
-        if (!first) first = &r;
-        last = &r;
+        if (!first || r.count < first->count) first = &r;
+        if (!last || r.count > last->count) last = &r;
       }
       if (first == last) continue;
       std::printf("growth %-12s %zu -> %zu items: %.2fx (linear %.2fx)\n", label.c_str(), first->count, last->count,
@@ -392,10 +401,41 @@ class Bench {
   int failures() const { return failures_; }
 
  private:
+  struct Size {
+    size_t count;
+    World world;
+    std::vector<Outcome> full, quiet;
+    std::vector<double> bases;  // one after each run with the summary
+  };
+
+  World world(size_t count) const {
+    World w;
+    w.root = root_ + "/" + std::to_string(count);
+    w.home = w.root + "/home";
+    w.device = w.root + "/device";
+    w.desktop = w.root + "/desktop";
+    return w;
+  }
+
+  void fail() { ++failures_; }
+
+  void print(const Size& size, const std::string& label) {
+    const double base = median(size.bases);
+    const double wall = median(size.full, &Outcome::seconds);
+    std::printf("%8zu  %-12s %8.3f %7.3f %8.3f %8.3f %8.3f %7.2f %9.1f %9.1f%s\n", size.count, label.c_str(), wall,
+                spread(size.full), median(size.full, &Outcome::cpuSeconds), median(size.quiet, &Outcome::seconds),
+                base, wall / base, median(size.full, &Outcome::peakMb), median(size.quiet, &Outcome::peakMb),
+                ok(size.full) && ok(size.quiet) ? "" : "  (run failed)");
+    std::fflush(stdout);
+    failures_ += !ok(size.full) || !ok(size.quiet);
+    rows_.push_back({label, size.count, wall});
+  }
+
   // One run from the prepared state, added to `outcomes`.
-  bool runOnce(const Run& run, const std::vector<std::string>& args, std::vector<Outcome>* outcomes) {
-    if (!restore(w_) || !setMethod(w_, run.method)) return false;
-    outcomes->push_back(hotsync(w_.home, args));
+  static bool runOnce(const World& w, const Run& run, const std::vector<std::string>& args,
+                      std::vector<Outcome>* outcomes) {
+    if (!restore(w) || !setMethod(w, run.method)) return false;
+    outcomes->push_back(hotsync(w.home, args));
     return true;
   }
 
@@ -424,19 +464,19 @@ class Bench {
     return ("," + only_ + ",").find("," + label + ",") != std::string::npos;
   }
 
-  // On the prepared inputs, with the log the run just wrote.
-  double measureBaseline() {
-    const std::string log = readFile(w_.desktop + "/lastsync.txt");
-    if (!restore(w_)) return -1;
-    const std::string scratch = w_.root + "/baseline";
+  // On the prepared inputs, with the outputs the run just wrote.
+  static double measureBaseline(const World& w) {
+    const Written out{readFile(w.xml()), readFile(w.pdb()), readFile(w.desktop + "/lastsync.txt")};
+    if (!restore(w)) return -1;
+    const std::string scratch = w.root + "/baseline";
     shell("mkdir -p '" + scratch + "'");
     size_t items = 0;
-    double seconds = baseline(w_.xml(), w_.pdb(), log, scratch, &items);
+    double seconds = baseline(w.xml(), w.pdb(), out, scratch, &items);
     shell("rm -rf '" + scratch + "'");
     return seconds;
   }
 
-  World w_;
+  std::string root_;
   int repeats_;
   std::string only_;
   std::vector<Row> rows_;
@@ -452,33 +492,32 @@ int main(int argc, char** argv) {
   size_t smallest = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 0;
   const char* tmp = std::getenv("TMPDIR");
   const char* deep = std::getenv("TOLVEX_BENCH_DEEP");
-  World w;
-  w.root = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvex-bench-sync-" + std::to_string(getpid());
-  w.home = w.root + "/home";
-  w.device = w.root + "/device";
-  w.desktop = w.root + "/desktop";
+  const std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvex-bench-sync-" + std::to_string(getpid());
   const char* repeat = std::getenv("TOLVEX_BENCH_REPEAT");
   const char* only = std::getenv("TOLVEX_BENCH_ONLY");
   const int repeats = std::max(1, repeat && *repeat ? std::atoi(repeat) : 3);
   std::printf("%8s  %-12s %8s %7s %8s %8s %8s %7s %9s %9s\n", "items", "run", "wall s", "spread", "cpu s", "quiet s",
               "base s", "ratio", "peak MB", "quiet MB");
-  Bench bench(w, repeats, only ? only : "");
+  Bench bench(root, repeats, only ? only : "");
   const std::vector<Run> flat = {
       {"fast 1", "fast", 1}, {"fast 2", "fast", 2}, {"fast 3", "fast", 3}, {"slow 1", "slow", 1}};
+  std::vector<size_t> counts, halves;
   for (size_t count : {1000u, 4000u, 16000u, 65000u}) {
     if (count > largest) break;
     if (count < smallest) continue;
-    bench.measure(count, Shape::kFlat, flat);
-    // Half the items, each kept twice: the result holds `count` items.
-    bench.measure(count / 2, Shape::kFlat, {{"fast 4", "fast", 4}}, "*");
+    counts.push_back(count);
+    halves.push_back(count / 2);
   }
+  bench.measure(counts, Shape::kFlat, flat);
+  // Half the items, each kept twice: the result holds `count` items.
+  bench.measure(halves, Shape::kFlat, {{"fast 4", "fast", 4}}, "*");
   if (!deep || std::string(deep) != "0") {
-    bench.measure(60000, Shape::kDeep, {{"deep fast 1", "fast", 1}, {"deep slow 1", "slow", 1}});
+    bench.measure({60000}, Shape::kDeep, {{"deep fast 1", "fast", 1}, {"deep slow 1", "slow", 1}});
   }
   bench.printGrowth();
   std::printf("Medians of %d runs each. wall s: the run as a user runs it; spread: its slowest less its fastest;\n"
               "quiet s: with --quiet (no summary); base s: read both inputs, write both outputs and the log, no merge;\n"
               "ratio: wall / base. * Keep/Duplicate on half the items.\n", repeats);
-  if (!std::getenv("TOLVEX_KEEP_SCRATCH")) shell("rm -rf '" + w.root + "'");
+  if (!std::getenv("TOLVEX_KEEP_SCRATCH")) shell("rm -rf '" + root + "'");
   return bench.failures() == 0 ? 0 : 1;
 }

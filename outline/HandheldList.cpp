@@ -570,7 +570,11 @@ bool rebuildHandheldList(const RunEnv& env, ItemList& list, const DatabaseEntry&
 }
 
 bool settleRebuildNote(const RunEnv& env, const std::string& name, const ItemList& list, bool renamed) {
-  if (!renamed) notePendingRebuild(env.desktopFolder, {kTempDatabaseName, list.uniqueTime(), std::nullopt});
+  // Without a note of its own the temporary would pass for a stranger's and
+  // block every rebuild; the list's note keeps it known, and the next run
+  // puts it back under the list's name.
+  if (!renamed && !notePendingRebuild(env.desktopFolder, {kTempDatabaseName, list.uniqueTime(), std::nullopt}))
+    return false;
   clearPendingRebuild(env.desktopFolder, name);
   return renamed;
 }

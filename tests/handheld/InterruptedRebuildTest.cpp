@@ -1,6 +1,11 @@
 // A run cut short while a rebuilt list waits under the temporary name, its
 // old database already deleted and its desktop file not yet saved: the list
 // must come back, whether another rebuild or the next run meets it first.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 
@@ -76,6 +81,37 @@ TEST_F(InterruptedRebuildTest, NextRunPutsTheListBackAndFinishesIt) {
   SyncHostDetach();
   ASSERT_EQ(std::system(sync.c_str()), 0);
   EXPECT_NE(slurp(desktop_ + "lastsync.txt").find("# No changes were made. Natch.\n"), std::string::npos);
+}
+
+// The rename failed and then the note that keeps the temporary as this
+// conduit's own could not be written (a full disk): the list's own note must
+// stay, or the next run takes the temporary for a stranger's and the list is
+// gone from the handheld.
+TEST_F(InterruptedRebuildTest, ListNoteStaysWhenTheTemporarysNoteCannotBeWritten) {
+  interruptedRebuild();
+  auto list = desktopList("Tolvk-W");
+  ASSERT_TRUE(list);
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit none{1, 1};  // no file can be written; one can still be removed
+    setrlimit(RLIMIT_FSIZE, &none);
+    _exit(settleRebuildNote(env_, "Tolvk-W", *list, false) ? 1 : 0);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  const std::vector<PendingRebuild> notes = readPendingRebuilds(desktop_);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].name, "Tolvk-W");
+  SyncHostDetach();
+  const std::string sync = "HOTSYNC_HOME=" + (root_ / "home").string() + " " TOLVEX_BINARY_DIR "/bin/hotsync sync --device " +
+                           image_ + " --desktop " + desktop_ + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(sync.c_str()), 0);
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+  EXPECT_EQ(titles("Tolvk-W"), rebuilt_);
+  EXPECT_FALSE(databaseExists(kTempDatabaseName));
 }
 
 // The desktop holds a title the handheld cannot (a snowman it shows as
