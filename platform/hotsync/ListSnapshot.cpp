@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "outline/ItemRecord.h"
@@ -353,8 +354,11 @@ void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bool
         PdbFile::parseInPlace(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr, &records);
     if (!pdb || pdb->creator != kListCode || pdb->type != kListCode) continue;
     if (pdb->name.find('*') != std::string::npos) continue;  // a temporary, never a list
-    const SideView* same = earlierSide(earlier, pdb->name, true);
-    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records, titles);
+    // Named as the conduit names the list and its desktop file: each byte the
+    // character of that code, so both sides of a list meet under one name.
+    const std::string name = latin1BytesToUtf8(pdb->name);
+    const SideView* same = earlierSide(earlier, name, true);
+    out->lists[name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records, titles);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "platform/hotsync/ListSnapshot.h"
+#include "platform/hotsync/ListTree.h"
 #include "platform/hotsync/RunSummary.h"
 
 namespace tolvex::host {
@@ -81,6 +82,29 @@ TEST(FolderSnapshot, AFileRewrittenInPlaceIsNotReadAsItWas) {
   EXPECT_TRUE(before.lists["Tolvk-Trip"].desktop.problem.empty());
   RunSummary summary = summarizeRun(std::move(before), FolderSnapshot::take(image, desktop), "", false);
   for (const ListOutcome& o : summary.lists) EXPECT_FALSE(o.desktop.any()) << o.name;
+  fs::remove_all(root);
+}
+
+// A handheld list whose name has a byte from 0x80 up meets its desktop file
+// under the name the conduit gives that file (each byte read as Latin-1), so
+// the summary has one line for it; such a byte in the C1 range is not shown
+// raw to a terminal.
+TEST(FolderSnapshot, ANameBeyondAsciiIsOneListOnBothSides) {
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
+  std::stringstream pdb;
+  pdb << std::ifstream(root / "handheld" / "Tolvk-Reading.pdb", std::ios::binary).rdbuf();
+  std::string bytes = pdb.str();
+  const std::string name = "Tolvk-Caf\xE9";
+  bytes.replace(0, 32, name + std::string(32 - name.size(), '\0'));
+  std::ofstream(root / "handheld" / "Tolvk-Caf%E9.pdb", std::ios::binary) << bytes;
+  fs::copy_file(root / "desktop" / "Tolvk-Trip.XML", root / "desktop" / "Tolvk-Caf\u00e9.XML");
+  FolderSnapshot snapshot = FolderSnapshot::take((root / "handheld").string(), (root / "desktop").string());
+  ASSERT_EQ(snapshot.lists.count("Tolvk-Caf\u00e9"), 1u);
+  EXPECT_TRUE(snapshot.lists["Tolvk-Caf\u00e9"].handheld.present);
+  EXPECT_TRUE(snapshot.lists["Tolvk-Caf\u00e9"].desktop.present);
+  EXPECT_EQ(snapshot.lists.count(name), 0u);
+  EXPECT_EQ(terminalLine("Tolvk-\u0080uro\u00e9", 20), "Tolvk-?uro\u00e9");
   fs::remove_all(root);
 }
 
