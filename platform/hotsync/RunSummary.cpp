@@ -400,6 +400,10 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     } else {
       outcome.action = actionFromChanges(was, is, outcome);
     }
+    // A failed list whose database is gone waits under a temporary name for
+    // the next run (a rename that failed): its items were not deleted.
+    if (outcome.action == ListOutcome::kFailed && was.handheld.present && !is.handheld.present)
+      outcome.handheld = SideChanges();
   }
   for (const auto& [file, hash] : after.imageFiles) {
     auto was = before.imageFiles.find(file);
