@@ -22,7 +22,7 @@
 namespace tolvex {
 
 // How an export ended. kNotSaved: the handheld database was read to the end
-// but its file could not be written; the previous file stays.
+// but its file could not be written; the file is left as it was.
 enum class ExportResult { kSaved, kNotRead, kNotSaved };
 ExportResult exportTagDatabase(const RunEnv& env, const std::string& fileName);
 ExportResult exportFilterDatabase(const RunEnv& env, const std::string& fileName);

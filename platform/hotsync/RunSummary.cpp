@@ -337,8 +337,11 @@ const char* actionName(ListOutcome::Action action) {
 
 std::string firstTrouble(const std::string& logText) {
   std::istringstream lines(logText);
+  bool exporting = false;  // the tag and filter exports, which never fail a run
   for (std::string line; std::getline(lines, line);) {
-    if (isTrouble(line)) return failReason(line);
+    if (startsWith(line, "# Downloading Tolvan ")) exporting = true;
+    if (line.empty()) exporting = false;
+    if (!exporting && isTrouble(line)) return failReason(line);
   }
   return std::string();
 }

@@ -120,6 +120,16 @@ TEST_F(RunSummaryTest, AListLeftUnderItsTemporaryNameIsNotCountedAsDeleted) {
   unsetenv("SYNCMGR_FAULTS");
   EXPECT_EQ(r.code, 1) << r.out;
   EXPECT_NE(r.out.find("Tolvk-Garden: failed: CallModule RenameDB(0x40ff)\n"), std::string::npos) << r.out;
+  // The words of the failure name it, not an export that failed before it.
+  fs::remove(root_ / "handheld" / "TolvTags.pdb");
+  garden = slurp(root_ / "desktop" / "Tolvk-Garden.XML");
+  garden.insert(garden.find("</TolvexFile>"), "<item uniqueID=\"0\" dirtyContent=\"1\"><title>Newer</title></item>\n");
+  std::ofstream(root_ / "desktop" / "Tolvk-Garden.XML") << garden;
+  setenv("SYNCMGR_FAULTS", "SyncCallRemoteModule:3", 1);
+  r = sync("", true);
+  unsetenv("SYNCMGR_FAULTS");
+  EXPECT_NE(r.out.find("a list could not be brought in sync (CallModule RenameDB(0x40ff))"), std::string::npos)
+      << r.out;
 }
 
 // The handheld's Garden is damaged (two records share one unique ID) but its
