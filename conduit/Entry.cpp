@@ -3,12 +3,15 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <new>
 
 #include "conduit/ConduitRun.h"
 #include "conduit/Entry.h"
 #include "conduit/Module.h"
 #include "conduit/RunDriver.h"
+#include "outline/ListCopy.h"
 #include "platform/condmgr/CondMgr.h"
 #include "platform/hotsync/ConduitApi.h"
 
@@ -25,6 +28,24 @@ enum : long {
   kInfoBadRequest = 4213, kInfoNoName = 4214, kInfoNoOutSize = 4215,
 };
 
+// The run, with what it throws (out of memory, say) turned into a failed
+// run: what was written stands, as after a crash, and the next run takes it
+// up; the host hears of a failure instead of being taken down.
+int32_t runCaught(tolvex::ConduitRun& run, RunProperties& properties) {
+  const char* why = "out of memory";
+  try {
+    return tolvex::RunDriver(run, properties).run();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  run.progress().destroy();
+  run.log().line("! ERROR: The HotSync stopped: %s. Lists it did not finish are synchronized at the next HotSync.\n",
+                 why);
+  run.addHotSyncLogLine("FAILED Tolvan (check logs)\n");
+  return tolvex::kListNotInSync;
+}
+
 }  // namespace
 
 CONDUIT_EXPORT long OpenConduit(ConduitCallback callback, RunProperties* properties) {
@@ -37,7 +58,7 @@ CONDUIT_EXPORT long OpenConduit(ConduitCallback callback, RunProperties* propert
   auto run = std::make_unique<tolvex::ConduitRun>();
   if (!run->registerWithSyncManager()) return kErrNoRun;
   run->log().open(tolvex::desktopFolderOf(*properties));
-  const int32_t result = tolvex::RunDriver(*run, *properties).run();
+  const int32_t result = runCaught(*run, *properties);
   run->log().close();
   if (result < 0) run->log().showInNotepad();
   run->unregisterFromSyncManager();

@@ -22,6 +22,24 @@ std::vector<uint64_t> pathHashes(const std::vector<ItemView>& items) {
   return out;
 }
 
+// Each item's previous and next sibling, kUnpaired for none.
+struct Siblings {
+  std::vector<size_t> previous, next;
+};
+Siblings siblingsOf(const std::vector<ItemView>& items) {
+  Siblings out{std::vector<size_t>(items.size(), kUnpaired), std::vector<size_t>(items.size(), kUnpaired)};
+  std::vector<size_t> lastChild(items.size() + 1, kUnpaired);  // by parent; the top row last
+  for (size_t i = 0; i < items.size(); ++i) {
+    size_t& last = lastChild[items[i].parent == kNoParent ? items.size() : items[i].parent];
+    if (last != kUnpaired) {
+      out.previous[i] = last;
+      out.next[last] = i;
+    }
+    last = i;
+  }
+  return out;
+}
+
 // Indices (into `sequence`) of one longest strictly increasing subsequence.
 std::vector<bool> longestIncreasing(const std::vector<size_t>& sequence) {
   std::vector<size_t> tails;  // tails[k]: index of the smallest end of a run of length k+1
@@ -126,6 +144,14 @@ class Matcher {
     return pairOfAfter_[parent] + 1;
   }
 
+  // Key of an `after` item's neighbour in `before` terms: 0 for none, its
+  // pair after; nullopt when it has no pair.
+  std::optional<uint64_t> neighbourAfter(size_t neighbour) const {
+    if (neighbour == kUnpaired) return 0;
+    if (pairOfAfter_[neighbour] == kUnpaired) return std::nullopt;
+    return pairOfAfter_[neighbour] + 1;
+  }
+
   const std::vector<size_t>& pairOfAfter() const { return pairOfAfter_; }
   const std::vector<size_t>& pairOfBefore() const { return pairOfBefore_; }
 
@@ -199,6 +225,25 @@ SideChanges compareSides(const std::vector<ItemView>& before, const std::vector<
          });
   m.pass([&](size_t b) { return mix(before[b].titleHash, before[b].createTime); },
          [&](size_t a) -> std::optional<uint64_t> { return mix(after[a].titleHash, after[a].createTime); });
+  // 7. Between the same paired neighbours under the paired parent, with the
+  // same creation time: an item renamed in place that has none (made on the
+  // desktop), whose rebuild gave it a new ID.
+  const Siblings siblingsBefore = siblingsOf(before), siblingsAfter = siblingsOf(after);
+  const auto place = [](uint64_t parent, uint64_t previous, uint64_t next, uint32_t created) {
+    return mix(mix(mix(parent, previous), next), created);
+  };
+  m.pass(
+      [&](size_t b) {
+        const auto key = [](size_t sibling) { return sibling == kUnpaired ? 0 : uint64_t{sibling} + 1; };
+        return place(m.parentBefore(b), key(siblingsBefore.previous[b]), key(siblingsBefore.next[b]),
+                     before[b].createTime);
+      },
+      [&](size_t a) -> std::optional<uint64_t> {
+        const std::optional<uint64_t> parent = m.parentAfter(a), previous = m.neighbourAfter(siblingsAfter.previous[a]),
+                                      next = m.neighbourAfter(siblingsAfter.next[a]);
+        if (!parent || !previous || !next) return std::nullopt;
+        return place(*parent, *previous, *next, after[a].createTime);
+      });
 
   SideChanges out;
   out.pairOf = m.pairOfAfter();

@@ -10,7 +10,9 @@
 //   3. the same title path (an item edited in place);
 //   4. the same title under the paired parent (edited below a renamed parent);
 //   5. the same creation time under the paired parent (a renamed item);
-//   6. the same title and creation time anywhere (edited and moved).
+//   6. the same title and creation time anywhere (edited and moved);
+//   7. the same creation time between the same paired neighbours under the
+//      paired parent (renamed in place, with no creation time to go by).
 // What stays unpaired before was deleted; after, added. A pair whose content
 // differs was changed; one that left its paired parent, or whose order among
 // its siblings changed (beyond the fewest moves that explain it), was moved.

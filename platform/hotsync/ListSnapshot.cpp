@@ -10,13 +10,12 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "outline/ItemRecord.h"
+#include "platform/hotsync/Beside.h"
 #include "platform/hotsync/ListTree.h"
 #include "platform/syncmgr/PdbFile.h"
 
@@ -499,14 +498,9 @@ FolderSnapshot FolderSnapshot::take(const std::string& image, const std::string&
                                     const FolderSnapshot* earlier, bool titles) {
   // The two folders are read at once, the image's files on a thread of their own.
   FolderSnapshot images;
-  std::thread reading;
-  try {
-    reading = std::thread([&] { images = takeImage(image, earlier, titles); });
-  } catch (const std::system_error&) {
-    images = takeImage(image, earlier, titles);
-  }
+  Beside reading([&] { images = takeImage(image, earlier, titles); });
   FolderSnapshot snapshot = takeDesktop(desktop, earlier, titles);
-  if (reading.joinable()) reading.join();
+  reading.wait();
   return combine(std::move(snapshot), std::move(images));
 }
 

@@ -8,10 +8,9 @@
 #include <cstring>
 #include <map>
 #include <sstream>
-#include <system_error>
-#include <thread>
 
 #include "desktop/TextEncoding.h"
+#include "platform/hotsync/Beside.h"
 #include "platform/hotsync/ItemLines.h"
 #include "platform/hotsync/Json.h"
 #include "platform/hotsync/ListTree.h"
@@ -171,6 +170,13 @@ bool mayBeSkipOrError(std::string_view line) {
 // Whether reading `line` can change what the log says of a list (`inList`:
 // a list's section is open): the lines the loop below acts on, and more.
 bool mayMatter(std::string_view line, bool inList) {
+  // Nearly every line is the merge engine's, and none of those below: the
+  // first character past the markers (or the line's first or last) tells.
+  const std::string_view text = unmarked(line);
+  const char first = text.empty() ? '\0' : text[0];
+  if (first != '[' && first != 'L' && first != 'E' && first != 'S' && first != 'W' &&
+      (line.empty() || (line[0] != '!' && line.back() != '.')))
+    return false;
   // A character each first, as nearly every line is none of these.
   if (line.size() > 2 && (line[2] == '[' || line[2] == 'L') && (startsWith(line, "# [") || startsWith(line, "# Log open for")))
     return true;
@@ -371,12 +377,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
       handhelds.push_back(compareSides(was.handheld.items, is.handheld.items));
     }
   };
-  std::thread comparing;
-  try {
-    comparing = std::thread(compareHandhelds);
-  } catch (const std::system_error&) {
-    compareHandhelds();
-  }
+  Beside comparing(compareHandhelds);
   for (const auto& [name, unused] : names) {
     auto [was, is] = sides(name);
     ListOutcome outcome;
@@ -387,7 +388,7 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
       outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
     summary.lists.push_back(std::move(outcome));
   }
-  if (comparing.joinable()) comparing.join();
+  comparing.wait();
   for (size_t i = 0; i < summary.lists.size(); ++i) {
     ListOutcome& outcome = summary.lists[i];
     auto [was, is] = sides(outcome.name);

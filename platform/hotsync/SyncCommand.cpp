@@ -12,16 +12,16 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "desktop/TextEncoding.h"
 #include "platform/condmgr/HotsyncHome.h"
 #include "platform/condmgr/IniFile.h"
+#include "platform/hotsync/Beside.h"
 #include "platform/hotsync/Commands.h"
 #include "platform/hotsync/ConduitApi.h"
 #include "platform/hotsync/DryRun.h"
@@ -259,29 +259,6 @@ std::string notAnImage(const std::string& device) {
   return text + "; make one with 'hotsync device init " + device + "'";
 }
 
-// Work done on a thread of its own beside this one, or at once on this one
-// when no thread can be started. The work must not touch what this thread
-// uses until `wait` returns.
-class Beside {
- public:
-  explicit Beside(const std::function<void()>& work) {
-    try {
-      thread_ = std::thread(work);
-    } catch (const std::system_error&) {
-      work();
-    }
-  }
-  ~Beside() { wait(); }
-  Beside(const Beside&) = delete;
-  Beside& operator=(const Beside&) = delete;
-  void wait() {
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  std::thread thread_;
-};
-
 // The reading of the lists as they were before the run, beside it.
 class BeforeTheRun {
  public:
@@ -388,12 +365,19 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   // return. The desktop's lists, the longest read, go on a thread of their
   // own beside the image's write-back; the log is read here after the
   // image, so that the desktop's reading keeps a core to itself.
+  // The summary only reports: when it cannot be made (out of memory), the
+  // image is still written back and the run answers as its conduits did.
   const std::string runLog = out.quiet ? std::string() : thisRunsLog();
-  FolderSnapshot was = before.take();
+  bool summarize = !out.quiet;
+  FolderSnapshot was;
+  try {
+    was = before.take();
+  } catch (const std::bad_alloc&) {
+    summarize = false;
+  }
   FolderSnapshot desktopAfter;
-  RunLogNotes notes;
   std::optional<Beside> desktopReading;
-  if (!out.quiet) {
+  if (summarize) {
     desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
   }
   if (desktopId == 0) {
@@ -413,30 +397,41 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   HostState::setLastUser(cp1252BytesToUtf8(userName));
   if (!dryRun) out.append();
 
-  const int code = allOk ? kExitOk : kExitFailed;
+  int code = allOk ? kExitOk : kExitFailed;
   if (out.quiet) return code;
-  // What the run and the write-back freed goes back before the image is read.
-  ::malloc_trim(0);
-  FolderSnapshot imageAfter = FolderSnapshot::takeImage(device, &was, request.verbose);
-  notes = readRunLog(runLog);
-  desktopReading->wait();
-  FolderSnapshot after = FolderSnapshot::combine(std::move(desktopAfter), std::move(imageAfter));
-  RunSummary summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
+  std::optional<RunSummary> summary;
+  try {
+    if (summarize) {
+      // What the run and the write-back freed goes back before the image is read.
+      ::malloc_trim(0);
+      FolderSnapshot imageAfter = FolderSnapshot::takeImage(device, &was, request.verbose);
+      const RunLogNotes notes = readRunLog(runLog);
+      desktopReading->wait();
+      FolderSnapshot after = FolderSnapshot::combine(std::move(desktopAfter), std::move(imageAfter));
+      summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  if (!summary) {
+    out.error("the summary of this HotSync could not be made (out of memory); what it did is in its log" +
+              (runLog.empty() ? std::string() : ": " + runLog));
+    if (dryRun) code = kExitFailed;  // its summary is all a dry run gives
+  }
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;
     json.beginObject().key("result").string(allOk ? "ok" : "failed").key("exitCode").number(code);
     json.key("dryRun").boolean(dryRun);
-    writeSummaryJson(summary, json, style);
+    if (summary) writeSummaryJson(*summary, json, style);
     json.key("hotsyncLog").beginArray();
     for (const std::string& line : out.lines) json.string(line);
     json.endArray().key("errors").beginArray();
     for (const std::string& error : out.errors) json.string(error);
     json.endArray().endObject();
     std::printf("%s\n", json.text().c_str());
-  } else if (out.chatty()) {
+  } else if (out.chatty() && summary) {
     std::printf("\n%s%s", dryRun ? "Dry run, nothing was changed; a HotSync now would do this:\n" : "",
-                summaryText(summary, style).c_str());
+                summaryText(*summary, style).c_str());
   }
   return code;
 }

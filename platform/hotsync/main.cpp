@@ -1,8 +1,11 @@
 // hotsync: the HotSync program a user runs. Synchronizes a handheld image
 // with a desktop folder through the registered conduits, opens a conduit's
 // action dialog, and makes or prints handheld images.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "platform/hotsync/Commands.h"
@@ -38,9 +41,7 @@ const char kUsage[] =
     "'hotsync COMMAND --help' tells more. State is kept in $HOTSYNC_HOME\n"
     "(default ~/.config/hotsync).\n";
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommand(int argc, char** argv) {
   using namespace tolvex::host;
   if (argc < 2) {
     std::fprintf(stderr, "hotsync: a command is required (see 'hotsync --help')\n");
@@ -63,4 +64,26 @@ int main(int argc, char** argv) {
   if (command == "device") return runDevice(argc, argv, 2);
   std::fprintf(stderr, "hotsync: unknown command '%s' (see 'hotsync --help')\n", command.c_str());
   return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that goes away (hotsync sync | head) loses what is printed
+  // after it; the run itself goes on to its end.
+  std::signal(SIGPIPE, SIG_IGN);
+  // Out of memory part way: every file is written whole or not at all, so
+  // what was written stands, as after a crash, and the next run takes it up.
+  const char* why = "out of memory";
+  try {
+    return runCommand(argc, argv);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    why = e.what();
+  }
+  std::fprintf(stderr,
+               "hotsync: stopped: %s; files it had not finished are as they were, and the next HotSync "
+               "takes up what this one left\n",
+               why);
+  return tolvex::host::kExitFailed;
 }

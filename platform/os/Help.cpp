@@ -3,6 +3,7 @@
 // a zombie behind.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ int startDetached(const char* program, const char* path) {
     ::setsid();
     pid_t grandchild = ::fork();
     if (grandchild == 0) {
+      ::signal(SIGPIPE, SIG_DFL);  // the caller may ignore it; the program started must not
       int devnull = ::open("/dev/null", O_RDWR);
       if (devnull >= 0) {
         ::dup2(devnull, STDIN_FILENO);

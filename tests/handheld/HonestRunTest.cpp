@@ -134,6 +134,46 @@ TEST_F(HonestRunTest, CancelIsReportedWithTheListsNotSynchronized) {
   EXPECT_FALSE(databaseExists("Tolvk-C"));
 }
 
+// Out of memory at any point of a run, in the conduit or in the host: the
+// run says so and exits 1 (or finishes without its summary), and never dies
+// of it; the next run brings both sides in step with every edit. The limit
+// climbs from too little to load the program until runs finish again.
+TEST_F(HonestRunTest, OutOfMemoryAnywhereIsReportedAndLosesNothing) {
+  if (std::getenv("TOLVEX_SANITIZED")) GTEST_SKIP() << "the sanitizers take more address space than any limit here";
+  constexpr int kItems = 5000;
+  makeList("Tolvk-A", "a", kItems);
+  ASSERT_EQ(sync(), 0) << lastLog();
+  editHandheld("Tolvk-A", 1, "a 0 handheld");
+  editDesktop("Tolvk-A", [](ItemList& l) { retitle(l, "a 1", "a 1 desktop"); });
+  SyncHostDetach();
+  const std::vector<fs::path> parts{image_, root_ / "home", desktop_};
+  const fs::path saved = root_ / "saved";
+  fs::create_directories(saved);
+  for (size_t i = 0; i < parts.size(); ++i) fs::copy(parts[i], saved / std::to_string(i), fs::copy_options::recursive);
+  int failed = 0, finishedInARow = 0;
+  for (size_t kilobytes = 8 << 10; kilobytes < 512 << 10 && finishedInARow < 3; kilobytes += 512) {
+    for (size_t i = 0; i < parts.size(); ++i) {
+      fs::remove_all(parts[i]);
+      fs::copy(saved / std::to_string(i), parts[i], fs::copy_options::recursive);
+    }
+    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+    HotsyncOptions options;
+    options.memoryLimit = kilobytes << 10;
+    const HotsyncOutcome run = syncWith(options);
+    // 127: the program could not even be loaded.
+    ASSERT_TRUE(run.exitCode == 0 || run.exitCode == 1 || run.exitCode == 127) << kilobytes << " KB\n" << run.output;
+    EXPECT_FALSE(has(run.output, "terminate called")) << run.output;
+    failed += run.exitCode == 1;
+    finishedInARow = run.exitCode == 0 ? finishedInARow + 1 : 0;
+    ASSERT_EQ(sync(), 0) << kilobytes << " KB\n" << lastLog();
+    expectInStep("Tolvk-A", edited("a", kItems));
+    SyncHostDetach();
+  }
+  EXPECT_GT(failed, 0);
+  EXPECT_EQ(finishedInARow, 3);
+  ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+}
+
 // Temporary files of runs that were killed are removed with a line; files of
 // a running process and files not of this program stay.
 TEST_F(HonestRunTest, TemporariesOfKilledRunsAreRemoved) {

@@ -22,6 +22,7 @@ namespace tolvex::testing {
 struct HotsyncOptions {
   std::string faults;         // SYNCMGR_FAULTS
   size_t fileLimit = 0;       // bytes; a file the run writes cannot grow past it
+  size_t memoryLimit = 0;     // bytes of address space the run may take
   int timeoutSeconds = 120;   // then the run is killed and reported as -1
   // Called every few milliseconds while the run lasts.
   std::function<void(pid_t)> whileRunning;
@@ -44,6 +45,10 @@ inline HotsyncOutcome runHotsyncSync(const std::string& home, const std::string&
       std::signal(SIGXFSZ, SIG_IGN);
       rlimit limit{options.fileLimit, options.fileLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.memoryLimit) {
+      rlimit limit{options.memoryLimit, options.memoryLimit};
+      setrlimit(RLIMIT_AS, &limit);
     }
     const int sink = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(sink, 1);

@@ -252,6 +252,29 @@ TEST_F(HotsyncTest, ExitCodeFollowsTheConduitResult) {
   EXPECT_EQ(r.code, 1) << r.out;
 }
 
+// A reader that has gone away (hotsync sync | head) takes what the run would
+// print, not the run: it ends as its conduit answered.
+TEST_F(HotsyncTest, RunOutlivesTheReaderOfItsOutput) {
+  makeDevice();
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(ends[1], STDOUT_FILENO);
+    ::dup2(ends[1], STDERR_FILENO);
+    ::execl(kHotsync.c_str(), kHotsync.c_str(), "sync", "--device", device.c_str(), "--desktop", desktop.c_str(),
+            "--conduit", kConduit.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(ends[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(home.read("hotsync.log").find(" Test conduit: synchronized\n"), std::string::npos);
+}
+
 TEST_F(HotsyncTest, ConfiguredActionDecidesDoNothingOnceOrAlways) {
   makeDevice();
   Result r = hotsync("configure --device " + device + " --conduit " + kConduit + " --click 407 --ok");

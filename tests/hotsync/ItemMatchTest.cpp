@@ -182,6 +182,14 @@ TEST(ItemMatchTest, ReorderingCountsTheFewestMovesAndPathsNameTheItem) {
   c = compareSides(row({"x", "x"}).items, row({"x", "x", "x"}).items);
   EXPECT_EQ(c.added, 1u);
   EXPECT_EQ(c.pairOf, (std::vector<size_t>{0, 1, 2, kUnpaired}));
+  // Items made on the desktop have no creation time: one renamed between
+  // the same neighbours (none before it, first in its row) is changed, not deleted
+  // and added; two renamed side by side have no paired neighbour to go by.
+  c = compareSides(row({"a", "b", "c", "d", "e", "f"}).items, row({"A", "b", "C", "d", "E", "F"}).items);
+  EXPECT_EQ(c.changed, 2u);
+  EXPECT_EQ(c.added, 2u);
+  EXPECT_EQ(c.deleted, 2u);
+  EXPECT_EQ(c.pairOf, (std::vector<size_t>{0, 1, 2, 3, 4, kUnpaired, kUnpaired}));
 }
 
 }  // namespace
