@@ -345,7 +345,7 @@ void RunDriver::sortPendingRebuilds() {
     const bool onHandheld = row && (row->presence & kOnHandheld);
     if (onHandheld && ((p.created != 0 && row->created == p.created) || p.name == restored_))
       unfinished_.insert(p.name);
-    else if (onHandheld || leftoverSettled_)
+    else if (leftoverSettled_)
       clearPendingRebuild(folder_, p.name);
   }
 }
