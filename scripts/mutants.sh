@@ -137,6 +137,14 @@ mutant huge-token-rescanned desktop/ListFileReader.cpp \
   's|^      block.resize(block.size() \* 2);|      block.resize(kFirstBlockBytes);|' test_desktop 'HostileDesktopFile.HugeToken*'
 mutant killed-runs-temporaries-kept conduit/RunDriver.cpp \
   's|^    if (::unlink((folder_ + name).c_str()) == 0)|    if (false)|' test_handheld 'HonestRunTest.Temporaries*'
+mutant unnoted-temporary-clears-the-lists-note outline/HandheldList.cpp \
+  's|^  if (!renamed \&\& !notePendingRebuild(|  if (!renamed \&\& false \&\& !notePendingRebuild(|' \
+  test_handheld 'InterruptedRebuildTest.ListNoteStays*'
+mutant out-of-memory-ends-the-program platform/hotsync/main.cpp \
+  's|^  } catch (const std::bad_alloc\&) {|  } catch (const std::out_of_range\&) {|; s|^  } catch (const std::exception\& e) {|  } catch (const std::length_error\& e) {|' \
+  test_handheld 'HonestRunTest.OutOfMemory*'
+mutant broken-pipe-ends-the-run platform/hotsync/main.cpp \
+  's|^  std::signal(SIGPIPE, SIG_IGN);|  std::signal(SIGPIPE, SIG_DFL);|' test_hotsync 'HotsyncTest.RunOutlives*'
 # --- A dry run changes nothing and runs as the real one would.
 mutant dry-run-in-the-real-home platform/hotsync/SyncCommand.cpp \
   's|^  HomeSwitch switched(copies->home());|  HomeSwitch switched("");|' test_hotsync 'DryRunTest.*'
@@ -148,6 +156,9 @@ mutant desktop-file-saved-during-the-run-replaced outline/DesktopTexts.cpp \
   test_safety 'ExampleRun.DesktopFileSavedOrOpened*'
 mutant recycled-item-taken-for-the-one-before outline/ListNode.cpp \
   's|^  ++generation_;|  generation_ += 0;|' test_model 'ContentFingerprint.*'
+
+mutant summary-hides-the-former-title platform/hotsync/ItemLines.cpp \
+  's|^          line.formerTitle = std::string(side.before.title(c.before));|          (void)c;|' test_hotsync 'DryRunTest.*'
 
 # Whether NAME is among the names asked for.
 selected() {

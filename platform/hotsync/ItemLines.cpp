@@ -82,6 +82,8 @@ void addSideLines(const Side& side, const Side& other, std::vector<ItemLine>* ou
       }
       case ItemChange::kChanged:
         line.change = ItemLine::kChanged;
+        if (side.before.items[c.before].titleHash != side.after.items[c.after].titleHash && side.before.keepsTitles)
+          line.formerTitle = std::string(side.before.title(c.before));
         if (collided != side.collided.end())
           line.collision = otherChanged.count(collided->second) ? ItemLine::kCombined : otherWins;
         break;

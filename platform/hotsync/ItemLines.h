@@ -11,6 +11,7 @@
 // Plain functions over values; one thread.
 #ifndef TOLVEX_PLATFORM_HOTSYNC_ITEMLINES_H
 #define TOLVEX_PLATFORM_HOTSYNC_ITEMLINES_H
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct ItemLine {
   Change change = kAdded;
   std::vector<std::string> path;  // UTF-8 titles from the top row down
   Collision collision = kNoCollision;
+  // kChanged whose title changed: the title before, so that an item put in
+  // the place of a deleted one never hides which one went. Else none.
+  std::optional<std::string> formerTitle;
 };
 
 // The lines of one list of `summary`: the handheld's first, each side in

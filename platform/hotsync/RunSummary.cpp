@@ -304,6 +304,7 @@ std::string itemText(const RunSummary& summary, const ListOutcome& o) {
     std::string path;
     for (const std::string& title : item.path) path += (path.empty() ? "" : " \u203A ") + terminalLine(title, 80);
     out += "  " + list + ": " + sideName(item.side) + ": " + itemChangeName(item.change) + ": " + path;
+    if (item.formerTitle) out += " (was: " + terminalLine(*item.formerTitle, 80) + ")";
     if (item.collision != ItemLine::kNoCollision) out += std::string(" (collision: ") + collisionWords(item.collision) + ")";
     out += "\n";
   }
@@ -321,6 +322,12 @@ void writeItemsJson(const RunSummary& summary, const ListOutcome& o, JsonWriter&
       json.null();
     } else {
       json.string(collisionWords(item.collision));
+    }
+    json.key("formerTitle");
+    if (item.formerTitle) {
+      json.string(*item.formerTitle);
+    } else {
+      json.null();
     }
     json.endObject();
   }

@@ -259,6 +259,11 @@ std::string notAnImage(const std::string& device) {
   return text + "; make one with 'hotsync device init " + device + "'";
 }
 
+// What a stop says of its cause.
+std::string whyStopped(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what();
+}
+
 // The reading of the lists as they were before the run, beside it.
 class BeforeTheRun {
  public:
@@ -368,16 +373,16 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   // The summary only reports: when it cannot be made (out of memory), the
   // image is still written back and the run answers as its conduits did.
   const std::string runLog = out.quiet ? std::string() : thisRunsLog();
-  bool summarize = !out.quiet;
+  std::string noSummary;  // why there is none
   FolderSnapshot was;
   try {
     was = before.take();
-  } catch (const std::bad_alloc&) {
-    summarize = false;
+  } catch (const std::exception& e) {
+    noSummary = whyStopped(e);
   }
   FolderSnapshot desktopAfter;
   std::optional<Beside> desktopReading;
-  if (summarize) {
+  if (!out.quiet && noSummary.empty()) {
     desktopReading.emplace([&] { desktopAfter = FolderSnapshot::takeDesktop(desktop, &was, request.verbose); });
   }
   if (desktopId == 0) {
@@ -401,7 +406,7 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
   if (out.quiet) return code;
   std::optional<RunSummary> summary;
   try {
-    if (summarize) {
+    if (noSummary.empty()) {
       // What the run and the write-back freed goes back before the image is read.
       ::malloc_trim(0);
       FolderSnapshot imageAfter = FolderSnapshot::takeImage(device, &was, request.verbose);
@@ -410,17 +415,18 @@ int syncFolders(const SyncRequest& request, const std::string& device, const std
       FolderSnapshot after = FolderSnapshot::combine(std::move(desktopAfter), std::move(imageAfter));
       summary = summarizeRun(std::move(was), std::move(after), notes, runLog, !allOk);
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    noSummary = whyStopped(e);
   }
   if (!summary) {
-    out.error("the summary of this HotSync could not be made (out of memory); what it did is in its log" +
+    out.error("the summary of this HotSync could not be made (" + noSummary + "); what it did is in its log" +
               (runLog.empty() ? std::string() : ": " + runLog));
     if (dryRun) code = kExitFailed;  // its summary is all a dry run gives
   }
   const SummaryStyle style{request.verbose, dryRun};
   if (out.json) {
     JsonWriter json;
-    json.beginObject().key("result").string(allOk ? "ok" : "failed").key("exitCode").number(code);
+    json.beginObject().key("result").string(code == kExitOk ? "ok" : "failed").key("exitCode").number(code);
     json.key("dryRun").boolean(dryRun);
     if (summary) writeSummaryJson(*summary, json, style);
     json.key("hotsyncLog").beginArray();

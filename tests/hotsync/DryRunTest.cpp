@@ -118,15 +118,19 @@ TEST_F(DryRunTest, PreviewChangesNothingAndNamesWhatTheRealRunThenDoes) {
                             // application; "by time": that collision method; "no module"
   };
   const Case cases[] = {
-      {"example", "", "", "Tolvk-Garden: desktop: changed: Vegetables \u203A Cherry tomatoes\n"},  // no collision
-      {"handheld wins", "--click 411", "", "Cherry tomatoes (collision: the handheld's version wins)", true},
-      {"desktop wins", "--click 410", "", "Roma tomatoes (collision: the desktop's version wins)", true},
+      // no collision
+      {"example", "", "", "Tolvk-Garden: desktop: changed: Vegetables \u203A Cherry tomatoes (was: Tomatoes)\n"},
+      {"handheld wins", "--click 411", "",
+       "Cherry tomatoes (was: Roma tomatoes) (collision: the handheld's version wins)", true},
+      {"desktop wins", "--click 410", "",
+       "Roma tomatoes (was: Cherry tomatoes) (collision: the desktop's version wins)", true},
       {"both kept", "--click 412", "", "handheld: duplicated: Vegetables \u203A Roma tomatoes", true},
-      {"by time", "", "", "Roma tomatoes (collision: the desktop's version wins)", true, "by time"},
+      {"by time", "", "", "Roma tomatoes (was: Cherry tomatoes) (collision: the desktop's version wins)", true,
+       "by time"},
       {"desktop copied over", "--click 405", "", "Tolvk-Garden: copied to the handheld"},
       {"handheld copied over", "--click 406", "", "Tolvk-Garden: copied to the desktop"},
-      {"slow merge", "", "--type slow", "Vegetables \u203A Beans (collision: the handheld's version wins)", false,
-       "unmarked"},
+      {"slow merge", "", "--type slow",
+       "Vegetables \u203A Beans (was: Broad beans) (collision: the handheld's version wins)", false, "unmarked"},
       {"slow, desktop copied over", "--click 408", "", "Tolvk-Garden: copied to the handheld", false, "slow"},
       {"open on the desktop", "", "", "Tolvk-Garden: skipped: its desktop file is open", false, "open"},
       {"do nothing once", "--click 407", "", "Tolvk-Garden: unchanged"},
@@ -168,7 +172,7 @@ TEST_F(DryRunTest, PreviewChangesNothingAndNamesWhatTheRealRunThenDoes) {
       EXPECT_EQ(json.code, preview.code);
       EXPECT_NE(json.out.find("\"dryRun\":true,\"lists\":["), std::string::npos) << json.out;
       EXPECT_NE(json.out.find("{\"side\":\"desktop\",\"change\":\"deleted\",\"path\":[\"Weeding\"],"
-                              "\"collision\":null}"),
+                              "\"collision\":null,\"formerTitle\":null}"),
                 std::string::npos)
           << json.out;
       EXPECT_EQ(state(at), before);
