@@ -445,6 +445,13 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
     uint32_t listCreated = 0;
     DbState list = databasePresence(it->name, &listCreated);
     if (list == DbState::kPresent) {
+      // Without the temporary's date the two cannot be told apart: both
+      // stay, with the notes, for a run that can read it.
+      if (it->created != 0 && tempCreated == 0) {
+        logLine(env, "!   The creation date of %s cannot be read; it stays, as may the only copy of %s.\n",
+                kTempDatabaseName, it->name.c_str());
+        return false;
+      }
       if (it->created == 0 || tempCreated == 0) continue;
       // Made after the temporary, it is not the database the rebuild
       // replaced but a list made anew on the handheld while the old one was
