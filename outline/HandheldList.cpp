@@ -445,11 +445,12 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
     uint32_t listCreated = 0;
     DbState list = databasePresence(it->name, &listCreated);
     if (list == DbState::kPresent) {
-      // Without the temporary's date the two cannot be told apart: both
-      // stay, with the notes, for a run that can read it.
-      if (it->created != 0 && tempCreated == 0) {
-        logLine(env, "!   The creation date of %s cannot be read; it stays, as may the only copy of %s.\n",
-                kTempDatabaseName, it->name.c_str());
+      // Without both dates the two cannot be told apart: both stay, with
+      // the notes, for a run that can read them.
+      if (it->created != 0 && (tempCreated == 0 || listCreated == 0)) {
+        logLine(env, "!   Whether %s is the database %s was rebuilt from cannot be told (a creation date cannot be "
+                     "read); both stay.\n",
+                it->name.c_str(), kTempDatabaseName);
         return false;
       }
       if (it->created == 0 || tempCreated == 0) continue;
