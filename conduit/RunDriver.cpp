@@ -300,16 +300,33 @@ void RunDriver::removeLeftoverTemporaries() {
   }
 }
 
+// The exports are one-way copies for the desktop application: one that
+// fails changes no list, so the run goes on, but a file that could not be
+// written is named in the HotSync log too, as the desktop is left out of date.
 void RunDriver::exportTagsAndFilters() {
   log_.line("# Downloading Tolvan Tags database.\n");
-  log_.line(exportTagDatabase(env_, "TolvanTags.XML") ? "#   Successfully obtained tag database.\n"
-                                                      : "#   Failed to obtain tag database!\n");
+  reportExport(exportTagDatabase(env_, "TolvanTags.XML"), "tag", "TolvanTags.XML");
   log_.line("\n");
   log_.line("# Downloading Tolvan Filters database.\n");
-  log_.line(exportFilterDatabase(env_, "TolvanFilters.XML")
-                ? "#   Successfully obtained filter database.\n"
-                : "#   Failed to obtain filter database!\n");
+  reportExport(exportFilterDatabase(env_, "TolvanFilters.XML"), "filter", "TolvanFilters.XML");
   log_.line("\n");
+}
+
+void RunDriver::reportExport(ExportResult result, const char* what, const char* file) {
+  switch (result) {
+    case ExportResult::kSaved:
+      log_.line("#   Successfully obtained %s database.\n", what);
+      return;
+    case ExportResult::kNotRead:
+      log_.line("#   Failed to obtain %s database!\n", what);
+      return;
+    case ExportResult::kNotSaved: {
+      log_.line("#   Failed to save %s database!\n", what);   // the file is named in the line before
+      const std::string line = std::string("Tolvan: ") + file + " could not be written and was left as it was\n";
+      run_.addHotSyncLogLine(line.c_str());
+      return;
+    }
+  }
 }
 
 void RunDriver::restoreLeftoverList() {
@@ -328,7 +345,7 @@ void RunDriver::sortPendingRebuilds() {
     const bool onHandheld = row && (row->presence & kOnHandheld);
     if (onHandheld && ((p.created != 0 && row->created == p.created) || p.name == restored_))
       unfinished_.insert(p.name);
-    else if (onHandheld || leftoverSettled_)
+    else if (leftoverSettled_)
       clearPendingRebuild(folder_, p.name);
   }
 }

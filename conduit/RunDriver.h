@@ -17,6 +17,8 @@
 
 namespace tolvex {
 
+enum class ExportResult;   // export/Export.h
+
 // Strategy for a list on both sides.
 enum Strategy : int32_t { kStrategySync = 1, kStrategyHhOverDt = 2, kStrategyDtOverHh = 3 };
 
@@ -44,6 +46,7 @@ class RunDriver {
   void reportEncoding();
   void removeLeftoverTemporaries();
   void exportTagsAndFilters();
+  void reportExport(ExportResult result, const char* what, const char* file);
   void restoreLeftoverList();
   bool buildTable();
   void sortPendingRebuilds();

@@ -21,9 +21,11 @@
 
 namespace tolvex {
 
-// True when the handheld database was read to the end.
-bool exportTagDatabase(const RunEnv& env, const std::string& fileName);
-bool exportFilterDatabase(const RunEnv& env, const std::string& fileName);
+// How an export ended. kNotSaved: the handheld database was read to the end
+// but its file could not be written; the file is left as it was.
+enum class ExportResult { kSaved, kNotRead, kNotSaved };
+ExportResult exportTagDatabase(const RunEnv& env, const std::string& fileName);
+ExportResult exportFilterDatabase(const RunEnv& env, const std::string& fileName);
 
 // The most of an app-info block or record the export looks at.
 inline constexpr size_t kExportBufferSize = 1024;

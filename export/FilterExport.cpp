@@ -109,14 +109,14 @@ std::unique_ptr<Filter> parseFilterRecord(const uint8_t* bytes, size_t size, Run
   return filter;
 }
 
-bool exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
+ExportResult exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
   NullRunLog nullLog;
   RunLog& log = env.log ? *env.log : nullLog;
 
   uint8_t handle = 0;
   uint16_t count = 0;
   if (!openExportDatabase(log, kFilterDatabase, "#   ERROR: Couldn't open filter database!\n", &handle, &count))
-    return false;
+    return ExportResult::kNotRead;
   log.line("#   Reading %u filters.\n", static_cast<unsigned>(count));
   std::unique_ptr<Filter> chain;
   for (unsigned index = 0; index < count; ++index) {
@@ -124,7 +124,7 @@ bool exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
     if (readExportRecord(handle, static_cast<uint16_t>(index), record) != SYNCERR_NONE) {
       log.line("#   ERROR: Couldn't retrieve record %u!\n", index);
       SyncCloseDB(handle);
-      return false;   // nothing is written; the previous file stays
+      return ExportResult::kNotRead;   // nothing is written; the previous file stays
     }
     auto filter = parseFilterRecord(record.bytes.data(), record.bytes.size(), &log);
     filter->next = std::move(chain);
@@ -136,9 +136,12 @@ bool exportFilterDatabase(const RunEnv& env, const std::string& fileName) {
   log.line("#   Write tag database out to %s\n", path.c_str());   // "tag" for this file too
   std::string message;
   FilterFileWriter writer;
-  writer.write(chain.get(), path, message);   // outcome not reported
+  if (writer.write(chain.get(), path, message) != 0) {   // the old file stays as it was
+    log.line("#   ERROR: Couldn't write %s; it is left as it was.\n", path.c_str());
+    return ExportResult::kNotSaved;
+  }
   logLeftOut(log, writer.leftOut());
-  return true;
+  return ExportResult::kSaved;
 }
 
 }  // namespace tolvex

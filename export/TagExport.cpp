@@ -103,20 +103,20 @@ unsigned purgeEmptyCategories(ItemList& list) {
   return removed;
 }
 
-bool exportTagDatabase(const RunEnv& env, const std::string& fileName) {
+ExportResult exportTagDatabase(const RunEnv& env, const std::string& fileName) {
   NullRunLog nullLog;
   RunLog& log = env.log ? *env.log : nullLog;
 
   uint8_t handle = 0;
   uint16_t count = 0;
   if (!openExportDatabase(log, kTagDatabase, "#   ERROR: Couldn't open tag database!\n", &handle, &count))
-    return false;
+    return ExportResult::kNotRead;
   log.line("#   Trying to get appinfo block\n");
   std::vector<uint8_t> appInfo;
   if (readExportAppInfo(handle, appInfo) != SYNCERR_NONE) {
     log.line("#   ERROR: Couldn't fetch appinfo block!\n");
     SyncCloseDB(handle);
-    return false;
+    return ExportResult::kNotRead;
   }
 
   TagStore store;
@@ -129,7 +129,7 @@ bool exportTagDatabase(const RunEnv& env, const std::string& fileName) {
     if (readExportRecord(handle, static_cast<uint16_t>(index), record) != SYNCERR_NONE) {
       log.line("#   ERROR: Couldn't retrieve record %u!\n", index);
       SyncCloseDB(handle);
-      return false;   // the store and its list go with it; nothing is written
+      return ExportResult::kNotRead;   // the store and its list go with it; nothing is written
     }
     fileTag(list, record.category, record.uniqueID,
             parseTagRecord(record.bytes.data(), record.bytes.size()), log);
@@ -141,9 +141,12 @@ bool exportTagDatabase(const RunEnv& env, const std::string& fileName) {
   std::string path = env.desktopFolder + fileName;
   log.line("#   Write tag database out to %s\n", path.c_str());
   LeftOut leftOut;
-  store.save(path, &leftOut);   // a failed save leaves the old file; not reported
+  if (!store.save(path, &leftOut)) {   // the old file stays as it was
+    log.line("#   ERROR: Couldn't write %s; it is left as it was.\n", path.c_str());
+    return ExportResult::kNotSaved;
+  }
   logLeftOut(log, leftOut);
-  return true;
+  return ExportResult::kSaved;
 }
 
 }  // namespace tolvex

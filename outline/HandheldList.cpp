@@ -442,12 +442,31 @@ bool restoreLeftoverTemporary(const RunEnv& env, std::string* restored) {
     if (it->name == kTempDatabaseName) continue;
     if (it->created != 0 && tempCreated != 0 && it->created != tempCreated) continue;
     if (dbName(it->name).empty()) continue;  // names no list the handheld can hold
-    DbState list = databasePresence(it->name, nullptr);
+    uint32_t listCreated = 0;
+    DbState list = databasePresence(it->name, &listCreated);
     if (list == DbState::kPresent) {
+      // Without both dates the two cannot be told apart: both stay, with
+      // the notes, for a run that can read them.
+      if (it->created != 0 && (tempCreated == 0 || listCreated == 0)) {
+        logLine(env, "!   Whether %s is the database %s was rebuilt from cannot be told (a creation date cannot be "
+                     "read); both stay.\n",
+                it->name.c_str(), kTempDatabaseName);
+        return false;
+      }
+      if (it->created == 0 || tempCreated == 0) continue;
+      // Made after the temporary, it is not the database the rebuild
+      // replaced but a list made anew on the handheld while the old one was
+      // gone: the temporary holds the only copy of the old one, so it stays.
+      if (listCreated > tempCreated) {
+        logLine(env,
+                "!   %s was made on the handheld after a rebuild of that list was cut short; the rebuilt list stays "
+                "as %s and no list is rebuilt until the new %s is renamed or moved off the handheld.\n",
+                it->name.c_str(), kTempDatabaseName, it->name.c_str());
+        return false;
+      }
       // Cut short before the old database went: that list still stands
       // whole, and the temporary this conduit made for it (its creation date
       // is the noted one) is of no further use; the list merges again.
-      if (it->created == 0 || tempCreated == 0) continue;
       if (SyncDeleteDB(kTempDatabaseName, 0) != SYNCERR_NONE) return false;
       clearPendingRebuild(env.desktopFolder, kTempDatabaseName);
       logLine(env, "# Removed %s, left by an interrupted run.\n", kTempDatabaseName);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 
+#include "desktop/TextEncoding.h"
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "outline/ItemRecord.h"
@@ -149,6 +150,16 @@ void addView(SideView& side, const ListNode& item, uint32_t parent, bool handhel
   }
 }
 
+uint64_t identityOf(const struct stat& st) {
+  return Hash()
+      .number(st.st_dev)
+      .number(st.st_ino)
+      .number(static_cast<uint64_t>(st.st_size))
+      .number(static_cast<uint64_t>(st.st_mtim.tv_sec))
+      .number(static_cast<uint64_t>(st.st_mtim.tv_nsec))
+      .value();
+}
+
 // Opens a regular file of a list's size without blocking on anything else.
 int openListFile(const std::string& path, uint64_t* size, uint64_t* identity, std::string* problem) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -159,14 +170,15 @@ int openListFile(const std::string& path, uint64_t* size, uint64_t* identity, st
     return -1;
   }
   *size = static_cast<uint64_t>(st.st_size);
-  *identity = Hash()
-                  .number(st.st_dev)
-                  .number(st.st_ino)
-                  .number(*size)
-                  .number(static_cast<uint64_t>(st.st_mtim.tv_sec))
-                  .number(static_cast<uint64_t>(st.st_mtim.tv_nsec))
-                  .value();
+  *identity = identityOf(st);
   return fd;
+}
+
+// Whether the open file `fd` is still the one whose identity was taken: a
+// file rewritten in place while it was read holds neither version whole.
+bool unchangedSince(int fd, uint64_t identity) {
+  struct stat st;
+  return ::fstat(fd, &st) == 0 && identityOf(st) == identity;
 }
 
 std::vector<std::string> folderNames(const std::string& folder) {
@@ -341,8 +353,11 @@ void readImage(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bool
         PdbFile::parseInPlace(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr, &records);
     if (!pdb || pdb->creator != kListCode || pdb->type != kListCode) continue;
     if (pdb->name.find('*') != std::string::npos) continue;  // a temporary, never a list
-    const SideView* same = earlierSide(earlier, pdb->name, true);
-    out->lists[pdb->name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records, titles);
+    // Named as the conduit names the list and its desktop file: each byte the
+    // character of that code, so both sides of a list meet under one name.
+    const std::string name = latin1BytesToUtf8(pdb->name);
+    const SideView* same = earlierSide(earlier, name, true);
+    out->lists[name].handheld = same && same->fileHash == hash ? *same : handheldSide(hash, records, titles);
   }
 }
 
@@ -375,10 +390,13 @@ void readDesktop(std::vector<OpenFile>& files, const FolderSnapshot* earlier, bo
     std::string message;
     const int fd = f.fd;
     f.fd = -1;  // the reader closes it
+    const int watch = ::dup(fd);
     const std::string why = ::lseek(fd, 0, SEEK_SET) == 0 ? "" : "cannot be read";
     ViewSink views(side);
     std::unique_ptr<ItemList> list = ListFileReader().readOpened(fd, why, f.size, f.path, message, &views);
     side.fileHash = views.fileHash();
+    if (list && message.empty() && (watch < 0 || !unchangedSince(watch, f.identity))) message = "changed while it was read";
+    if (watch >= 0) ::close(watch);
     if (!list || !message.empty()) {
       side.problem = message.empty() ? "cannot be read" : message.substr(0, message.find('\n'));
       side.clearItems();

@@ -29,6 +29,14 @@ std::string terminalLine(std::string_view utf8, size_t maxChars) {
     bool starts = (c & 0xC0) != 0x80;
     if (starts && chars == maxChars) break;
     if (starts) ++chars;
+    // A C1 control (U+0080..U+009F, a handheld byte read as Latin-1) is one
+    // a terminal may act on, as it does on C0 controls.
+    if (c == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0 &&
+        static_cast<unsigned char>(utf8[i + 1]) >= 0x80) {
+      out += '?';
+      ++i;
+      continue;
+    }
     out += c == '\t' ? ' ' : (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
   }
   // Cut only when something other than line breaks and spaces is left.

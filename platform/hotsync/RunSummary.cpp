@@ -350,8 +350,11 @@ const char* actionName(ListOutcome::Action action) {
 
 std::string firstTrouble(const std::string& logText) {
   std::istringstream lines(logText);
+  bool exporting = false;  // the tag and filter exports, which never fail a run
   for (std::string line; std::getline(lines, line);) {
-    if (isTrouble(line)) return failReason(line);
+    if (startsWith(line, "# Downloading Tolvan ")) exporting = true;
+    if (line.empty()) exporting = false;
+    if (!exporting && isTrouble(line)) return failReason(line);
   }
   return std::string();
 }
@@ -386,7 +389,10 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     auto [was, is] = sides(name);
     ListOutcome outcome;
     outcome.name = name;
-    outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
+    // A file that could not be read (damaged, or rewritten while it was read)
+    // gives no figures: its empty view would count every item as added or deleted.
+    if (was.desktop.problem.empty() && is.desktop.problem.empty())
+      outcome.desktop = compareSides(was.desktop.items, is.desktop.items);
     summary.lists.push_back(std::move(outcome));
   }
   comparing.wait();
@@ -405,6 +411,10 @@ RunSummary summarizeRun(FolderSnapshot before, FolderSnapshot after, const RunLo
     } else {
       outcome.action = actionFromChanges(was, is, outcome);
     }
+    // A failed list whose database is gone waits under a temporary name for
+    // the next run (a rename that failed): its items were not deleted.
+    if (outcome.action == ListOutcome::kFailed && was.handheld.present && !is.handheld.present)
+      outcome.handheld = SideChanges();
   }
   for (const auto& [file, hash] : after.imageFiles) {
     auto was = before.imageFiles.find(file);

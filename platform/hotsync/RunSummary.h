@@ -75,7 +75,8 @@ void writeSummaryJson(const RunSummary& summary, JsonWriter& json, const Summary
 const char* actionName(ListOutcome::Action action);
 
 // The first line of a run log that tells of trouble ("!" lines, errors),
-// cleaned of its markers; empty when none.
+// cleaned of its markers; empty when none. The tag and filter exports' lines
+// are passed over: they never fail a run.
 std::string firstTrouble(const std::string& logText);
 
 }  // namespace tolvex::host

@@ -480,6 +480,11 @@ uint32_t HandheldImage::newCreationDate() const {
   for (const auto& [name, db] : databases_) taken.insert(db->pdb.createDate);
   uint32_t date = now1904();
   if (!usedCreationDates().empty()) date = std::max(date, *usedCreationDates().rbegin() + 1);
+  // Later than every database here, so a rebuilt list's date follows the one
+  // it replaces even when the clock went back or an earlier run made a
+  // database in this same second: a date a list had before (which a backup
+  // of its desktop file may still carry) is never handed out again.
+  if (!taken.empty() && *taken.rbegin() != UINT32_MAX) date = std::max(date, *taken.rbegin() + 1);
   while (taken.count(date)) ++date;
   return date;
 }

@@ -102,7 +102,7 @@ class HandheldImage {
   // Renames a database (header and file); answers a module result code.
   uint32_t rename(const std::string& oldName, const std::string& newName);
   // The creation date for a new database: now, but never a date this
-  // process has handed out or that a database of the image carries.
+  // process has handed out, and later than every database of the image.
   uint32_t newCreationDate() const;
   // Writes back every changed database; false when one could not be written.
   bool flush();

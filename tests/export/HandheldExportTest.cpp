@@ -76,7 +76,7 @@ class HandheldExportTest : public ::testing::Test {
 TEST_F(HandheldExportTest, TagsAsTheExpectedFileAndLog) {
   makeDatabases("tags");
   attach();
-  EXPECT_TRUE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kSaved);
   EXPECT_EQ(log_.text(), expectedLog("tags.log"));
   EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), dataFile("TolvanTags.XML"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(desktop_),
@@ -86,7 +86,7 @@ TEST_F(HandheldExportTest, TagsAsTheExpectedFileAndLog) {
 TEST_F(HandheldExportTest, FiltersAsTheExpectedFileAndLog) {
   makeDatabases("filters");
   attach();
-  EXPECT_TRUE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kSaved);
   EXPECT_EQ(log_.text(), expectedLog("filters.log"));
   EXPECT_EQ(readFile(desktop_ + "TolvanFilters.XML"), dataFile("TolvanFilters.XML"));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(desktop_),
@@ -96,7 +96,7 @@ TEST_F(HandheldExportTest, FiltersAsTheExpectedFileAndLog) {
 TEST_F(HandheldExportTest, EmptyFilterDatabaseLeavesTheFileAlone) {
   makeDatabases("empty-filters");
   attach();
-  EXPECT_TRUE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kSaved);
   EXPECT_EQ(log_.text(), "#   Reading 0 filters.\n#   Write tag database out to " + desktop_ +
                              "TolvanFilters.XML\n");
   EXPECT_FALSE(std::filesystem::exists(desktop_ + "TolvanFilters.XML"));
@@ -105,8 +105,8 @@ TEST_F(HandheldExportTest, EmptyFilterDatabaseLeavesTheFileAlone) {
 TEST_F(HandheldExportTest, MissingDatabasesFailWithoutWriting) {
   attach();
   std::ofstream(desktop_ + "TolvanTags.XML") << "previous";
-  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
-  EXPECT_FALSE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kNotRead);
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kNotRead);
   EXPECT_EQ(log_.text(),
             "#   ERROR: Couldn't open tag database!\n#   ERROR: Couldn't open filter database!\n");
   EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), "previous");
@@ -121,8 +121,8 @@ TEST_F(HandheldExportTest, FailingReadsWriteNothingAndCloseTheDatabase) {
   attach("SyncReadRecordByIndex:3,SyncReadRecordByIndex:5,SyncGetDBRecordCount:3,"
          "SyncReadDBAppInfoBlock:2");
   // Tags: the third record read fails; filters: the second (call 5).
-  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
-  EXPECT_FALSE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kNotRead);
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kNotRead);
   std::string log = log_.text();
   EXPECT_EQ(log.substr(log.find("#   Reading 10 tags.\n")),
             "#   Reading 10 tags.\n"
@@ -142,8 +142,8 @@ TEST_F(HandheldExportTest, FailingReadsWriteNothingAndCloseTheDatabase) {
 
   // The third record count fails, then the second app-info read.
   log_.clear();
-  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
-  EXPECT_FALSE(exportTagDatabase(env_, "TolvanTags.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kNotRead);
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kNotRead);
   EXPECT_EQ(log_.text(),
             "#   ERROR: Couldn't get record count!\n"
             "#   Trying to get appinfo block\n"
@@ -151,8 +151,8 @@ TEST_F(HandheldExportTest, FailingReadsWriteNothingAndCloseTheDatabase) {
 
   // Every failing path closed its database: both export whole now.
   log_.clear();
-  EXPECT_TRUE(exportTagDatabase(env_, "TolvanTags.XML"));
-  EXPECT_TRUE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kSaved);
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kSaved);
   EXPECT_EQ(readFile(desktop_ + "TolvanTags.XML"), dataFile("TolvanTags.XML"));
   EXPECT_EQ(readFile(desktop_ + "TolvanFilters.XML"), dataFile("TolvanFilters.XML"));
 }
@@ -163,8 +163,8 @@ TEST_F(HandheldExportTest, TheHandheldIsOnlyRead) {
   std::string tags = readFile(image_ + "/TolvTags.pdb");
   std::string filters = readFile(image_ + "/TolvFilters.pdb");
   attach();
-  EXPECT_TRUE(exportTagDatabase(env_, "TolvanTags.XML"));
-  EXPECT_TRUE(exportFilterDatabase(env_, "TolvanFilters.XML"));
+  EXPECT_EQ(exportTagDatabase(env_, "TolvanTags.XML"), ExportResult::kSaved);
+  EXPECT_EQ(exportFilterDatabase(env_, "TolvanFilters.XML"), ExportResult::kSaved);
   SyncHostDetach();
   attached_ = false;
   EXPECT_EQ(readFile(image_ + "/TolvTags.pdb"), tags);

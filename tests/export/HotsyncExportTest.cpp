@@ -140,4 +140,28 @@ TEST_F(HotsyncExportTest, FailingRecordReadsKeepThePreviousFiles) {
       << log;
 }
 
+// A file that cannot be replaced (a folder in its place) keeps what it held;
+// the run says so in its log and in the HotSync log instead of success.
+TEST_F(HotsyncExportTest, UnwritableFilesAreReportedNotShownAsObtained) {
+  for (const char* f : {"/TolvanTags.XML", "/TolvanFilters.XML"}) {
+    std::filesystem::create_directory(desktop_ + f);
+    std::ofstream(desktop_ + f + "/keep") << "kept";
+  }
+  ASSERT_EQ(sync(), 0) << output();
+  EXPECT_EQ(readFile(desktop_ + "/TolvanTags.XML/keep"), "kept");
+  EXPECT_EQ(readFile(desktop_ + "/TolvanFilters.XML/keep"), "kept");
+  std::string log = lastLog();
+  EXPECT_EQ(log.find("Successfully obtained"), std::string::npos) << log;
+  for (const char* what : {"Tags", "Filters"}) {
+    std::string file = std::string("Tolvan") + what + ".XML";
+    std::string kind = what[0] == 'T' ? "tag" : "filter";
+    EXPECT_NE(log.find("#   ERROR: Couldn't write " + desktop_ + "/" + file + "; it is left as it was.\n"
+                       "#   Failed to save " + kind + " database!\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(output().find("Tolvan: " + file + " could not be written and was left as it was\n"), std::string::npos)
+        << output();
+  }
+}
+
 }  // namespace

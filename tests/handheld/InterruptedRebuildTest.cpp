@@ -58,6 +58,30 @@ TEST_F(InterruptedRebuildTest, AnotherRebuildPutsTheListBackFirst) {
   EXPECT_FALSE(databaseExists(kTempDatabaseName));
 }
 
+// The user made Tolvk-W anew on the handheld before the next run: that is
+// not the database the rebuild replaced, and the temporary, which holds the
+// only copy of the old list, stays until the new one is out of the way.
+TEST_F(InterruptedRebuildTest, AListMadeAnewMeanwhileDoesNotCostTheRebuiltOne) {
+  interruptedRebuild();
+  makeDatabase("Tolvk-W", {headerRecord(), itemRecord("made anew", 0)});
+  for (const char* unread : {"SyncReadOpenDbInfo:1", "SyncReadOpenDbInfo:2"}) {  // either date, unread
+    faults(unread);
+    EXPECT_FALSE(restoreLeftoverTemporary(env_, nullptr)) << unread;
+    ::unsetenv("SYNCMGR_FAULTS");
+    ASSERT_EQ(SyncHostAttach(image_.c_str()), 0);
+    EXPECT_EQ(titles(kTempDatabaseName), rebuilt_) << unread;
+  }
+  EXPECT_FALSE(restoreLeftoverTemporary(env_, nullptr));
+  EXPECT_TRUE(logHas("!   Tolvk-W was made on the handheld after a rebuild of that list was cut short; the rebuilt "
+                     "list stays as Tolvk-*Sync* and no list is rebuilt until the new Tolvk-W is renamed or moved off "
+                     "the handheld.\n"))
+      << log_.text();
+  EXPECT_EQ(titles(kTempDatabaseName), rebuilt_);
+  ASSERT_EQ(SyncDeleteDB("Tolvk-W", 0), SYNCERR_NONE);  // the user moves it away
+  EXPECT_TRUE(restoreLeftoverTemporary(env_, nullptr));
+  EXPECT_EQ(titles("Tolvk-W"), rebuilt_);
+}
+
 TEST_F(InterruptedRebuildTest, NextRunPutsTheListBackAndFinishesIt) {
   interruptedRebuild();
   SyncHostDetach();

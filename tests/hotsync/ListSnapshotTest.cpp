@@ -11,6 +11,8 @@
 #include "desktop/XmlFile.h"
 #include "outline/ItemList.h"
 #include "platform/hotsync/ListSnapshot.h"
+#include "platform/hotsync/ListTree.h"
+#include "platform/hotsync/RunSummary.h"
 
 namespace tolvex::host {
 namespace {
@@ -33,12 +35,19 @@ std::string describe(const FolderSnapshot& snapshot) {
   return out;
 }
 
-TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
+// A fresh copy of the example's handheld image and desktop folder; empty on failure.
+fs::path exampleCopy() {
   char pattern[] = "/tmp/tolvex-snapshot-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  if (::mkdtemp(pattern) == nullptr) return {};
   const fs::path root = pattern;
   for (const char* part : {"handheld", "desktop"})
     fs::copy(fs::path(TOLVEX_SOURCE_DIR "/examples") / part, root / part, fs::copy_options::recursive);
+  return root;
+}
+
+TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
   const std::string image = (root / "handheld").string(), desktop = (root / "desktop").string();
   const std::string expected = describe(FolderSnapshot::take(image, desktop));
   EXPECT_NE(expected.find("Tolvk-Garden desktop :"), std::string::npos) << expected;
@@ -53,6 +62,49 @@ TEST(FolderSnapshot, FilesReplacedAfterTheOpeningAreReadAsTheyWere) {
   fs::remove(root / "desktop" / "Tolvk-Trip.XML");
   EXPECT_EQ(describe(FolderSnapshot::read(*opened)), expected);
   EXPECT_NE(describe(FolderSnapshot::take(image, desktop)), expected);
+  fs::remove_all(root);
+}
+
+// A desktop file rewritten in place after the opening (the desktop
+// application saving over it during a run) is neither version whole: it is
+// read as a problem, and the summary gives that side no figures rather than
+// counting every item of the file as added.
+TEST(FolderSnapshot, AFileRewrittenInPlaceIsNotReadAsItWas) {
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
+  const std::string image = (root / "handheld").string(), desktop = (root / "desktop").string();
+  auto opened = FolderSnapshot::open(image, desktop);
+  std::stringstream trip;
+  trip << std::ifstream(root / "desktop" / "Tolvk-Trip.XML").rdbuf();
+  std::ofstream(root / "desktop" / "Tolvk-Garden.XML", std::ios::trunc) << trip.str();
+  FolderSnapshot before = FolderSnapshot::read(*opened);
+  EXPECT_EQ(before.lists["Tolvk-Garden"].desktop.problem, "changed while it was read");
+  EXPECT_TRUE(before.lists["Tolvk-Trip"].desktop.problem.empty());
+  RunSummary summary = summarizeRun(std::move(before), FolderSnapshot::take(image, desktop), "", false);
+  for (const ListOutcome& o : summary.lists) EXPECT_FALSE(o.desktop.any()) << o.name;
+  fs::remove_all(root);
+}
+
+// A handheld list whose name has a byte from 0x80 up meets its desktop file
+// under the name the conduit gives that file (each byte read as Latin-1), so
+// the summary has one line for it; such a byte in the C1 range is not shown
+// raw to a terminal.
+TEST(FolderSnapshot, ANameBeyondAsciiIsOneListOnBothSides) {
+  const fs::path root = exampleCopy();
+  ASSERT_FALSE(root.empty());
+  std::stringstream pdb;
+  pdb << std::ifstream(root / "handheld" / "Tolvk-Reading.pdb", std::ios::binary).rdbuf();
+  std::string bytes = pdb.str();
+  const std::string name = "Tolvk-Caf\xE9";
+  bytes.replace(0, 32, name + std::string(32 - name.size(), '\0'));
+  std::ofstream(root / "handheld" / "Tolvk-Caf%E9.pdb", std::ios::binary) << bytes;
+  fs::copy_file(root / "desktop" / "Tolvk-Trip.XML", root / "desktop" / "Tolvk-Caf\u00e9.XML");
+  FolderSnapshot snapshot = FolderSnapshot::take((root / "handheld").string(), (root / "desktop").string());
+  ASSERT_EQ(snapshot.lists.count("Tolvk-Caf\u00e9"), 1u);
+  EXPECT_TRUE(snapshot.lists["Tolvk-Caf\u00e9"].handheld.present);
+  EXPECT_TRUE(snapshot.lists["Tolvk-Caf\u00e9"].desktop.present);
+  EXPECT_EQ(snapshot.lists.count(name), 0u);
+  EXPECT_EQ(terminalLine("Tolvk-\u0080uro\u00e9", 20), "Tolvk-?uro\u00e9");
   fs::remove_all(root);
 }
 

@@ -107,6 +107,31 @@ TEST_F(RunSummaryTest, AFailedRunSaysWhatFailedInWordsAndWhereTheLogIs) {
   EXPECT_NE(r.out.find("Handheld image files changed: none"), std::string::npos) << r.out;
 }
 
+// A rebuilt list whose rename fails waits under a temporary name for the
+// next run: the list fails, and its items are not counted as deleted.
+TEST_F(RunSummaryTest, AListLeftUnderItsTemporaryNameIsNotCountedAsDeleted) {
+  ASSERT_EQ(sync("--quiet").code, 0);
+  std::string garden = slurp(root_ / "desktop" / "Tolvk-Garden.XML");
+  garden.insert(garden.find("</TolvexFile>"), "<item uniqueID=\"0\" dirtyContent=\"1\"><title>New</title></item>\n");
+  std::ofstream(root_ / "desktop" / "Tolvk-Garden.XML") << garden;
+  // Calls 1 and 2 ask the module's version; call 3 renames the rebuilt Garden.
+  setenv("SYNCMGR_FAULTS", "SyncCallRemoteModule:3", 1);
+  auto r = sync("");
+  unsetenv("SYNCMGR_FAULTS");
+  EXPECT_EQ(r.code, 1) << r.out;
+  EXPECT_NE(r.out.find("Tolvk-Garden: failed: CallModule RenameDB(0x40ff)\n"), std::string::npos) << r.out;
+  // The words of the failure name it, not an export that failed before it.
+  fs::remove(root_ / "handheld" / "TolvTags.pdb");
+  garden = slurp(root_ / "desktop" / "Tolvk-Garden.XML");
+  garden.insert(garden.find("</TolvexFile>"), "<item uniqueID=\"0\" dirtyContent=\"1\"><title>Newer</title></item>\n");
+  std::ofstream(root_ / "desktop" / "Tolvk-Garden.XML") << garden;
+  setenv("SYNCMGR_FAULTS", "SyncCallRemoteModule:3", 1);
+  r = sync("", true);
+  unsetenv("SYNCMGR_FAULTS");
+  EXPECT_NE(r.out.find("a list could not be brought in sync (CallModule RenameDB(0x40ff))"), std::string::npos)
+      << r.out;
+}
+
 // The handheld's Garden is damaged (two records share one unique ID) but its
 // header still names it: whichever way the list would go, it fails in words,
 // its two files stay as they were (no second database beside the damaged

@@ -291,6 +291,20 @@ TEST_F(Operations, AReplacementNeverSharesTheCreationDateOfWhatItReplaces) {
     SyncDeleteDB("Tolvk-L", 0);
     EXPECT_EQ(renameDb("Tolvk-*Sync*", "Tolvk-L"), 0u);
   }
+  // Nor across runs with the clock set back: Tolvk-L made "an hour from
+  // now" (big-endian creation date at offset 36 of the file).
+  SyncHostDetach();
+  std::vector<uint8_t> bytes = readFile(dir_ + "/Tolvk-L.pdb");
+  const uint32_t later = static_cast<uint32_t>(time(nullptr) + 2082844800u + 3600);
+  for (int i = 0; i < 4; ++i) bytes[36 + i] = static_cast<uint8_t>(later >> (24 - 8 * i));
+  writeFile(dir_ + "/Tolvk-L.pdb", bytes);
+  reattach();
+  uint8_t h = create("Tolvk-*Sync*");
+  SyncOpenDbInfoRequest req{0x80, h};
+  SyncDbRecord info{};
+  ASSERT_EQ(SyncReadOpenDbInfo(&req, &info), 0);
+  EXPECT_GT(+info.createDate, later);
+  ASSERT_EQ(SyncCloseDB(h), 0);
 }
 
 SyncCallModuleParams moduleCall(uint16_t function, void* param, uint32_t paramSize, void* reply,
